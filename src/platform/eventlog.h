@@ -1,0 +1,43 @@
+// The event-log service: the four operations that a scan pass uses to read the Security log.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qs::platform {
+
+// An open log; 0 means the open failed.
+using EventLogHandle = std::uintptr_t;
+
+inline constexpr std::uint32_t EVENTLOG_SEQUENTIAL_READ = 0x0001;
+inline constexpr std::uint32_t EVENTLOG_SEEK_READ = 0x0002;
+inline constexpr std::uint32_t EVENTLOG_FORWARDS_READ = 0x0004;
+inline constexpr std::uint32_t EVENTLOG_BACKWARDS_READ = 0x0008;
+
+class EventLogService {
+ public:
+  virtual ~EventLogService() = default;
+
+  // serverName empty: the local computer. Returns 0 when the log cannot be opened.
+  virtual EventLogHandle OpenEventLog(std::string_view serverName, std::string_view sourceName) = 0;
+
+  virtual bool GetNumberOfEventLogRecords(EventLogHandle log, std::uint32_t& count) = 0;
+
+  // A sequential forwards read returns the next record, oldest first, and moves on by one.
+  // When bytesToRead is smaller than the next record (0 included) the call returns false, stores
+  // the record's size in bytesNeeded and does not move on. At the end of the log it returns false
+  // with bytesNeeded 0.
+  virtual bool ReadEventLog(EventLogHandle log, std::uint32_t readFlags, std::uint32_t recordOffset,
+                            void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                            std::uint32_t& bytesNeeded) = 0;
+
+  virtual bool CloseEventLog(EventLogHandle log) = 0;
+};
+
+// The POSIX event log: the source "Security" is the log file at securityLogPath (an NT .evt file
+// or, later, a Linux audit log). Any other server or source fails to open.
+std::unique_ptr<EventLogService> MakePosixEventLogService(std::string securityLogPath);
+
+}  // namespace qs::platform

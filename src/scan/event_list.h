@@ -1,0 +1,71 @@
+// The list of selected events: newest at row 1, row 0 the header, at most MaxSelectedEvents rows.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "scan/event_time.h"
+#include "ui/settings.h"
+
+namespace qs {
+
+enum EventColumn : int { kColDateTime = 0, kColUser = 1, kColFile = 2, kColWin = 3, kColMac = 4 };
+inline constexpr int kColumnCount = 5;
+
+// The mark codes of the Win and Mac cells.
+namespace StatusMark {
+inline constexpr std::string_view Unknown = "U";
+inline constexpr std::string_view ReadOnly = "RO";
+inline constexpr std::string_view NotApplicable = "-";
+inline constexpr std::string_view WinWritten = "w";
+inline constexpr std::string_view WinRegenerated = "W";
+inline constexpr std::string_view MacWritten = "m";
+inline constexpr std::string_view MacRegenerated = "M";
+inline constexpr std::string_view Failed = "?";
+inline constexpr std::string_view StreamNotOpened = "???";
+inline bool IsFailed(std::string_view mark) { return mark.find('?') != std::string_view::npos; }
+}  // namespace StatusMark
+
+// Told of every change, so that a grid can follow the model.
+class EventListObserver {
+ public:
+  virtual ~EventListObserver() = default;
+  virtual void ListReset() {}                             // set up or cleared
+  virtual void RowsRemovedFromBottom(int /*first*/, int /*last*/) {}  // data rows, inclusive
+  virtual void RowInsertedAtTop() {}                      // the new row is row 1
+  virtual void CellChanged(int /*row*/, int /*column*/) {}
+  virtual void SelectedCountChanged(int /*count*/) {}     // lblNbSelectedEvents
+};
+
+class EventList {
+ public:
+  using Row = std::array<std::string, kColumnCount>;
+
+  explicit EventList(const Settings& settings, EventListObserver* observer = nullptr);
+
+  // Header row and column widths (twips) for a grid of the given width.
+  void SetUpList(int gridWidthTwips);
+  void ClearList();
+  // Cuts the list below MaxSelectedEvents, inserts the event as row 1, refreshes the count.
+  void InsertNewest(const EventDateTime& when, std::string_view user, std::string_view file);
+  // column is kColWin or kColMac; row 1..EventCount().
+  void SetMark(int row, int column, std::string_view mark);
+  // Any cell, row 0 being the header.
+  const std::string& CellText(int row, int column) const;
+  int EventCount() const { return static_cast<int>(rows_.size()); }
+
+  int ColumnWidth(int column) const { return widths_[static_cast<std::size_t>(column)]; }
+  void SetObserver(EventListObserver* observer) { observer_ = observer; }
+
+ private:
+  const Settings& settings_;
+  EventListObserver* observer_;
+  Row header_;
+  std::array<int, kColumnCount> widths_{};
+  std::deque<Row> rows_;  // rows_[0] is row 1
+};
+
+}  // namespace qs

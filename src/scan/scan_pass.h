@@ -1,0 +1,69 @@
+// One analysis of the Security log.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "platform/eventlog.h"
+#include "scan/event_list.h"
+#include "scan/event_pump.h"
+#include "scan/record_decoder.h"
+#include "ui/settings.h"
+
+namespace qs {
+
+// What the pass drives in the main window.
+class ScanView : public EventPump {
+ public:
+  virtual void ShowEventsStatus(std::string_view text) = 0;  // lblEvents
+  virtual void ShowMaxEvents(std::string_view text) = 0;     // lblMaxEvents
+  virtual void SetProgressMaximum(std::int32_t maximum) = 0;  // ProgressEvents
+  virtual void SetProgressValue(std::int32_t value) = 0;
+  virtual bool IsWindowVisible() const = 0;
+  // A modal message box with an OK button, titled with the application's title.
+  virtual void ShowOpenLogError(std::string_view message) = 0;
+  virtual void EnableTimer() = 0;  // Timer1
+};
+
+// The comment step that the pass hands selected events to.
+class CommentStep {
+ public:
+  virtual ~CommentStep() = default;
+  virtual void CommentPass() = 0;       // reads the scan state's CurrentEvent
+  virtual void SummaryCheckPass() = 0;  // after the reading, when a comment kind is on
+};
+
+// Kept from pass to pass, for the whole run.
+struct ScanState {
+  std::int32_t NewestEventTime = 0;
+  std::int32_t RecordsInLog = 0;
+  CurrentEvent currentEvent;
+};
+
+// The run state that a pass reads (owned by run control).
+struct RunState {
+  bool StopFlag = true;
+  std::int32_t RemainingWait = 10;
+};
+
+inline constexpr std::string_view kReadingSecurityLog = "Reading Security Log";
+inline constexpr std::string_view kCheckingSummaries = "Checking summaries";
+inline constexpr std::string_view kSecurityLogName = "Security";
+inline constexpr std::string_view kUnableToOpenLog = "Error. Unable to open Log: ";
+inline constexpr std::uint32_t kInitialRecordBufferSize = 2048;
+
+struct ScanContext {
+  platform::EventLogService& eventLog;
+  EventList& eventList;
+  ScanState& state;
+  const Settings& settings;
+  const RunState& run;
+  const SelectionContext& selection;
+  ScanView& view;
+  CommentStep& comments;
+};
+
+void ScanPass(ScanContext& context);
+
+}  // namespace qs

@@ -1,0 +1,1 @@
+#include "scan/event_list.h"

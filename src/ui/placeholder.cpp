@@ -1,0 +1,2 @@
+// Replaced as the comment sources arrive.
+namespace qs {}
