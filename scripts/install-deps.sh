@@ -6,7 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
-  libevt-utils attr
+  libevt-utils attr samba smbclient samba-vfs-modules auditd
+  qt6-base-dev xvfb xauth
 )
 
 missing=()
