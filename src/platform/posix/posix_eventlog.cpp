@@ -1,0 +1,98 @@
+// The event-log service over a log file: the source "Security" is the file given at construction,
+// read as an NT .evt log or else as a Linux audit log.
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/eventlog.h"
+#include "platform/posix/log_source.h"
+
+namespace qs::platform {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+class PosixEventLogService final : public EventLogService {
+ public:
+  explicit PosixEventLogService(std::string path) : path_(std::move(path)) {}
+
+  EventLogHandle OpenEventLog(std::string_view serverName, std::string_view sourceName) override {
+    // Only the local computer's Security log is served (source names are not case-sensitive).
+    if (!serverName.empty() || !EqualsNoCase(sourceName, "Security")) return 0;
+    std::unique_ptr<LogSource> source = OpenEvtLog(path_);
+    if (!source) source = OpenAuditLog(path_);
+    if (!source) return 0;
+    const EventLogHandle handle = nextHandle_++;
+    logs_[handle].source = std::move(source);
+    return handle;
+  }
+
+  bool GetNumberOfEventLogRecords(EventLogHandle log, std::uint32_t& count) override {
+    const auto it = logs_.find(log);
+    if (it == logs_.end()) return false;
+    const std::size_t n = it->second.source->RecordCount();
+    count = n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+    return true;
+  }
+
+  bool ReadEventLog(EventLogHandle log, std::uint32_t readFlags, std::uint32_t /*recordOffset*/,
+                    void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                    std::uint32_t& bytesNeeded) override {
+    bytesRead = 0;
+    bytesNeeded = 0;
+    const auto it = logs_.find(log);
+    if (it == logs_.end()) return false;
+    // Only the reading the scan does: sequential, oldest first.
+    if ((readFlags & EVENTLOG_SEQUENTIAL_READ) == 0 || (readFlags & EVENTLOG_FORWARDS_READ) == 0 ||
+        (readFlags & (EVENTLOG_SEEK_READ | EVENTLOG_BACKWARDS_READ)) != 0) {
+      return false;
+    }
+    OpenLog& open = it->second;
+    if (open.next >= open.source->RecordCount()) return false;
+    // The size query and the read that follows it convert the record once.
+    if (open.converted != open.next) {
+      open.record = &open.source->Record(open.next);
+      open.converted = open.next;
+    }
+    const std::size_t size = open.record->size();
+    if (size > bytesToRead || buffer == nullptr) {
+      bytesNeeded = static_cast<std::uint32_t>(size);
+      return false;
+    }
+    std::copy(open.record->begin(), open.record->end(), static_cast<std::uint8_t*>(buffer));
+    bytesRead = static_cast<std::uint32_t>(size);
+    ++open.next;
+    return true;
+  }
+
+  bool CloseEventLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
+
+ private:
+  struct OpenLog {
+    std::unique_ptr<LogSource> source;
+    std::size_t next = 0;  // position of the next record to read
+    std::size_t converted = static_cast<std::size_t>(-1);
+    const std::vector<std::uint8_t>* record = nullptr;
+  };
+
+  std::string path_;
+  std::map<EventLogHandle, OpenLog> logs_;
+  EventLogHandle nextHandle_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<EventLogService> MakePosixEventLogService(std::string securityLogPath) {
+  return std::make_unique<PosixEventLogService>(std::move(securityLogPath));
+}
+
+}  // namespace qs::platform
