@@ -1,0 +1,115 @@
+// The Linux audit log (auditd's text format, RAW or ENRICHED) read as a list of file
+// modifications, and each modification written as an object-access record of event 560.
+//
+// What counts as a modification of a file:
+// - a successful open, openat or creat whose flags ask for writing (O_WRONLY or O_RDWR) or
+//   truncate (O_TRUNC); creat always writes. For openat2 the flags live in a structure that the
+//   SYSCALL record does not show: they are taken from the OPENAT2 record that the kernel writes
+//   beside it; without that record the call gives nothing;
+// - a successful truncate. ftruncate names no file (the kernel writes no PATH item for it); the
+//   open that gave the descriptor for writing is what shows the change;
+// - a successful rename, renameat or renameat2: the file named by the CREATE item, the name that
+//   now holds the new content (a program that saves through a temporary file and a rename).
+// A file item whose mode shows something other than a regular file (a directory, a symbolic link,
+// a device) gives nothing: such an object has no contents of its own to stamp.
+// Failed calls (success=no), reads and every other call give nothing.
+//
+// Syscall numbers are read for x86_64, i386 and aarch64 (the arch= field); other architectures
+// give nothing rather than a wrong reading of their numbers.
+//
+// The path is absolute: a relative name is joined to the event's CWD, or, for a call relative to a
+// directory descriptor other than AT_FDCWD, to the PARENT item's name when that is absolute;
+// otherwise the event gives nothing. "." components and repeated slashes are removed; ".." is
+// kept, since only the file system knows where it leads through a symbolic link.
+//
+// Records of one event share the text in msg=audit(SECONDS.MILLIS:SERIAL) (and the node= prefix);
+// the events of several serials may interleave. auditd writes no end-of-event record to its log,
+// so an event is taken as complete when kMaxOpenEvents younger events have begun after it, or at
+// the end of the text. Events come out in the order of their first line. Lines longer than
+// kMaxLineLength and a last line without its newline (one that auditd is still writing) are
+// skipped; nothing that the text holds makes the memory grow beyond these bounds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace qs::platform::audit {
+
+inline constexpr std::size_t kMaxOpenEvents = 256;
+inline constexpr std::size_t kMaxLineLength = 64 * 1024;
+inline constexpr std::size_t kMaxItemsPerEvent = 16;
+inline constexpr std::uint32_t kUnsetId = 4294967295u;
+
+// One file modification.
+struct FileModification {
+  std::uint32_t seconds = 0;  // the event's time, seconds since 1970 UTC
+  std::uint32_t serial = 0;
+  std::uint32_t pid = 0;
+  std::uint32_t session = kUnsetId;
+  std::string node;         // the node= value, empty without one
+  std::string path;         // absolute
+  std::string primaryUser;  // the account that acted on the file
+  std::string clientUser;   // the person logged in when that differs, else "-"
+  bool operator==(const FileModification&) const = default;
+};
+
+// The name of a numeric user id in the account database, nullopt when it has none.
+using UserNameLookup = std::function<std::optional<std::string>(std::uint32_t uid)>;
+
+// getpwuid_r, each id asked once.
+UserNameLookup AccountDatabaseLookup();
+
+// Reads audit text line by line and hands every modification to the sink.
+class AuditParser {
+ public:
+  AuditParser(UserNameLookup lookup, std::function<void(FileModification&&)> sink);
+  ~AuditParser();
+  AuditParser(const AuditParser&) = delete;
+  AuditParser& operator=(const AuditParser&) = delete;
+
+  // One line, without its newline.
+  void Line(std::string_view line);
+  // Any amount of text; a line may be split across calls. Over-long lines are dropped here.
+  void Feed(std::string_view text);
+  // The end of the text: the unterminated rest is dropped and every open event completes.
+  void Finish();
+
+ private:
+  struct Event;
+  void Complete(Event& event);
+  void CompleteFront();
+
+  UserNameLookup lookup_;
+  std::function<void(FileModification&&)> sink_;
+  // Open events, oldest first; finished ones wait here until those before them are done.
+  std::deque<std::unique_ptr<Event>> open_;
+  std::unordered_map<std::string, Event*> bySerial_;
+  std::string partial_;
+  bool skippingLine_ = false;
+};
+
+// All modifications of a whole text (the last line counts only when it ends with a newline).
+std::vector<FileModification> ParseAuditText(std::string_view text, const UserNameLookup& lookup);
+
+// The computer name that a record of this modification carries: its node, else the host name.
+// Characters that a record cannot hold are removed, and a name ending in "File" gets a trailing
+// dot, so that the record's first "File" followed by a zero byte is always its object type.
+std::string RecordComputerName(std::string_view node, std::string_view hostName);
+
+// Event 560 in the Windows 2000 layout, A form, fifteen insertion strings: Object Server
+// "Security", Object Type "File", Object Name (the path), New Handle ID, Operation ID (two
+// strings), Process ID, Primary User Name, Primary Domain, Primary Logon ID, Client User Name,
+// Client Domain, Client Logon ID, Accesses (WriteData, AppendData, WriteEA, WriteAttributes) and
+// Privileges.
+std::vector<std::uint8_t> BuildModificationRecord(const FileModification& modification,
+                                                  std::string_view computerName);
+
+}  // namespace qs::platform::audit
