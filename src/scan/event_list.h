@@ -29,15 +29,20 @@ inline constexpr std::string_view StreamNotOpened = "???";
 inline bool IsFailed(std::string_view mark) { return mark.find('?') != std::string_view::npos; }
 }  // namespace StatusMark
 
-// Told of every change, so that a grid can follow the model.
+// Told of every change, so that a grid can follow the model. Each change is announced by its
+// "About" call before the rows change (row numbers as they are then) and reported by the other
+// call once it is done, as a Qt item model needs it.
 class EventListObserver {
  public:
   virtual ~EventListObserver() = default;
-  virtual void ListReset() {}                             // set up or cleared
+  virtual void ListAboutToReset() {}
+  virtual void RowsAboutToBeRemovedFromBottom(int /*first*/, int /*last*/) {}
+  virtual void RowAboutToBeInsertedAtTop() {}
+  virtual void ListReset() {}                                         // set up or cleared
   virtual void RowsRemovedFromBottom(int /*first*/, int /*last*/) {}  // data rows, inclusive
-  virtual void RowInsertedAtTop() {}                      // the new row is row 1
+  virtual void RowInsertedAtTop() {}                                  // the new row is row 1
   virtual void CellChanged(int /*row*/, int /*column*/) {}
-  virtual void SelectedCountChanged(int /*count*/) {}     // lblNbSelectedEvents
+  virtual void SelectedCountChanged(int /*count*/) {}  // lblNbSelectedEvents
 };
 
 class EventList {

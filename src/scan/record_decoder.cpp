@@ -1,1 +1,106 @@
-#include "scan/event_list.h"
+#include "scan/record_decoder.h"
+
+#include "platform/eventlog_record.h"
+
+namespace qs {
+
+namespace {
+
+constexpr std::uint32_t kFileWriteEventId = 560;
+constexpr std::size_t kTimeWrittenOffset = 16;
+constexpr std::size_t kEventIdOffset = 20;
+
+// The variable part is read as text in which every zero byte stands for a tab. Rather than copy
+// it with the zero bytes replaced, the searches below take both bytes as the separator: the
+// codes and "File" hold neither byte, so the results are those of the replaced text.
+constexpr std::string_view kSeparators("\t\0", 2);
+
+bool IsSeparator(char c) { return c == '\t' || c == '\0'; }
+
+// The first "File" directly followed by a separator.
+std::size_t FindFileType(std::string_view text) {
+  constexpr std::string_view kFile = "File";
+  for (std::size_t pos = text.find(kFile); pos != std::string_view::npos;
+       pos = text.find(kFile, pos + 1)) {
+    const std::size_t after = pos + kFile.size();
+    if (after < text.size() && IsSeparator(text[after])) return pos;
+  }
+  return std::string_view::npos;
+}
+
+// Field `number` (from 1) of `text`: the text between the (number-1)-th and the number-th
+// separator. Empty when `text` holds fewer than `number` separators.
+std::string_view Field(std::string_view text, int number) {
+  std::size_t start = 0;
+  for (int k = 1; k <= number; ++k) {
+    const std::size_t end = text.find_first_of(kSeparators, start);
+    if (end == std::string_view::npos) return {};
+    if (k == number) return text.substr(start, end - start);
+    start = end + 1;
+  }
+  return {};
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// User names are compared without regard to letter case.
+bool SameAccount(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DecodeOutcome DecodeRecord(const std::uint8_t* record, std::size_t size,
+                           std::int32_t& NewestEventTime, const SelectionContext& context,
+                           CurrentEvent& current) {
+  if (record == nullptr || size < platform::kFixedRecordSize) return DecodeOutcome::NotSelected;
+  if (platform::ReadU32(record + kEventIdOffset) != kFileWriteEventId) {
+    return DecodeOutcome::NotSelected;
+  }
+
+  // Length bounds the variable part, but never beyond what was actually read.
+  std::size_t length = platform::ReadU32(record);
+  if (length < platform::kFixedRecordSize || length > size) length = size;
+  const std::string_view text(reinterpret_cast<const char*>(record) + platform::kFixedRecordSize,
+                              length - platform::kFixedRecordSize);
+
+  // The access list runs from the first "%%" to the end; a write needs all four rights.
+  const std::size_t accessStart = text.find("%%");
+  if (accessStart == std::string_view::npos) return DecodeOutcome::NotSelected;
+  const std::string_view access = text.substr(accessStart);
+  for (std::string_view code : {"%%4417", "%%4418", "%%4420", "%%4424"}) {
+    if (access.find(code) == std::string_view::npos) return DecodeOutcome::NotSelected;
+  }
+
+  // The object type "File", then the object name, then the rest of the insertion strings.
+  const std::size_t type = FindFileType(text);
+  if (type == std::string_view::npos) return DecodeOutcome::NotSelected;
+  const std::size_t pathStart = type + 5;
+  const std::size_t pathEnd = text.find_first_of(kSeparators, pathStart);
+  if (pathEnd == std::string_view::npos || pathEnd == pathStart) return DecodeOutcome::NotSelected;
+  const std::string_view path = text.substr(pathStart, pathEnd - pathStart);
+  const std::string_view rest = text.substr(pathEnd + 1);
+
+  // The client user, unless no client was impersonated ("-"): then the primary user.
+  std::string_view user = Field(rest, 8);
+  if (user == "-") user = Field(rest, 5);
+
+  const auto timeWritten =
+      static_cast<std::int32_t>(platform::ReadU32(record + kTimeWrittenOffset));
+  if (timeWritten <= NewestEventTime) return DecodeOutcome::NotSelected;
+  NewestEventTime = timeWritten;
+
+  // The program's own writes advance the newest time but are not handed on.
+  if (SameAccount(user, context.OwnAccountName)) return DecodeOutcome::OwnAccount;
+
+  current.dateTime = LocalEventTime(timeWritten, context.TimeZoneBias);
+  current.user.assign(user);
+  current.file.assign(path);
+  return DecodeOutcome::Selected;
+}
+
+}  // namespace qs

@@ -16,8 +16,8 @@ namespace qs {
 // What the pass drives in the main window.
 class ScanView : public EventPump {
  public:
-  virtual void ShowEventsStatus(std::string_view text) = 0;  // lblEvents
-  virtual void ShowMaxEvents(std::string_view text) = 0;     // lblMaxEvents
+  virtual void ShowEventsStatus(std::string_view text) = 0;   // lblEvents
+  virtual void ShowMaxEvents(std::string_view text) = 0;      // lblMaxEvents
   virtual void SetProgressMaximum(std::int32_t maximum) = 0;  // ProgressEvents
   virtual void SetProgressValue(std::int32_t value) = 0;
   virtual bool IsWindowVisible() const = 0;
@@ -52,6 +52,14 @@ inline constexpr std::string_view kCheckingSummaries = "Checking summaries";
 inline constexpr std::string_view kSecurityLogName = "Security";
 inline constexpr std::string_view kUnableToOpenLog = "Error. Unable to open Log: ";
 inline constexpr std::uint32_t kInitialRecordBufferSize = 2048;
+// The largest record a pass reads: the buffer grows up to this size for a record that needs more
+// than the initial size. Real records stay far below it (their strings and data are limited to
+// some tens of kilobytes); a larger reported size can only come from a damaged log and ends the
+// reading like a failed read.
+inline constexpr std::uint32_t kMaxRecordBufferSize = 16u * 1024 * 1024;
+// The read flags of every read of a pass: sequential, oldest record first.
+inline constexpr std::uint32_t kScanReadFlags =
+    platform::EVENTLOG_SEQUENTIAL_READ | platform::EVENTLOG_FORWARDS_READ;
 
 struct ScanContext {
   platform::EventLogService& eventLog;
