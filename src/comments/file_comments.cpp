@@ -1,0 +1,32 @@
+#include "comments/file_comments.h"
+
+#include "comments/xdg_comment_summary.h"
+
+namespace qs {
+
+std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit;
+  const auto high = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+  const auto low = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+  if (cut > 0 && high(text[cut - 1]) && low(text[cut])) --cut;
+  return text.substr(0, cut);
+}
+
+std::string LocalPath(const CommentContext& context, std::string_view logPath) {
+  return context.paths.ToLocal(logPath).value_or(std::string());
+}
+
+FileComments::FileComments(EventList& eventList, const CurrentEvent& currentEvent,
+                           const Settings& settings, EventPump& pump,
+                           const platform::PathMap& paths, platform::XattrIo& io,
+                           SummaryFactory makeSummary)
+    : context_{eventList, currentEvent, settings, pump, paths},
+      streams_(io),
+      mac_(context_, streams_),
+      win_(context_, makeSummary ? std::move(makeSummary) : SummaryFactory([&io] {
+             return std::unique_ptr<SummaryPropertyComponent>(
+                 std::make_unique<XdgCommentSummary>(io));
+           })) {}
+
+}  // namespace qs

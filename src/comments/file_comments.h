@@ -1,0 +1,58 @@
+// The four comment operations over this platform's services: the Macintosh comment in the
+// stream attribute that Samba's streams_xattr uses, the Windows 2000 comment in the freedesktop
+// comment attribute. This is what the comment pass is given.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "comments/comment_writers.h"
+#include "comments/mac_comment.h"
+#include "comments/win_comment.h"
+#include "platform/path_map.h"
+#include "platform/streams.h"
+#include "platform/xattr.h"
+#include "scan/event_list.h"
+#include "scan/event_pump.h"
+#include "scan/record_decoder.h"
+#include "ui/settings.h"
+
+namespace qs {
+
+// What both comment kinds read and drive; everything is owned elsewhere and lives for the run.
+struct CommentContext {
+  EventList& eventList;
+  const CurrentEvent& currentEvent;
+  const Settings& settings;  // read at each use: the window may change it during a yield
+  EventPump& pump;
+  const platform::PathMap& paths;  // log paths ("D:\Shared\x") to local paths
+};
+
+// The first `limit` code units of text (all of it when shorter). A cut that would fall between
+// the two halves of a surrogate pair is made one unit earlier, so that no half character is left.
+std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit);
+
+// The local path of a file as the log names it, or empty when it cannot be reached.
+std::string LocalPath(const CommentContext& context, std::string_view logPath);
+
+class FileComments final : public CommentWriters {
+ public:
+  // io: the attribute calls (tests replace them); makeSummary: the summary property component
+  // (an XdgCommentSummary over io when empty), created on the first Windows 2000 comment.
+  FileComments(EventList& eventList, const CurrentEvent& currentEvent, const Settings& settings,
+               EventPump& pump, const platform::PathMap& paths,
+               platform::XattrIo& io = platform::SystemXattrIo(), SummaryFactory makeSummary = {});
+
+  void WriteMacComment(int row) override { mac_.WriteMacComment(row); }
+  void RegenerateMacComment(int row) override { mac_.RegenerateMacComment(row); }
+  void WriteWinComment(int row) override { win_.WriteWinComment(row); }
+  void RegenerateWinComment(int row) override { win_.RegenerateWinComment(row); }
+
+ private:
+  CommentContext context_;
+  platform::StreamFiles streams_;
+  MacComment mac_;
+  WinComment win_;
+};
+
+}  // namespace qs

@@ -1,0 +1,121 @@
+#include "comments/mac_comment.h"
+
+#include <algorithm>
+#include <array>
+
+#include "comments/file_comments.h"
+#include "platform/utf.h"
+
+namespace qs {
+
+namespace {
+
+// The stream's bytes: each code unit low byte first.
+std::string Utf16LeBytes(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t u : text) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::u16string MacCommentLine(std::string_view dateText, std::string_view user, bool timeSeconds) {
+  std::u16string line = platform::Utf8ToUtf16(dateText);
+  // The cut is made whatever the last three characters are: with a 12-hour time it takes the
+  // AM/PM marker, with a date alone the end of the year.
+  if (!timeSeconds) line.resize(line.size() > 3 ? line.size() - 3 : 0);
+  line.push_back(u' ');
+  line += platform::Utf8ToUtf16(user);
+  return line;
+}
+
+void MacComment::WriteMacComment(int row) {
+  EventList& list = context_.eventList;
+  const CurrentEvent& event = context_.currentEvent;
+  const std::u16string line =
+      MacCommentLine(DateText(event.dateTime), event.user, context_.settings.TimeSeconds);
+
+  const std::string local = LocalPath(context_, event.file);
+  const platform::StreamHandle handle =
+      local.empty() ? platform::kInvalidStream
+                    : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
+                                          platform::kOpenStreamRead);
+  if (handle == platform::kInvalidStream) {
+    list.SetMark(row, kColMac, StatusMark::Failed);
+    RegenerateMacComment(row);
+    return;
+  }
+
+  // A longer stream gives its first 1024 bytes: the buffer holds no more.
+  std::array<char, kMacReadBufferSize> buffer{};
+  std::int32_t bytesRead = -1;
+  const std::int64_t size = streams_.GetStreamSize(handle);
+  if (size > 0) {
+    const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(size, buffer.size()));
+    bytesRead = streams_.ReadStream(handle, buffer.data(), count);
+  }
+  streams_.CloseStream(handle);
+  if (bytesRead < 0) {
+    list.SetMark(row, kColMac, StatusMark::Failed);
+    RegenerateMacComment(row);
+    return;
+  }
+
+  // An odd last byte is not a code unit and is dropped.
+  const std::u16string existing = platform::Utf16LeBytesToText(
+      std::string_view(buffer.data(), static_cast<std::size_t>(bytesRead)));
+  if (existing.empty()) {
+    list.SetMark(row, kColMac, StatusMark::Failed);
+    RegenerateMacComment(row);
+    return;
+  }
+  if (existing.find(line) != std::u16string::npos) {
+    list.SetMark(row, kColMac, StatusMark::MacWritten);
+    return;
+  }
+
+  std::u16string text = line;
+  text.push_back(u'\r');
+  text += existing;
+  const std::string_view mark =
+      Store(event.file, CutToCodeUnits(text, kMacCommentLimit), StatusMark::MacWritten);
+  list.SetMark(row, kColMac, mark);
+  YieldStep(context_.settings.Performance, context_.pump);
+}
+
+void MacComment::RegenerateMacComment(int row) {
+  EventList& list = context_.eventList;
+  const std::string file = list.CellText(row, kColFile);
+  std::u16string text;
+  for (int i = list.EventCount(); i >= 1; --i) {
+    if (list.CellText(i, kColFile) != file) continue;
+    std::u16string line = MacCommentLine(list.CellText(i, kColDateTime), list.CellText(i, kColUser),
+                                         context_.settings.TimeSeconds);
+    line.push_back(u'\r');
+    text.insert(0, line);
+    list.SetMark(i, kColMac, StatusMark::MacWritten);
+  }
+  list.SetMark(row, kColMac,
+               Store(file, CutToCodeUnits(text, kMacCommentLimit), StatusMark::MacRegenerated));
+}
+
+std::string_view MacComment::Store(const std::string& file, std::u16string_view text,
+                                   std::string_view written) {
+  const std::string local = LocalPath(context_, file);
+  const platform::StreamHandle handle =
+      local.empty() ? platform::kInvalidStream
+                    : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
+                                          platform::kOpenStreamWriteCreate);
+  if (handle == platform::kInvalidStream) return StatusMark::StreamNotOpened;
+  const std::string bytes = Utf16LeBytes(text);
+  const std::int32_t result =
+      streams_.WriteStream(handle, bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  streams_.CloseStream(handle);
+  return result < 0 ? StatusMark::Failed : written;
+}
+
+}  // namespace qs

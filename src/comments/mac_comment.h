@@ -1,0 +1,41 @@
+// The Macintosh comment: the file's stream ":Comments:$DATA", UTF-16LE text without header,
+// newest line first, each line ended by CR, at most 199 code units.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/streams.h"
+
+namespace qs {
+
+struct CommentContext;
+
+inline constexpr std::string_view kCommentsStreamSuffix = ":Comments:$DATA";
+inline constexpr std::size_t kMacCommentLimit = 199;      // code units
+inline constexpr std::int32_t kMacReadBufferSize = 1024;  // bytes
+
+// The date text (without its last three characters when timeSeconds is off), a blank, the user.
+std::u16string MacCommentLine(std::string_view dateText, std::string_view user, bool timeSeconds);
+
+class MacComment {
+ public:
+  MacComment(CommentContext& context, platform::StreamFiles& streams)
+      : context_(context), streams_(streams) {}
+
+  // Puts the current event's line in front of the file's comment; row is the current event's.
+  void WriteMacComment(int row);
+  // Rebuilds the comment of the file of `row` from every row of that file.
+  void RegenerateMacComment(int row);
+
+ private:
+  // Writes the text whole into the stream of `file` (a path as the log gives it): "???" when the
+  // stream does not open for writing, "?" when the write fails, `written` otherwise.
+  std::string_view Store(const std::string& file, std::u16string_view text,
+                         std::string_view written);
+
+  CommentContext& context_;
+  platform::StreamFiles& streams_;
+};
+
+}  // namespace qs

@@ -1,0 +1,41 @@
+// The component that opens a file's summary properties and reads and writes their Comments
+// entry. Texts are UTF-16, the unit of the comment logic. Every operation returns a 32-bit result
+// code, negative on failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qs {
+
+// The status of an open that gave no usable summary (besides 0).
+inline constexpr std::int32_t kSummaryNotOpened = static_cast<std::int32_t>(0x8004791BU);
+// Read/write access with exclusive sharing: the mode the comment writers open with.
+inline constexpr std::int32_t kSummaryReadWriteExclusive = 18;
+
+inline constexpr std::int32_t kSummaryOk = 0;
+inline constexpr std::int32_t kSummaryFailed = static_cast<std::int32_t>(0x80004005U);
+
+inline bool SummaryUsable(std::int32_t status) {
+  return status != 0 && status != kSummaryNotOpened;
+}
+
+class SummaryPropertyComponent {
+ public:
+  virtual ~SummaryPropertyComponent() = default;
+  // Replaces the Comments text of the open summary (stored by SaveSummary).
+  virtual std::int32_t SetComments(std::u16string_view text) = 0;
+  // The Comments text of the open summary, empty when it has none.
+  virtual std::int32_t GetComments(std::u16string& text) = 0;
+  // Stores the changed summary into the file.
+  virtual std::int32_t SaveSummary() = 0;
+  // 0 or kSummaryNotOpened: the last open gave no usable summary; anything else: it is open.
+  virtual std::int32_t GetOpenStatus(std::int32_t& status) = 0;
+  // Opens the summary of the file at `path`; takes over from an earlier open never closed.
+  virtual std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) = 0;
+  // Releases the file.
+  virtual std::int32_t CloseSummary() = 0;
+};
+
+}  // namespace qs

@@ -1,0 +1,78 @@
+#include "comments/xdg_comment_summary.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include "platform/utf.h"
+
+namespace qs {
+
+namespace {
+constexpr std::int32_t kStatusOpen = 1;
+constexpr std::int32_t kAccessMask = 0x3;  // 0 read, 1 write, 2 read/write
+}  // namespace
+
+XdgCommentSummary::~XdgCommentSummary() { Release(); }
+
+void XdgCommentSummary::Release() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  writable_ = false;
+  pending_.clear();
+  changed_ = false;
+}
+
+std::int32_t XdgCommentSummary::OpenSummary(std::u16string_view path, std::int32_t mode) {
+  Release();
+  status_ = kSummaryNotOpened;
+  const bool writing = (mode & kAccessMask) != 0;
+  const std::string local = platform::Utf16ToUtf8(path);
+  fd_ = platform::OpenFileForAttributes(
+      local, writing ? platform::FileAccess::Write : platform::FileAccess::Read);
+  if (fd_ < 0) return kSummaryFailed;
+  writable_ = writing;
+  status_ = kStatusOpen;
+  return kSummaryOk;
+}
+
+std::int32_t XdgCommentSummary::GetOpenStatus(std::int32_t& status) {
+  status = status_;
+  return kSummaryOk;
+}
+
+std::int32_t XdgCommentSummary::GetComments(std::u16string& text) {
+  text.clear();
+  if (fd_ < 0) return kSummaryFailed;
+  std::string value;
+  if (!io_.Get(fd_, kXdgCommentAttribute, value)) {
+    return errno == ENODATA ? kSummaryOk : kSummaryFailed;
+  }
+  // Bytes that are not UTF-8 (written by another tool) each become U+FFFD.
+  text = platform::Utf8ToUtf16(value);
+  return kSummaryOk;
+}
+
+std::int32_t XdgCommentSummary::SetComments(std::u16string_view text) {
+  if (fd_ < 0 || !writable_) return kSummaryFailed;
+  pending_ = platform::Utf16ToUtf8(text);
+  changed_ = true;
+  return kSummaryOk;
+}
+
+std::int32_t XdgCommentSummary::SaveSummary() {
+  if (fd_ < 0 || !writable_) return kSummaryFailed;
+  if (!changed_) return kSummaryOk;
+  // One call: a value the file system refuses (E2BIG, ENOSPC, EOPNOTSUPP) leaves the old one.
+  if (!io_.Set(fd_, kXdgCommentAttribute, pending_)) return kSummaryFailed;
+  changed_ = false;
+  return kSummaryOk;
+}
+
+std::int32_t XdgCommentSummary::CloseSummary() {
+  const bool wasOpen = fd_ >= 0;
+  Release();
+  status_ = 0;
+  return wasOpen ? kSummaryOk : kSummaryFailed;
+}
+
+}  // namespace qs

@@ -1,0 +1,43 @@
+// The summary property component of this platform: a file's Comments text is its extended
+// attribute "user.xdg.comment", UTF-8 without a terminator, the freedesktop.org convention that
+// file managers show as the file's comment.
+#pragma once
+
+#include <string>
+
+#include "comments/summary_property_component.h"
+#include "platform/xattr.h"
+
+namespace qs {
+
+inline constexpr const char* kXdgCommentAttribute = "user.xdg.comment";
+
+class XdgCommentSummary final : public SummaryPropertyComponent {
+ public:
+  explicit XdgCommentSummary(platform::XattrIo& io = platform::SystemXattrIo()) : io_(io) {}
+  ~XdgCommentSummary() override;
+  XdgCommentSummary(const XdgCommentSummary&) = delete;
+  XdgCommentSummary& operator=(const XdgCommentSummary&) = delete;
+
+  std::int32_t SetComments(std::u16string_view text) override;
+  std::int32_t GetComments(std::u16string& text) override;
+  std::int32_t SaveSummary() override;
+  std::int32_t GetOpenStatus(std::int32_t& status) override;
+  // The path is a local path. A mode with write access gives a usable status only for an
+  // existing regular file that the program may write (owner write bit set and access(W_OK));
+  // symbolic links are never followed.
+  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) override;
+  std::int32_t CloseSummary() override;
+
+ private:
+  void Release();
+
+  platform::XattrIo& io_;
+  int fd_ = -1;
+  bool writable_ = false;
+  std::int32_t status_ = 0;
+  std::string pending_;  // UTF-8 text given by SetComments
+  bool changed_ = false;
+};
+
+}  // namespace qs

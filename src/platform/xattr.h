@@ -1,0 +1,42 @@
+// Extended attributes of regular files, reached through a file descriptor that was opened without
+// following any symbolic link. The program often runs as root, so a path that a user can change
+// (a link planted where a shared file stood) must never lead it onto another file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qs::platform {
+
+enum class FileAccess {
+  Read,   // the attributes are only read
+  Write,  // the attributes will be set: the file must be writable by the program
+};
+
+// Opens the file at `path` for attribute work and returns its descriptor, or -1 with errno set.
+// - No symbolic link is followed in any component of the path (ELOOP); on a kernel without
+//   openat2 only the last component is protected.
+// - The file is opened read-only and non-blocking: its content is never touched, and a FIFO or
+//   device planted at the path cannot stall the program.
+// - Anything but a regular file is refused (EISDIR for a directory, EINVAL otherwise).
+// - For Write, a file whose owner write bit is clear (the read-only attribute of this platform)
+//   or that access(W_OK) refuses (a read-only mount, say) is refused with EACCES. Root passes
+//   the access test on any writable mount, which is why the owner write bit is checked as well.
+int OpenFileForAttributes(const std::string& path, FileAccess access);
+
+// The attribute calls themselves, replaceable so that tests can play a file system that refuses
+// user attributes or runs out of room for them.
+class XattrIo {
+ public:
+  virtual ~XattrIo() = default;
+  // The whole value of `name`; false with errno set when it cannot be read (ENODATA: missing).
+  virtual bool Get(int fd, const std::string& name, std::string& value);
+  // Replaces the value of `name` in one call, so a refused value leaves the old one whole;
+  // false with errno set (EOPNOTSUPP, E2BIG, ENOSPC, EPERM...).
+  virtual bool Set(int fd, const std::string& name, std::string_view value);
+};
+
+// The system's calls.
+XattrIo& SystemXattrIo();
+
+}  // namespace qs::platform

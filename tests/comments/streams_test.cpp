@@ -1,0 +1,216 @@
+// The stream service over extended attributes: Samba's layout, the open modes, refusals.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "comment_fixture.h"
+#include "platform/streams.h"
+
+namespace qs::test {
+namespace {
+
+using platform::kInvalidStream;
+using platform::kOpenStreamRead;
+using platform::kOpenStreamWriteCreate;
+using platform::StreamFiles;
+
+std::string ReadAll(StreamFiles& streams, const std::string& streamPath) {
+  const auto h = streams.OpenStream(streamPath, kOpenStreamRead);
+  if (h == kInvalidStream) return "<no stream>";
+  std::string out(static_cast<std::size_t>(streams.GetStreamSize(h)), '\0');
+  const std::int32_t n = streams.ReadStream(h, out.data(), static_cast<std::int32_t>(out.size()));
+  streams.CloseStream(h);
+  return n == static_cast<std::int32_t>(out.size()) ? out : "<short read>";
+}
+
+class StreamsTest : public ::testing::Test {
+ protected:
+  std::string File(std::string_view name, std::string_view content = "content") {
+    const std::string path = dir / std::string(name);
+    WriteFile(path, content);
+    return path;
+  }
+  TempDir dir;
+  FaultyXattrIo io;
+  StreamFiles streams{io};
+};
+
+TEST_F(StreamsTest, WriteStoresBytesAndOneZeroAndLeavesContentAlone) {
+  const std::string f = File("a.txt", "the content");
+  struct stat before {};
+  ASSERT_EQ(stat(f.c_str(), &before), 0);
+  const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
+  ASSERT_NE(h, kInvalidStream);
+  const std::string bytes("a\0b\0\r\0", 6);
+  EXPECT_EQ(streams.WriteStream(h, bytes.data(), 6), 6);
+  streams.CloseStream(h);
+  EXPECT_EQ(RawAttr(f, kMacAttr), bytes + std::string(1, '\0'));
+  EXPECT_EQ(ReadFile(f), "the content");
+  struct stat after {};
+  ASSERT_EQ(stat(f.c_str(), &after), 0);
+  EXPECT_EQ(after.st_size, before.st_size);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(ReadAll(streams, f + ":Comments:$DATA"), bytes);
+}
+
+TEST_F(StreamsTest, ValuesAsStoredReadAsStreams) {
+  struct Case {
+    std::string value;
+    std::string stream;
+  };
+  const Case cases[] = {
+      {std::string("\0", 1), ""},                              // Samba's empty stream
+      {"", ""},                                                // empty value from another tool
+      {std::string("ab\0", 3), "ab"},                          // Samba's layout
+      {std::string("a\0b\0\0", 5), std::string("a\0b\0", 4)},  // UTF-16 text in Samba's layout
+      {"abc", "abc"},                                          // odd, no zero at the end: whole
+      {"ab", "ab"},                                            // even: whole
+      {std::string("ab\0\0", 4), std::string("ab\0\0", 4)},    // even, ends in zeros: whole
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string f = File("v" + std::to_string(n++));
+    PutAttr(f, kMacAttr, c.value);
+    EXPECT_EQ(ReadAll(streams, f + ":Comments:$DATA"), c.stream) << "value size " << c.value.size();
+  }
+}
+
+TEST_F(StreamsTest, ReadingFailsForMissingFileOrStream) {
+  const std::string f = File("plain");
+  EXPECT_EQ(streams.OpenStream(f + ":Comments:$DATA", kOpenStreamRead), kInvalidStream);
+  EXPECT_EQ(streams.OpenStream(dir / "absent:Comments:$DATA", kOpenStreamRead), kInvalidStream);
+  EXPECT_EQ(streams.OpenStream(f, kOpenStreamRead), kInvalidStream);  // no stream name at all
+  // Other streams map onto their own attributes.
+  PutAttr(f, "user.DosStream.AFP_AfpInfo:$DATA", std::string("xy\0", 3));
+  EXPECT_EQ(ReadAll(streams, f + ":AFP_AfpInfo:$DATA"), "xy");
+  EXPECT_EQ(streams.OpenStream(f + ":Comments:$DATA", kOpenStreamRead), kInvalidStream);
+}
+
+TEST_F(StreamsTest, FileNamesWithColonsKeepThem) {
+  const std::string f = File("a:b.txt");
+  const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
+  ASSERT_NE(h, kInvalidStream);
+  EXPECT_EQ(streams.WriteStream(h, "xy", 2), 2);
+  streams.CloseStream(h);
+  EXPECT_EQ(RawAttr(f, kMacAttr), std::string("xy\0", 3));
+}
+
+TEST_F(StreamsTest, OpenForWritingCreatesOrEmpties) {
+  const std::string f = File("a");
+  PutAttr(f, kMacAttr, std::string("old text\0", 9));
+  const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
+  ASSERT_NE(h, kInvalidStream);
+  EXPECT_EQ(RawAttr(f, kMacAttr), std::string(1, '\0'));
+  EXPECT_EQ(streams.GetStreamSize(h), 0);
+  streams.CloseStream(h);
+  // A handle that was closed is gone.
+  EXPECT_EQ(streams.GetStreamSize(h), -1);
+  EXPECT_EQ(streams.WriteStream(h, "x", 1), -1);
+}
+
+TEST_F(StreamsTest, ReadHandleCannotWriteAndReadsInPieces) {
+  const std::string f = File("a");
+  PutAttr(f, kMacAttr, std::string("0123456789\0", 11));
+  const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamRead);
+  ASSERT_NE(h, kInvalidStream);
+  EXPECT_EQ(streams.WriteStream(h, "x", 1), -1);
+  char buf[8];
+  EXPECT_EQ(streams.ReadStream(h, buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 4), "0123");
+  EXPECT_EQ(streams.ReadStream(h, buf, 8), 6);
+  EXPECT_EQ(std::string(buf, 6), "456789");
+  EXPECT_EQ(streams.ReadStream(h, buf, 8), 0);
+  streams.CloseStream(h);
+}
+
+// What the file system refuses fails the open or the write, whole.
+TEST_F(StreamsTest, RefusedAttributesFailTheOpenOrTheWrite) {
+  const std::string f = File("a", "content");
+  io.setErrno = EOPNOTSUPP;  // a file system without user attributes
+  EXPECT_EQ(streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate), kInvalidStream);
+  io.setErrno = 0;
+  io.getErrno = EOPNOTSUPP;
+  EXPECT_EQ(streams.OpenStream(f + ":Comments:$DATA", kOpenStreamRead), kInvalidStream);
+  io.getErrno = 0;
+
+  for (int error : {E2BIG, ENOSPC}) {
+    PutAttr(f, kMacAttr, std::string("kept\0", 5));
+    io.setErrno = error;
+    io.setFailFrom = 3;  // the emptying at the open passes, the text does not
+    const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
+    ASSERT_NE(h, kInvalidStream);
+    EXPECT_EQ(streams.WriteStream(h, "abcd", 4), -1);
+    EXPECT_EQ(streams.GetStreamSize(h), 0);
+    streams.CloseStream(h);
+    EXPECT_EQ(RawAttr(f, kMacAttr), std::string(1, '\0')) << "never a partial value";
+    io.setErrno = 0;
+  }
+  EXPECT_EQ(ReadFile(f), "content");
+}
+
+// The file system's own limit: the value is refused, nothing partial stays, nothing crashes.
+TEST_F(StreamsTest, ValueBeyondTheFileSystemLimitIsAFailedWrite) {
+  const std::string f = File("big", "content");
+  const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
+  ASSERT_NE(h, kInvalidStream);
+  const std::string huge(70000, 'x');  // beyond any Linux attribute value
+  EXPECT_EQ(streams.WriteStream(h, huge.data(), static_cast<std::int32_t>(huge.size())), -1);
+  EXPECT_EQ(streams.WriteStream(h, "ok", 2), 2);
+  streams.CloseStream(h);
+  EXPECT_EQ(RawAttr(f, kMacAttr), std::string("ok\0", 3));
+  EXPECT_EQ(ReadFile(f), "content");
+}
+
+TEST_F(StreamsTest, OnlyRegularFilesThatTheProgramMayWrite) {
+  const std::string target = File("target");
+  const std::string link = dir / "link";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  std::filesystem::create_directory(dir / "sub");
+  const std::string viaLinkedDir = dir / "linkdir";
+  ASSERT_EQ(symlink((dir / "sub").c_str(), viaLinkedDir.c_str()), 0);
+  WriteFile(dir / "sub/inner", "x");
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  const std::string readOnly = File("ro");
+  ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+  PutAttr(readOnly, kMacAttr, std::string("r\0\0", 3));
+  PutAttr(target, kMacAttr, std::string("t\0", 2));
+
+  for (const std::string& path :
+       {link, viaLinkedDir + "/inner", fifo, std::string(dir / "sub"), readOnly}) {
+    EXPECT_EQ(streams.OpenStream(path + ":Comments:$DATA", kOpenStreamWriteCreate), kInvalidStream)
+        << path;
+  }
+  // Reading never follows a link either; a read-only file can be read.
+  EXPECT_EQ(streams.OpenStream(link + ":Comments:$DATA", kOpenStreamRead), kInvalidStream);
+  EXPECT_EQ(ReadAll(streams, readOnly + ":Comments:$DATA"), std::string("r\0", 2));
+  EXPECT_EQ(RawAttr(target, kMacAttr), std::string("t\0", 2));
+  EXPECT_FALSE(RawAttr(dir / "sub/inner", kMacAttr).has_value());
+}
+
+// Root passes every permission check on a writable mount, but not on a read-only one.
+TEST_F(StreamsTest, ReadOnlyMountRefusesWriting) {
+  std::filesystem::create_directory(dir / "src");
+  std::filesystem::create_directory(dir / "mnt");
+  WriteFile(dir / "src/file", "x");
+  const std::string mnt = dir / "mnt";
+  if (mount((dir / "src").c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "cannot bind-mount here (errno " << errno << ")";
+  }
+  if (mount(nullptr, mnt.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    umount(mnt.c_str());
+    GTEST_SKIP() << "cannot make the bind mount read-only here (errno " << errno << ")";
+  }
+  EXPECT_EQ(streams.OpenStream(mnt + "/file:Comments:$DATA", kOpenStreamWriteCreate),
+            kInvalidStream);
+  EXPECT_NE(streams.OpenStream(dir / "src/file:Comments:$DATA", kOpenStreamWriteCreate),
+            kInvalidStream);
+  umount(mnt.c_str());
+}
+
+}  // namespace
+}  // namespace qs::test
