@@ -68,7 +68,7 @@ struct EofRecord {
 };
 
 // An EOF record at pos: its markers, both size fields, its end offset naming its own position and
-// a begin offset inside the record area.
+// an aligned begin offset inside the record area.
 bool ReadEofAt(const Ring& ring, std::size_t pos, EofRecord& eof) {
   if (ring.size() < kEofSize) return false;
   if (ring.U32(pos) != kEofSize) return false;
@@ -78,7 +78,7 @@ bool ReadEofAt(const Ring& ring, std::size_t pos, EofRecord& eof) {
   if (ring.U32(ring.Advance(pos, 36)) != kEofSize) return false;
   if (ring.U32(ring.Advance(pos, 24)) != pos) return false;
   const std::uint32_t begin = ring.U32(ring.Advance(pos, 20));
-  if (!ring.Contains(begin)) return false;
+  if (!ring.Contains(begin) || begin % 4 != 0) return false;
   eof.begin = begin;
   eof.current = ring.U32(ring.Advance(pos, 28));
   eof.oldest = ring.U32(ring.Advance(pos, 32));

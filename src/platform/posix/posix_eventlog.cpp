@@ -1,5 +1,7 @@
 // The event-log service over a log file: the source "Security" is the file given at construction,
 // read as an NT .evt log or else as a Linux audit log.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -28,6 +30,9 @@ class PosixEventLogService final : public EventLogService {
   EventLogHandle OpenEventLog(std::string_view serverName, std::string_view sourceName) override {
     // Only the local computer's Security log is served (source names are not case-sensitive).
     if (!serverName.empty() || !EqualsNoCase(sourceName, "Security")) return 0;
+    // A log is a regular file; a folder or a device is no log, whatever a reader makes of it.
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     std::unique_ptr<LogSource> source = OpenEvtLog(path_);
     if (!source) source = OpenAuditLog(path_);
     if (!source) return 0;

@@ -1,0 +1,158 @@
+// The event-log service over an .evt file: the open rules and the read protocol the scan relies on
+// (a size query that does not move on, one record per read, the end of the log answering 0).
+#include <gtest/gtest.h>
+
+#include "ansi_record.h"
+#include "evtwriter/evt_writer.h"
+#include "platform/eventlog.h"
+#include "support/temp_dir.h"
+
+namespace qs::test {
+namespace {
+
+using namespace qs::platform;
+
+constexpr std::uint32_t kForwards = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ;
+
+class EventLogServiceTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    evtwriter::EvtWriter w(7);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      evtwriter::Event560 e;
+      e.time = 1600000000 + i;
+      e.objectName = "D:\\data\\file" + std::to_string(i) + ".txt";
+      w.Add(e);
+    }
+    evtwriter::EvtRecord big;  // a record of more than 2048 bytes
+    big.eventId = 4;
+    big.data.assign(3000, 0x5a);
+    w.Add(big);
+    w.WriteFile(path_);
+    service_ = MakePosixEventLogService(path_);
+  }
+
+  // Size query, then a read of exactly that size; 0 at the end of the log.
+  std::uint32_t ReadNext(EventLogHandle h) {
+    std::uint32_t read = 99, needed = 99;
+    EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, nullptr, 0, read, needed));
+    EXPECT_EQ(read, 0u);
+    if (needed == 0) return 0;
+    std::vector<std::uint8_t> buffer(needed + 16, 0xee);
+    EXPECT_TRUE(service_->ReadEventLog(h, kForwards, 0, buffer.data(),
+                                       static_cast<std::uint32_t>(buffer.size()), read, needed));
+    EXPECT_EQ(needed, 0u);
+    buffer.resize(read);
+    return ParseAnsiRecord(buffer).recordNumber;
+  }
+
+  TempDir dir_;
+  std::string path_ = dir_ / "Security.evt";
+  std::unique_ptr<EventLogService> service_;
+};
+
+TEST_F(EventLogServiceTest, SizeQueryDoesNotMoveOnAndTooSmallBufferFails) {
+  const EventLogHandle h = service_->OpenEventLog("", "Security");
+  ASSERT_NE(h, 0u);
+  std::uint32_t count = 0;
+  ASSERT_TRUE(service_->GetNumberOfEventLogRecords(h, count));
+  EXPECT_EQ(count, 4u);
+
+  std::uint32_t read = 0, first = 0, again = 0;
+  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, nullptr, 0, read, first));
+  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, nullptr, 0, read, again));
+  ASSERT_GT(first, 56u);
+  EXPECT_EQ(again, first);
+  std::vector<std::uint8_t> buffer(first);
+  std::uint32_t needed = 0;
+  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, buffer.data(), first - 1, read, needed));
+  EXPECT_EQ(needed, first);
+  EXPECT_EQ(read, 0u);
+  ASSERT_TRUE(service_->ReadEventLog(h, kForwards, 0, buffer.data(), first, read, needed));
+  EXPECT_EQ(read, first);
+  const AnsiRecord r = ParseAnsiRecord(buffer);
+  EXPECT_EQ(r.recordNumber, 7u);
+  EXPECT_EQ(r.eventId, 560u);
+  ASSERT_EQ(r.strings.size(), 15u);
+  EXPECT_EQ(r.strings[2], "D:\\data\\file0.txt");
+  EXPECT_EQ(ReadNext(h), 8u);
+  EXPECT_TRUE(service_->CloseEventLog(h));
+}
+
+TEST_F(EventLogServiceTest, EndOfLogAnswersZeroEveryTime) {
+  const EventLogHandle h = service_->OpenEventLog("", "Security");
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(ReadNext(h), 7u);
+  EXPECT_EQ(ReadNext(h), 8u);
+  EXPECT_EQ(ReadNext(h), 9u);
+  EXPECT_EQ(ReadNext(h), 10u);  // the big one, read whole
+  EXPECT_EQ(ReadNext(h), 0u);
+  EXPECT_EQ(ReadNext(h), 0u);
+  std::vector<std::uint8_t> buffer(8192);
+  std::uint32_t read = 1, needed = 1;
+  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, buffer.data(), 8192, read, needed));
+  EXPECT_EQ(read, 0u);
+  EXPECT_EQ(needed, 0u);
+  EXPECT_TRUE(service_->CloseEventLog(h));
+}
+
+TEST_F(EventLogServiceTest, HandlesAreIndependentAndClosedOnesAreInvalid) {
+  const EventLogHandle a = service_->OpenEventLog("", "Security");
+  const EventLogHandle b = service_->OpenEventLog("", "Security");
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  ASSERT_NE(a, b);
+  EXPECT_EQ(ReadNext(a), 7u);
+  EXPECT_EQ(ReadNext(a), 8u);
+  EXPECT_EQ(ReadNext(b), 7u);
+  EXPECT_TRUE(service_->CloseEventLog(a));
+  EXPECT_EQ(ReadNext(b), 8u);
+
+  std::uint32_t read = 0, needed = 0, count = 0;
+  EXPECT_FALSE(service_->ReadEventLog(a, kForwards, 0, nullptr, 0, read, needed));
+  EXPECT_EQ(needed, 0u);
+  EXPECT_FALSE(service_->GetNumberOfEventLogRecords(a, count));
+  EXPECT_FALSE(service_->CloseEventLog(a));
+  EXPECT_FALSE(service_->GetNumberOfEventLogRecords(0, count));
+  EXPECT_FALSE(service_->CloseEventLog(12345));
+  EXPECT_TRUE(service_->CloseEventLog(b));
+}
+
+TEST_F(EventLogServiceTest, EachOpenReadsTheFileAsItIsNow) {
+  const EventLogHandle before = service_->OpenEventLog("", "Security");
+  evtwriter::EvtWriter w(100);
+  w.Add(evtwriter::EvtRecord{});
+  w.WriteFile(path_);
+  const EventLogHandle after = service_->OpenEventLog("", "Security");
+  std::uint32_t count = 0;
+  ASSERT_TRUE(service_->GetNumberOfEventLogRecords(before, count));
+  EXPECT_EQ(count, 4u);
+  ASSERT_TRUE(service_->GetNumberOfEventLogRecords(after, count));
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(ReadNext(after), 100u);
+}
+
+TEST_F(EventLogServiceTest, OnlySequentialForwardsReadsAreServed) {
+  const EventLogHandle h = service_->OpenEventLog("", "Security");
+  std::uint32_t read = 0, needed = 0;
+  for (std::uint32_t flags : {EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ,
+                              EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ, 0u}) {
+    EXPECT_FALSE(service_->ReadEventLog(h, flags, 0, nullptr, 0, read, needed));
+    EXPECT_EQ(needed, 0u);
+  }
+  EXPECT_EQ(ReadNext(h), 7u);
+}
+
+TEST_F(EventLogServiceTest, OpenFailsForRemoteServerOtherSourceOrUnusableFile) {
+  EXPECT_EQ(service_->OpenEventLog("\\\\SERVER", "Security"), 0u);
+  EXPECT_EQ(service_->OpenEventLog("localhost", "Security"), 0u);
+  EXPECT_EQ(service_->OpenEventLog("", "Application"), 0u);
+  EXPECT_EQ(service_->OpenEventLog("", ""), 0u);
+  EXPECT_EQ(MakePosixEventLogService(dir_ / "missing.evt")->OpenEventLog("", "Security"), 0u);
+  EXPECT_EQ(MakePosixEventLogService(dir_.path().string())->OpenEventLog("", "Security"), 0u);
+  // Windows compares source names without regard to case.
+  EXPECT_NE(service_->OpenEventLog("", "security"), 0u);
+}
+
+}  // namespace
+}  // namespace qs::test
