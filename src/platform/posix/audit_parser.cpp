@@ -535,12 +535,12 @@ void AuditParser::Complete(Event& ev) {
     const bool fits = call.kind == CallKind::Rename
                           ? item.type == NameType::Create
                           : item.type == NameType::Normal || item.type == NameType::Create;
-    if (fits) {
+    if (fits && item.name && !item.name->empty()) {
       file = &item;
       parent = lastParent;
     }
   }
-  if (file == nullptr || !file->name || file->name->empty()) return;
+  if (file == nullptr) return;
   if (file->mode && (*file->mode & kFileTypeMask) != kRegularFile) return;
 
   std::string path;

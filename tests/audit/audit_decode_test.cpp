@@ -1,0 +1,104 @@
+// The records made from an audit log are selected by the selection rule as they stand, with the
+// right path and user.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/posix/audit_parser.h"
+#include "platform/posix/log_source.h"
+#include "scan/record_decoder.h"
+#include "support/temp_dir.h"
+
+namespace qs {
+namespace {
+
+struct Decoded {
+  DecodeOutcome outcome;
+  std::string user;
+  std::string file;
+};
+
+Decoded Decode(const std::vector<std::uint8_t>& record, std::string ownAccount = "nobody") {
+  std::int32_t newest = 0;
+  SelectionContext context{std::move(ownAccount), 0};
+  CurrentEvent current;
+  const auto outcome = DecodeRecord(record.data(), record.size(), newest, context, current);
+  return {outcome, current.user, current.file};
+}
+
+// Every modification of the real RHEL 10 log: the user is the person logged in (newuser) for the
+// commands run through sudo, root for systemd's own write of /etc/hostname.
+TEST(AuditRecordsDecoded, RealLogRecordsAreSelectedWithPathAndUser) {
+  auto log = platform::OpenAuditLog((test::FixturesDir() / "audit/rhel10-enriched.log").string());
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 19u);
+  std::size_t hostname = 0;
+  for (std::size_t i = 0; i < log->RecordCount(); ++i) {
+    SCOPED_TRACE(i);
+    const auto d = Decode(log->Record(i));
+    ASSERT_EQ(d.outcome, DecodeOutcome::Selected);
+    EXPECT_TRUE(d.file.starts_with("/etc/") || d.file == "/root/.viminfo") << d.file;
+    if (d.file == "/etc/hostname") {
+      ++hostname;
+      EXPECT_EQ(d.user, "root");
+    } else {
+      EXPECT_EQ(d.user, "newuser");
+    }
+  }
+  EXPECT_EQ(hostname, 1u);
+  // The first record: usermod's write-open of /etc/passwd.
+  EXPECT_EQ(Decode(log->Record(0)).file, "/etc/passwd");
+}
+
+struct UserCase {
+  const char* what;
+  std::string primary;
+  std::string client;
+  std::string computer;
+  std::string path;
+  std::string wantUser;
+};
+
+class AuditRecordUsers : public ::testing::TestWithParam<UserCase> {};
+
+TEST_P(AuditRecordUsers, SelectedWithTheRightUserAndPath) {
+  const auto& c = GetParam();
+  platform::audit::FileModification m;
+  m.seconds = 1700000000;
+  m.serial = 12;
+  m.pid = 99;
+  m.path = c.path;
+  m.primaryUser = c.primary;
+  m.clientUser = c.client;
+  const auto record = platform::audit::BuildModificationRecord(
+      m, platform::audit::RecordComputerName("", c.computer));
+  const auto d = Decode(record);
+  ASSERT_EQ(d.outcome, DecodeOutcome::Selected);
+  EXPECT_EQ(d.user, c.wantUser);
+  EXPECT_EQ(d.file, c.path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AuditRecordUsers,
+    ::testing::Values(UserCase{"sudo", "root", "alice", "fs", "/etc/motd", "alice"},
+                      UserCase{"Samba", "alice", "-", "fs", "/srv/share/a.ods", "alice"},
+                      UserCase{"host named File", "bob", "-", "File", "/srv/x", "bob"},
+                      UserCase{"host ending in File", "bob", "carol", "MyFile", "/srv/y", "carol"},
+                      UserCase{"path holding %% and File", "bob", "-", "fs",
+                               "/srv/100%%4417 File/x", "bob"}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// The program's own account is recognised in the record (OwnAccount, not handed on).
+TEST(AuditRecordsDecoded, OwnAccountIsRecognised) {
+  platform::audit::FileModification m;
+  m.seconds = 1700000000;
+  m.path = "/srv/x";
+  m.primaryUser = "quill";
+  m.clientUser = "-";
+  const auto record =
+      platform::audit::BuildModificationRecord(m, platform::audit::RecordComputerName("", "h"));
+  EXPECT_EQ(Decode(record, "QUILL").outcome, DecodeOutcome::OwnAccount);
+}
+
+}  // namespace
+}  // namespace qs

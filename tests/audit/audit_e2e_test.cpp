@@ -1,0 +1,235 @@
+// End to end with the kernel's audit subsystem: two users write, append, truncate and save by
+// rename in a watched folder, and the records read back from auditd's real log are selected with
+// the right path and user. Skipped, with the reason, where the audit subsystem cannot be used
+// (no permission for the audit netlink socket, as in most containers).
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/log_source.h"
+#include "scan/record_decoder.h"
+#include "support/temp_dir.h"
+
+namespace qs {
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string output;
+};
+
+Result Shell(const std::string& command) {
+  Result r;
+  std::FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (p == nullptr) return r;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// Runs every cleanup step, last added first, whatever happened before.
+class Cleanup {
+ public:
+  ~Cleanup() {
+    for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) (*it)();
+  }
+  void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+
+ private:
+  std::vector<std::function<void()>> steps_;
+};
+
+std::string StatusField(const std::string& status, const std::string& key) {
+  const std::size_t at = status.find(key + " ");
+  if (at == std::string::npos) return {};
+  const std::size_t end = status.find('\n', at);
+  return status.substr(at + key.size() + 1, end - at - key.size() - 1);
+}
+
+// The log file of a running auditd, from its configuration.
+std::string ConfiguredLogFile() {
+  std::ifstream in("/etc/audit/auditd.conf");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("log_file", 0) != 0) continue;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string value = line.substr(eq + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t") + 1);
+    return value;
+  }
+  return "/var/log/audit/audit.log";
+}
+
+bool WaitForText(const std::string& file, const std::string& text) {
+  for (int i = 0; i < 100; ++i) {
+    if (test::ReadFile(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+struct Account {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+bool AddUser(const std::string& name, Account& account, Cleanup& cleanup) {
+  Shell("userdel " + name);  // a leftover of an interrupted run
+  const auto r = Shell("useradd -M -N -s /bin/sh " + name);
+  if (r.status != 0) return false;
+  cleanup.Add([name] { Shell("userdel " + name); });
+  const passwd* pw = getpwnam(name.c_str());
+  if (pw == nullptr) return false;
+  account = {name, pw->pw_uid, pw->pw_gid};
+  return true;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules and add users";
+  const auto status = Shell("auditctl -s");
+  if (status.status != 0)
+    GTEST_SKIP() << "the audit subsystem is not available here (auditctl -s: " << status.output
+                 << ")";
+
+  test::TempDir dir;
+  Cleanup cleanup;  // runs before the folder goes
+  const std::string enabledBefore = StatusField(status.output, "enabled");
+  if (enabledBefore == "2") GTEST_SKIP() << "the audit configuration is locked (enabled 2)";
+
+  // Our own auditd, writing into the test folder, unless one already runs.
+  std::string logFile;
+  if (StatusField(status.output, "pid") != "0" && !StatusField(status.output, "pid").empty()) {
+    logFile = ConfiguredLogFile();
+  } else {
+    const std::string conf = dir / "conf";
+    std::filesystem::create_directory(conf);
+    logFile = dir / "audit.log";
+    std::ifstream in("/etc/audit/auditd.conf");
+    std::ofstream out(conf + "/auditd.conf");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("log_file", 0) == 0 || line.rfind("flush", 0) == 0) continue;
+      out << line << "\n";
+    }
+    out << "log_file = " << logFile << "\nflush = SYNC\n";
+    out.close();
+    chmod((conf + "/auditd.conf").c_str(), 0600);
+    const pid_t daemon = fork();
+    ASSERT_GE(daemon, 0);
+    if (daemon == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("auditd", "auditd", "-n", "-c", conf.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    cleanup.Add([daemon, enabledBefore] {
+      kill(daemon, SIGTERM);
+      int st = 0;
+      waitpid(daemon, &st, 0);
+      if (enabledBefore == "0") Shell("auditctl -e 0");
+    });
+    ASSERT_TRUE(WaitForText(logFile, "DAEMON_START")) << "auditd -n did not start";
+  }
+
+  Account a, b;
+  ASSERT_TRUE(AddUser("qsaudit1", a, cleanup));
+  ASSERT_TRUE(AddUser("qsaudit2", b, cleanup));
+
+  const std::string share = dir / "share";
+  std::filesystem::create_directory(share);
+  chmod(dir.path().c_str(), 0755);
+  chmod(share.c_str(), 0777);
+  const auto rule = Shell("auditctl -w " + share + " -p wa -k quillstamp");
+  ASSERT_EQ(rule.status, 0) << rule.output;
+  cleanup.Add([share] { Shell("auditctl -W " + share + " -p wa -k quillstamp"); });
+  // The watch takes effect a moment after the rule is loaded: wait until a write shows.
+  for (int i = 0; i < 50; ++i) {
+    test::WriteFile(share + "/probe", "p");
+    if (WaitForText(logFile, "\"" + share + "/probe\"")) break;
+  }
+  ASSERT_NE(test::ReadFile(logFile).find(share + "/probe"), std::string::npos);
+
+  auto as = [](const Account& who, const std::string& script) {
+    const auto r = Shell("runuser -u " + who.name + " -- sh -c " + Quote(script));
+    EXPECT_EQ(r.status, 0) << script << ": " << r.output;
+  };
+  as(a, "umask 000; echo one > " + share + "/report.txt");                  // write (creates it)
+  as(b, "echo two >> " + share + "/report.txt");                            // append
+  as(a, "perl -e \"truncate(q{" + share + "/report.txt}, 1) or exit 1\"");  // truncate(2)
+  as(b, "cd " + share + " && echo new > .budget.tmp && mv .budget.tmp budget.ods");  // save
+  // A person working through sudo: logged in as qsaudit1 (the login uid), acting as root.
+  {
+    const auto r =
+        Shell("sh -c " + Quote("echo " + std::to_string(a.uid) +
+                               " > /proc/self/loginuid && echo s > " + share + "/sudo.txt"));
+    EXPECT_EQ(r.status, 0) << r.output;
+  }
+  // A file server such as smbd: the real uid stays 0, the effective ids become the client's.
+  {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (setresgid(static_cast<gid_t>(-1), b.gid, static_cast<gid_t>(-1)) != 0 ||
+          setresuid(static_cast<uid_t>(-1), b.uid, static_cast<uid_t>(-1)) != 0)
+        _exit(2);
+      const int fd = open((share + "/served.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      if (fd < 0 || write(fd, "x", 1) != 1) _exit(3);
+      close(fd);
+      _exit(0);
+    }
+    int st = 0;
+    waitpid(child, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  }
+  test::WriteFile(share + "/zz-end", "e");
+  ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""));
+
+  auto log = platform::OpenAuditLog(logFile);
+  ASSERT_NE(log, nullptr);
+  std::vector<std::pair<std::string, std::string>> seen;  // (file, user)
+  for (std::size_t i = 0; i < log->RecordCount(); ++i) {
+    const auto& record = log->Record(i);
+    std::int32_t newest = 0;  // each record on its own: several fall in the same second
+    SelectionContext context{"nobody", 0};
+    CurrentEvent current;
+    const auto outcome = DecodeRecord(record.data(), record.size(), newest, context, current);
+    if (outcome != DecodeOutcome::Selected || !current.file.starts_with(share + "/")) continue;
+    const std::string name = current.file.substr(share.size() + 1);
+    if (name == "probe" && !seen.empty() && seen.back().first == "probe") continue;
+    seen.emplace_back(name, current.user);
+  }
+  for (const auto& [file, user] : seen) std::printf("  %s by %s\n", file.c_str(), user.c_str());
+  const std::vector<std::pair<std::string, std::string>> want = {
+      {"probe", "root"},      {"report.txt", a.name},  {"report.txt", b.name},
+      {"report.txt", a.name}, {".budget.tmp", b.name}, {"budget.ods", b.name},
+      {"sudo.txt", a.name},   {"served.txt", b.name},  {"zz-end", "root"},
+  };
+  EXPECT_EQ(seen, want);
+}
+
+}  // namespace
+}  // namespace qs

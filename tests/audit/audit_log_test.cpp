@@ -1,0 +1,137 @@
+// The audit log as a log source: rotated files, the records' layout, what a record cannot hold.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/eventlog_record.h"
+#include "platform/posix/audit_parser.h"
+#include "platform/posix/log_source.h"
+#include "support/temp_dir.h"
+
+namespace qs::platform {
+namespace {
+
+std::string Write(std::uint32_t seconds, std::uint32_t serial, std::string_view path,
+                  std::string_view node = "") {
+  const std::string prefix = node.empty() ? std::string() : "node=" + std::string(node) + " ";
+  const std::string stamp =
+      "msg=audit(" + std::to_string(seconds) + ".500:" + std::to_string(serial) + "):";
+  return prefix + "type=SYSCALL " + stamp +
+         " arch=c000003e syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 a3=1b6 items=1 "
+         "ppid=1 pid=321 auid=4294967295 uid=0 gid=0 euid=0 suid=0 fsuid=0 ses=4294967295\n" +
+         prefix + "type=CWD " + stamp + " cwd=\"/\"\n" + prefix + "type=PATH " + stamp +
+         " item=0 name=\"" + std::string(path) + "\" mode=0100644 nametype=NORMAL\n";
+}
+
+// The insertion strings of a record, read through its StringOffset and NumStrings.
+std::vector<std::string> Strings(const std::vector<std::uint8_t>& r) {
+  std::vector<std::string> out;
+  std::size_t at = ReadU32(r.data() + 36);
+  for (int i = 0; i < ReadU16(r.data() + 26); ++i) {
+    std::string s;
+    while (at < r.size() && r[at] != 0) s.push_back(static_cast<char>(r[at++]));
+    ++at;
+    out.push_back(s);
+  }
+  return out;
+}
+
+TEST(AuditLogSource, MissingFileDoesNotOpenAndEmptyOrForeignFilesHaveNoRecords) {
+  test::TempDir dir;
+  EXPECT_EQ(OpenAuditLog(dir / "audit.log"), nullptr);
+  test::WriteFile(dir / "empty.log", "");
+  auto empty = OpenAuditLog(dir / "empty.log");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->RecordCount(), 0u);
+  test::WriteFile(dir / "binary.log", std::string("\x7f"
+                                                  "ELF\x02\x01\x01\0\0\0\n\xff\xfe",
+                                                  14));
+  auto binary = OpenAuditLog(dir / "binary.log");
+  ASSERT_NE(binary, nullptr);
+  EXPECT_EQ(binary->RecordCount(), 0u);
+}
+
+// auditd's rotation: audit.log.2 is older than audit.log.1, which is older than audit.log. Files
+// with other suffixes are not part of the log.
+TEST(AuditLogSource, ReadsRotatedFilesOldestFirstThenTheCurrentOne) {
+  test::TempDir dir;
+  test::WriteFile(dir / "audit.log.2", Write(1000, 1, "/srv/oldest"));
+  test::WriteFile(dir / "audit.log.10", Write(900, 1, "/srv/older-still"));
+  test::WriteFile(dir / "audit.log.1", Write(2000, 2, "/srv/middle"));
+  test::WriteFile(dir / "audit.log", Write(3000, 3, "/srv/newest"));
+  test::WriteFile(dir / "audit.log.bak", Write(4000, 4, "/srv/not-part-of-it"));
+  test::WriteFile(dir / "audit.log.1.gz", Write(4000, 5, "/srv/not-part-of-it"));
+  auto log = OpenAuditLog(dir / "audit.log");
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 4u);
+  const char* want[] = {"/srv/older-still", "/srv/oldest", "/srv/middle", "/srv/newest"};
+  const std::uint32_t times[] = {900, 1000, 2000, 3000};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto& r = log->Record(i);
+    EXPECT_EQ(Strings(r).at(2), want[i]);
+    EXPECT_EQ(ReadU32(r.data() + 16), times[i]);
+  }
+}
+
+TEST(AuditLogSource, RecordIsEvent560InTheWindows2000Layout) {
+  test::TempDir dir;
+  test::WriteFile(dir / "audit.log", Write(1700000123, 4711, "/srv/share/budget.ods", "fs1"));
+  auto log = OpenAuditLog(dir / "audit.log");
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 1u);
+  const auto r = log->Record(0);
+  ASSERT_GE(r.size(), kFixedRecordSize);
+  EXPECT_EQ(ReadU32(r.data()), r.size());
+  EXPECT_EQ(ReadU32(r.data() + r.size() - 4), r.size());
+  EXPECT_EQ(ReadU32(r.data() + 4), kRecordSignature);
+  EXPECT_EQ(ReadU32(r.data() + 8), 4711u);         // RecordNumber: the serial
+  EXPECT_EQ(ReadU32(r.data() + 16), 1700000123u);  // TimeWritten: the seconds
+  EXPECT_EQ(ReadU32(r.data() + 20), 560u);
+  // Source and computer names follow the fixed part.
+  const std::string names(reinterpret_cast<const char*>(r.data() + kFixedRecordSize), 13);
+  EXPECT_EQ(names, std::string("Security\0fs1\0", 13));
+  EXPECT_EQ(Strings(r),
+            (std::vector<std::string>{"Security", "File", "/srv/share/budget.ods", "0", "0", "4711",
+                                      "321", "root", "fs1", "(0x0,0xFFFFFFFF)", "-", "-", "-",
+                                      "%%4417 %%4418 %%4420 %%4424", "-"}));
+  EXPECT_LT(r.size(), 2048u);
+}
+
+// The selection rule takes the text after the first "File" and a zero byte anywhere in the
+// record as the path: a computer named "File" (or "…File") must not come first.
+TEST(AuditLogSource, ComputerNameCannotPassForTheObjectType) {
+  EXPECT_EQ(audit::RecordComputerName("File", "host"), "File.");
+  EXPECT_EQ(audit::RecordComputerName("", "ProfileFile"), "ProfileFile.");
+  EXPECT_EQ(audit::RecordComputerName("", "files"), "files");
+  EXPECT_EQ(audit::RecordComputerName(std::string_view("a\tb\0c", 5), "x"), "abc");
+  EXPECT_EQ(audit::RecordComputerName("", ""), "localhost");
+
+  test::TempDir dir;
+  test::WriteFile(dir / "audit.log", Write(1700000000, 1, "/srv/x", "File"));
+  auto log = OpenAuditLog(dir / "audit.log");
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 1u);
+  const auto& r = log->Record(0);
+  const std::string text(r.begin() + kFixedRecordSize, r.end());
+  const std::size_t first = text.find(std::string("File\0", 5));
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(text.substr(first + 5, 7), std::string("/srv/x\0", 7));
+}
+
+// A record of 2048 bytes or more would stop every scan pass at it, and the records after it
+// would never be read: such a modification (a very long path) is left out, the others stay.
+TEST(AuditLogSource, ModificationTooLongForARecordIsLeftOut) {
+  test::TempDir dir;
+  const std::string deep = "/srv/" + std::string(1990, 'd');
+  test::WriteFile(dir / "audit.log",
+                  Write(1, 1, "/srv/before") + Write(2, 2, deep) + Write(3, 3, "/srv/after"));
+  auto log = OpenAuditLog(dir / "audit.log");
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 2u);
+  EXPECT_EQ(Strings(log->Record(0)).at(2), "/srv/before");
+  EXPECT_EQ(Strings(log->Record(1)).at(2), "/srv/after");
+}
+
+}  // namespace
+}  // namespace qs::platform
