@@ -1,0 +1,44 @@
+#include "platform/file_status.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+
+namespace qs::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using qs::test::TempDir;
+using qs::test::WriteFile;
+
+TEST(FileStatus, AttributesOfTheMix) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "Folder");
+  WriteFile(dir / "writable.txt", "x");
+  WriteFile(dir / "ReadOnly.txt", "x");
+  ::chmod((dir / "ReadOnly.txt").c_str(), 0444);
+  WriteFile(dir / "group.txt", "x");
+  ::chmod((dir / "group.txt").c_str(), 0466);  // others may write, the owner may not
+
+  PathMap map;
+  map.SetDrive('S', dir.path().string());
+  const PosixFileStatus status(map);
+  EXPECT_EQ(status.GetFileAttributesA("S:\\writable.txt"), kFileAttributeNormal);
+  EXPECT_EQ(status.GetFileAttributesA("S:\\readonly.TXT"), kFileAttributeReadOnly);
+  EXPECT_EQ(status.GetFileAttributesA("S:\\group.txt"), kFileAttributeReadOnly);
+  EXPECT_EQ(status.GetFileAttributesA("S:\\folder"), kFileAttributeDirectory);
+  EXPECT_EQ(status.GetFileAttributesA("S:\\missing.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(status.GetFileAttributesA("T:\\writable.txt"), kInvalidFileAttributes);  // unmapped
+  EXPECT_EQ(status.GetFileAttributesA("writable.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(status.GetFileAttributesA(dir / "writable.txt"), kFileAttributeNormal);
+  EXPECT_EQ(status.GetFileAttributesA(dir / "Folder"), kFileAttributeDirectory);
+  EXPECT_EQ(status.GetFileAttributesA(dir / "readonly.txt"), kInvalidFileAttributes);  // as given
+  EXPECT_EQ(status.GetFileAttributesA(std::string(dir / "writable.txt") + std::string("\0x", 2)),
+            kInvalidFileAttributes);
+}
+
+}  // namespace
+}  // namespace qs::platform

@@ -1,0 +1,309 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace qs::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using qs::test::ReadFile;
+using qs::test::TempDir;
+using qs::test::WriteFile;
+
+std::string Read(const std::string& path, std::string_view key,
+                 std::string_view section = "Configuration") {
+  return GetPrivateProfileString(section, key, "", path);
+}
+
+// Runs `body` in a child process that has given up root, and returns its exit status. Root
+// bypasses permission bits, so this is how a missing permission is shown for real.
+int AsUnprivilegedChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+struct ReadCase {
+  const char* name;
+  std::string content;
+  const char* key;
+  std::string expected;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
+class ProfileReadTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ProfileReadTest, FollowsTheReadingRules) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", GetParam().content);
+  EXPECT_EQ(Read(dir / "a.ini", GetParam().key), GetParam().expected);
+}
+
+const std::string k300(300, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileReadTest,
+    ::testing::Values(
+        ReadCase{"Plain", "[Configuration]\nTemporisation=5\n", "Temporisation", "5"},
+        ReadCase{"LowerCaseSection", "[configuration]\nTemporisation=5\n", "Temporisation", "5"},
+        ReadCase{"KeyCase", "[CONFIGURATION]\ntemporisation=5\n", "TEMPORISATION", "5"},
+        ReadCase{"Blanks", "  [ Configuration ]  \n \t Temporisation \t=  5 6 \t\n",
+                 "Temporisation", "5 6"},
+        ReadCase{"CrLf", "[Configuration]\r\nA=1\r\nB=2\r\n", "A", "1"},
+        ReadCase{"LastLineWithoutEnd", "[Configuration]\r\nA=1", "A", "1"},
+        ReadCase{"DoubleQuotes", "[Configuration]\nA=\" x \"\n", "A", " x "},
+        ReadCase{"SingleQuotes", "[Configuration]\nA='x'\n", "A", "x"},
+        ReadCase{"UnbalancedQuote", "[Configuration]\nA=\"x\n", "A", "\"x"},
+        ReadCase{"MixedQuotes", "[Configuration]\nA=\"x'\n", "A", "\"x'"},
+        ReadCase{"LoneQuote", "[Configuration]\nA=\"\n", "A", "\""},
+        ReadCase{"EmptyQuotes", "[Configuration]\nA=\"\"\n", "A", ""},
+        ReadCase{"EmptyValue", "[Configuration]\nA=\n", "A", ""},
+        ReadCase{"ValueWithEquals", "[Configuration]\nA=b=c\n", "A", "b=c"},
+        ReadCase{"LineWithoutEqualsIsNoKey", "[Configuration]\nA\nA=7\n", "A", "7"},
+        ReadCase{"CommentIsNoKey", "[Configuration]\n;A=1\n", "A", ""},
+        ReadCase{"KeyBeforeAnySection", "A=1\n[Configuration]\n", "A", ""},
+        ReadCase{"OtherSection", "[Other]\nA=1\n[Configuration]\nB=2\n", "A", ""},
+        ReadCase{"MissingSection", "[Other]\nA=1\n", "A", ""},
+        ReadCase{"DuplicateKeyFirstWins", "[Configuration]\nA=1\nA=2\n", "A", "1"},
+        ReadCase{"DuplicateSectionFirstWins", "[Configuration]\nA=1\n[configuration]\nA=2\n", "A",
+                 "1"},
+        ReadCase{"OnlyTheFirstSectionCounts", "[Configuration]\nB=1\n[Configuration]\nA=2\n", "A",
+                 ""},
+        ReadCase{"HeaderWithoutBracket", "[Other]\nA=2\n[Configuration\nA=1\n", "A", ""},
+        ReadCase{"HeaderLastBracket", "[Configuration] ]\nA=1\n", "A", ""},
+        ReadCase{"Utf8Bom", "\xEF\xBB\xBF[Configuration]\nA=1\n", "A", "1"},
+        ReadCase{"NulEndsTheValue", std::string("[Configuration]\nA=1\0 2\n", 23), "A", "1"},
+        ReadCase{"NulInHeader", std::string("[Confi\0guration]\nA=1\n", 22), "A", ""},
+        ReadCase{"LongValueIsCut", "[Configuration]\nA=" + k300 + "\n", "A", k300.substr(0, 254)},
+        ReadCase{"HugeLineBefore", "[Configuration]\n" + std::string(100000, 'z') + "\nA=3\n", "A",
+                 "3"},
+        ReadCase{"HugeKeyLine", "[Configuration]\nA=" + std::string(100000, '4') + "\n", "A",
+                 std::string(254, '4')},
+        ReadCase{"Empty", "", "A", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProfileRead, MissingOrUnreadableFilesGiveTheDefault) {
+  TempDir dir;
+  EXPECT_EQ(GetPrivateProfileString("Configuration", "A", "dflt", dir / "missing.ini"), "dflt");
+  EXPECT_EQ(GetPrivateProfileString("Configuration", "A", "dflt", dir.path().string()), "dflt");
+  EXPECT_EQ(GetPrivateProfileString("Configuration", "A", std::string(300, 'd'), dir / "missing"),
+            std::string(254, 'd'));
+
+  // No read permission.
+  WriteFile(dir / "a.ini", "[Configuration]\nA=1\n");
+  ::chmod(dir.path().c_str(), 0755);
+  ::chmod((dir / "a.ini").c_str(), 0000);
+  const std::string path = dir / "a.ini";
+  EXPECT_EQ(AsUnprivilegedChild([&] {
+              return GetPrivateProfileString("Configuration", "A", "d", path) == "d" ? 0 : 1;
+            }),
+            0);
+}
+
+TEST(ProfileRead, BinaryGarbageNeverCrashes) {
+  TempDir dir;
+  std::string garbage;
+  std::uint32_t x = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    x = x * 1103515245 + 12345;
+    garbage += static_cast<char>(x >> 24);
+  }
+  WriteFile(dir / "g.ini", garbage + "\n[Configuration]\nA=1\n");
+  EXPECT_EQ(Read(dir / "g.ini", "A").size() <= 254, true);
+  EXPECT_EQ(Read(dir / "g.ini", "Nope"), "");
+}
+
+TEST(ProfileSection, ListsTheKeysOfTheFirstSectionOnce) {
+  TempDir dir;
+  WriteFile(dir / "a.ini",
+            "[Drives]\nD = /srv/d\n;E=/commented\nnot a key\nd=/second\nF=\"/srv/f f\"\n"
+            "[drives]\nG=/g\n");
+  const auto keys = GetPrivateProfileSection("DRIVES", dir / "a.ini");
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0], (std::pair<std::string, std::string>{"D", "/srv/d"}));
+  EXPECT_EQ(keys[1], (std::pair<std::string, std::string>{"F", "/srv/f f"}));
+  EXPECT_TRUE(GetPrivateProfileSection("Missing", dir / "a.ini").empty());
+  EXPECT_TRUE(GetPrivateProfileSection("Drives", dir / "missing.ini").empty());
+}
+
+// A file written by hand: comments, blank lines, CR LF, other sections, odd name case.
+const std::string kHandWritten =
+    "; Quillstamp settings\r\n"
+    "\r\n"
+    "[Other]\r\n"
+    "Temporisation=99\r\n"
+    "\r\n"
+    "[CONFIGURATION]\r\n"
+    "  temporisation = 5 ; five\r\n"
+    "Unknown=keep me\r\n"
+    "; about the next section\r\n"
+    "\r\n"
+    "[Last]\r\n"
+    "x=y\r\n";
+
+TEST(ProfileWrite, ChangesOnlyTheValueOfTheKey) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, kHandWritten);
+  ASSERT_TRUE(WritePrivateProfileString("Configuration", "Temporisation", "20", path));
+  std::string expected = kHandWritten;
+  expected.replace(expected.find("5 ; five"), 8, "20");
+  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(Read(path, "Temporisation"), "20");
+  EXPECT_EQ(Read(path, "Temporisation", "Other"), "99");
+}
+
+TEST(ProfileWrite, AddsAKeyAfterTheLastKeyOfItsSection) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, kHandWritten);
+  ASSERT_TRUE(WritePrivateProfileString("Configuration", "Performance", "7", path));
+  std::string expected = kHandWritten;
+  expected.insert(expected.find("; about"), "Performance=7\r\n");
+  EXPECT_EQ(ReadFile(path), expected);
+}
+
+TEST(ProfileWrite, AddsTheSectionAtTheEnd) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, kHandWritten);
+  ASSERT_TRUE(WritePrivateProfileString("Drives", "D", "/srv/d", path));
+  EXPECT_EQ(ReadFile(path), kHandWritten + "[Drives]\r\nD=/srv/d\r\n");
+
+  // LF files get LF lines; a last line without its line ending gets one first.
+  WriteFile(path, "[A]\nx=1");
+  ASSERT_TRUE(WritePrivateProfileString("B", "y", "2", path));
+  EXPECT_EQ(ReadFile(path), "[A]\nx=1\n[B]\ny=2\n");
+  ASSERT_TRUE(WritePrivateProfileString("A", "z", "3", path));
+  EXPECT_EQ(ReadFile(path), "[A]\nx=1\nz=3\n[B]\ny=2\n");
+  WriteFile(path, "[A]\nx=1");
+  ASSERT_TRUE(WritePrivateProfileString("a", "z", "3", path));
+  EXPECT_EQ(ReadFile(path), "[A]\nx=1\nz=3");
+  WriteFile(path, "[A]");
+  ASSERT_TRUE(WritePrivateProfileString("A", "z", "3", path));
+  EXPECT_EQ(ReadFile(path), "[A]\nz=3");
+}
+
+TEST(ProfileWrite, DuplicatesAndBomStayAsTheyWere) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, "\xEF\xBB\xBF[C]\nk=1\nK=2\n[c]\nk=3\n");
+  ASSERT_TRUE(WritePrivateProfileString("C", "k", "9", path));
+  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[C]\nk=9\nK=2\n[c]\nk=3\n");
+  WriteFile(path, "\xEF\xBB\xBF");
+  ASSERT_TRUE(WritePrivateProfileString("C", "k", "1", path));
+  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[C]\nk=1\n");
+}
+
+TEST(ProfileWrite, CreatesAMissingFile) {
+  TempDir dir;
+  const std::string path = dir / "new.ini";
+  ASSERT_TRUE(WritePrivateProfileString("Configuration", "TimeSeconds", "0", path));
+  EXPECT_EQ(ReadFile(path), "[Configuration]\nTimeSeconds=0\n");
+}
+
+TEST(ProfileWrite, AnInterruptedWriteLeavesTheOldFileWhole) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, kHandWritten);
+  std::string seen;
+  EXPECT_FALSE(WritePrivateProfileString("Configuration", "Temporisation", "20", path,
+                                         [&](const std::string& temp) {
+                                           seen = ReadFile(temp);
+                                           return false;  // the program dies here
+                                         }));
+  // The whole new content had reached the temporary file before the old file was touched.
+  EXPECT_NE(seen.find("temporisation = 20\r\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(path), kHandWritten);
+  // Nothing but the settings file is left in the folder.
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) entries += (e.path() == path) ? 0 : 1;
+  EXPECT_EQ(entries, 0);
+}
+
+TEST(ProfileWrite, KeepsPermissionsAndSymbolicLinks) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, "[C]\nk=1\n");
+  ::chmod(path.c_str(), 0640);
+  fs::create_symlink(path, dir / "link.ini");
+  ASSERT_TRUE(WritePrivateProfileString("C", "k", "2", dir / "link.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(ReadFile(path), "[C]\nk=2\n");
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(ProfileWrite, FailsWithoutTouchingAnything) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, "[C]\nk=1\n");
+
+  // Read-only file (no owner write bit): refused even as root.
+  ::chmod(path.c_str(), 0444);
+  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", path));
+  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
+  ::chmod(path.c_str(), 0644);
+
+  // A folder that does not exist, and a folder that is a file.
+  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", dir / "nowhere/q.ini"));
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", dir / "q.ini/q.ini"));
+  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
+
+  // Names and values that would break the lines.
+  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2\n[X]", path));
+  EXPECT_FALSE(WritePrivateProfileString("C", "k=x", "2", path));
+  EXPECT_FALSE(WritePrivateProfileString("C]", "k", "2", path));
+  EXPECT_FALSE(WritePrivateProfileString("C", "", "2", path));
+  EXPECT_FALSE(WritePrivateProfileString("C", ";k", "2", path));
+  EXPECT_FALSE(WritePrivateProfileString("C", "k", std::string_view("2\0", 2), path));
+  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
+
+  // A UTF-16 file is not garbled with single-byte lines.
+  WriteFile(dir / "u.ini", std::string("\xFF\xFE[\0C\0]\0", 8));
+  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", dir / "u.ini"));
+  EXPECT_EQ(ReadFile(dir / "u.ini"), std::string("\xFF\xFE[\0C\0]\0", 8));
+}
+
+TEST(ProfileWrite, PermissionsOfAnUnprivilegedUser) {
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  fs::create_directory(dir.path() / "locked");
+  const std::string locked = dir / "locked/q.ini";
+  WriteFile(locked, "[C]\nk=1\n");
+  ::chmod(locked.c_str(), 0666);
+  ::chmod((dir / "locked").c_str(), 0555);  // the folder cannot take the temporary file
+  const std::string unreadable = dir / "unreadable.ini";
+  WriteFile(unreadable, "[C]\nk=1\n");
+  ::chmod(unreadable.c_str(), 0222);  // writable but not readable: its content would be lost
+
+  EXPECT_EQ(AsUnprivilegedChild([&] {
+              const bool a = WritePrivateProfileString("C", "k", "2", locked);
+              const bool b = WritePrivateProfileString("C", "k", "2", unreadable);
+              return (a ? 1 : 0) | (b ? 2 : 0);
+            }),
+            0);
+  EXPECT_EQ(ReadFile(locked), "[C]\nk=1\n");
+  EXPECT_EQ(ReadFile(unreadable), "[C]\nk=1\n");
+}
+
+}  // namespace
+}  // namespace qs::platform
