@@ -15,6 +15,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/profile.h"
+#include "ui/core/settings_file.h"
 #include "ui/core/text_number.h"
 
 namespace qs {
@@ -92,6 +94,10 @@ QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel) {
 std::string Decimal(std::int32_t value) { return std::to_string(value); }
 
 }  // namespace
+
+void SettingsFileKeyWriter::WriteKey(std::string_view key, std::string_view value) {
+  platform::WritePrivateProfileString(kConfigurationSection, key, value, path_);
+}
 
 QString DecimalText(double n) {
   if (std::isnan(n)) return QStringLiteral("0");

@@ -11,7 +11,9 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "ui/about_box.h"
 #include "ui/settings.h"
@@ -50,6 +52,17 @@ class SettingsKeyWriter {
  public:
   virtual ~SettingsKeyWriter() = default;
   virtual void WriteKey(std::string_view key, std::string_view value) = 0;
+};
+
+// The writer the program uses: section "Configuration" of the settings file at `path`, one key per
+// call, through the platform's profile functions. A failed write is not reported.
+class SettingsFileKeyWriter : public SettingsKeyWriter {
+ public:
+  explicit SettingsFileKeyWriter(std::string path) : path_(std::move(path)) {}
+  void WriteKey(std::string_view key, std::string_view value) override;
+
+ private:
+  std::string path_;
 };
 
 // --- What the main window calls (Configuration menu) -------------------------------------------

@@ -9,11 +9,14 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/profile.h"
 #include "qt_test_support.h"
+#include "support/temp_dir.h"
 #include "ui/settings_dialogs.h"
 
 namespace qs {
@@ -463,6 +466,92 @@ TEST_F(DialogTest, PerformanceOkWritesOnlyItsKeyAndCancelChangesNothing) {
     EXPECT_FALSE(accepted);
     EXPECT_EQ(settings.Performance, 50);
     EXPECT_TRUE(rec.writes.empty());
+  }
+}
+
+// ---- With the real settings file ----------------------------------------------------------------
+
+const char kHandWritten[] =
+    "; settings kept by hand\r\n"
+    "[Configuration]\r\n"
+    "Temporisation = 10\r\n"
+    "MaxSelectedEvents=500\r\n"
+    "Performance=50\r\n"
+    "\r\n"
+    "[Platform]\r\n"
+    "SecurityLog=/srv/logs/SecEvent.Evt\r\n";
+
+TEST_F(DialogTest, OkChangesOnlyItsKeyInTheSettingsFileAndCancelLeavesItAlone) {
+  struct Case {
+    const char* name;
+    std::function<void(Settings&, SettingsKeyWriter&, MainWindowUpdates&)> run;
+    const char* key;  // nullptr: nothing written
+    const char* value;
+  };
+  const Case cases[] = {
+      {"tempo ok",
+       [](Settings& s, SettingsKeyWriter& w, MainWindowUpdates& m) {
+         NumericSettingDialog d(NumericDialogKind::Tempo, s, w, m);
+         d.show();
+         d.Text1()->setText("30");
+         d.OkButton()->click();
+       },
+       "Temporisation", "30"},
+      {"size ok, a key the file lacks",
+       [](Settings& s, SettingsKeyWriter& w, MainWindowUpdates& m) {
+         NumericSettingDialog d(NumericDialogKind::MaxWinComments, s, w, m);
+         d.show();
+         d.Text1()->setText("2000");
+         d.OkButton()->click();
+       },
+       "MaxWinComments", "2000"},
+      {"performance ok",
+       [](Settings& s, SettingsKeyWriter& w, MainWindowUpdates&) {
+         PerformanceDialog d(s, w);
+         d.show();
+         d.HScroll1()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+         d.OkButton()->click();
+       },
+       "Performance", "51"},
+      {"performance cancel after moving the thumb",
+       [](Settings& s, SettingsKeyWriter& w, MainWindowUpdates&) {
+         PerformanceDialog d(s, w);
+         d.show();
+         d.HScroll1()->setValue(90);
+         d.CancelButton()->click();
+       },
+       nullptr, nullptr},
+      {"events refused",
+       [](Settings& s, SettingsKeyWriter& w, MainWindowUpdates& m) {
+         NumericSettingDialog d(NumericDialogKind::MaxSelected, s, w, m);
+         d.show();
+         d.Text1()->setText("9.6");
+         AnswerMessageBoxes([&] { d.OkButton()->click(); });
+         d.CancelButton()->click();
+       },
+       nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    const std::string ini = dir / "Quillstamp.ini";
+    test::WriteFile(ini, kHandWritten);
+    Settings settings;
+    SettingsFileKeyWriter writer(ini);
+    Recorder window;
+    c.run(settings, writer, window);
+    const std::string after = test::ReadFile(ini);
+    if (c.key == nullptr) {
+      EXPECT_EQ(after, kHandWritten);
+      EXPECT_EQ(settings.Performance, 50);
+      EXPECT_EQ(settings.MaxSelectedEvents, 500);
+    } else {
+      // Exactly the one key changed: the same as that single write applied to the old content.
+      const auto expected = platform::ProfileWithKey(kHandWritten, "Configuration", c.key, c.value);
+      ASSERT_TRUE(expected.has_value());
+      EXPECT_EQ(after, *expected);
+      EXPECT_EQ(platform::GetPrivateProfileString("configuration", c.key, "", ini), c.value);
+    }
   }
 }
 
