@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -190,6 +191,36 @@ TEST_F(StreamsTest, OnlyRegularFilesThatTheProgramMayWrite) {
   EXPECT_EQ(ReadAll(streams, readOnly + ":Comments:$DATA"), std::string("r\0", 2));
   EXPECT_EQ(RawAttr(target, kMacAttr), std::string("t\0", 2));
   EXPECT_FALSE(RawAttr(dir / "sub/inner", kMacAttr).has_value());
+}
+
+// Run without root (as the program may be), the system's own permission check decides as well:
+// a file whose owner write bit is set but that belongs to someone else is refused.
+TEST_F(StreamsTest, WithoutRootOnlyFilesTheProgramMayWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  const std::string theirs = File("theirs");  // root's, 0644
+  ASSERT_EQ(chmod(theirs.c_str(), 0644), 0);
+  const std::string mine = File("mine");
+  ASSERT_EQ(chown(mine.c_str(), 65534, 65534), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    StreamFiles own;
+    int result = 0;
+    if (own.OpenStream(theirs + ":Comments:$DATA", kOpenStreamWriteCreate) != kInvalidStream) {
+      result |= 1;
+    }
+    if (own.OpenStream(mine + ":Comments:$DATA", kOpenStreamWriteCreate) == kInvalidStream) {
+      result |= 2;
+    }
+    _exit(result);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrote on another's file, 2: refused its own file";
+  EXPECT_FALSE(RawAttr(theirs, kMacAttr).has_value());
+  EXPECT_EQ(RawAttr(mine, kMacAttr), std::string(1, '\0'));
 }
 
 // Root passes every permission check on a writable mount, but not on a read-only one.

@@ -238,5 +238,21 @@ TEST_F(SambaTest, EmptyStreamFromAClientIsRebuilt) {
   EXPECT_EQ(ReadFile(got), Le(U16(Line(1) + "\r")));
 }
 
+// A stream of odd length put by a client: Samba stores its five bytes and a 0x00, a value of even
+// length that the program takes whole, so the last byte and that 0x00 make one more code unit.
+TEST_F(SambaTest, OddStreamFromAClient) {
+  const std::string f = ShareFile("odd.txt");
+  const std::string put = dir / "put";
+  WriteFile(put, std::string("a\0b\0c", 5));
+  ASSERT_TRUE(Client("put " + put + " \"odd.txt:Comments\""));
+  ASSERT_EQ(RawAttr(f, kMacAttr), std::string("a\0b\0c\0", 6));
+  List(f, "eve", At(1, 2, 3));
+  W().WriteMacComment(1);
+  EXPECT_EQ(Mark(1, kColMac), "m");
+  const std::string got = dir / "got";
+  ASSERT_TRUE(Client("get \"odd.txt:Comments\" " + got));
+  EXPECT_EQ(ReadFile(got), Le(U16(Line(1) + "\rabc")));
+}
+
 }  // namespace
 }  // namespace qs::test
