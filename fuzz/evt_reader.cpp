@@ -1,0 +1,48 @@
+// Fuzz target: an arbitrary file opened as an NT event log, every record read in the form an
+// ANSI read returns it and handed to the selection rule. Besides crashes and sanitizer reports it
+// stops on a record whose layout is inconsistent, since the decoder relies on it.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/eventlog_record.h"
+#include "platform/posix/evt_log.h"
+#include "scan/record_decoder.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using qs::platform::ReadU16;
+  using qs::platform::ReadU32;
+  auto log = qs::platform::EvtLog::Parse(std::vector<std::uint8_t>(data, data + size));
+  if (!log) return 0;
+  // Each record takes at least 0x38 bytes of the file.
+  Check(log->RecordCount() <= size / 0x38);
+
+  std::int32_t newest = 0;
+  qs::SelectionContext context;
+  context.OwnAccountName = "alice";
+  qs::CurrentEvent current;
+  for (std::size_t i = 0; i < log->RecordCount(); ++i) {
+    const std::vector<std::uint8_t>& r = log->Record(i);
+    Check(r.size() >= 60 && r.size() % 4 == 0);
+    const std::uint8_t* p = r.data();
+    Check(ReadU32(p) == r.size() && ReadU32(p + r.size() - 4) == r.size());
+    Check(ReadU32(p + 4) == qs::platform::kRecordSignature);
+    Check(ReadU32(p + 44) + ReadU32(p + 40) == ReadU32(p + 36));
+    Check(ReadU32(p + 52) + ReadU32(p + 48) <= r.size() - 4);
+    // The strings the record claims lie between StringOffset and DataOffset, each with its zero.
+    std::size_t zeros = 0;
+    for (std::size_t k = ReadU32(p + 36); k < ReadU32(p + 52); ++k) zeros += p[k] == 0;
+    Check(zeros == ReadU16(p + 26));
+    qs::DecodeRecord(p, r.size(), newest, context, current);
+  }
+  return 0;
+}
