@@ -119,18 +119,22 @@ TEST(AuditLogSource, ComputerNameCannotPassForTheObjectType) {
   EXPECT_EQ(text.substr(first + 5, 7), std::string("/srv/x\0", 7));
 }
 
-// A record of 2048 bytes or more would stop every scan pass at it, and the records after it
-// would never be read: such a modification (a very long path) is left out, the others stay.
-TEST(AuditLogSource, ModificationTooLongForARecordIsLeftOut) {
+// A very long path makes a record beyond 2048 bytes; it keeps its place and its whole path (the
+// scan reads records of any size).
+TEST(AuditLogSource, LongPathKeepsItsRecord) {
   test::TempDir dir;
-  const std::string deep = "/srv/" + std::string(1990, 'd');
+  const std::string deep = "/srv/" + std::string(4000, 'd');
   test::WriteFile(dir / "audit.log",
                   Write(1, 1, "/srv/before") + Write(2, 2, deep) + Write(3, 3, "/srv/after"));
   auto log = OpenAuditLog(dir / "audit.log");
   ASSERT_NE(log, nullptr);
-  ASSERT_EQ(log->RecordCount(), 2u);
+  ASSERT_EQ(log->RecordCount(), 3u);
   EXPECT_EQ(Strings(log->Record(0)).at(2), "/srv/before");
-  EXPECT_EQ(Strings(log->Record(1)).at(2), "/srv/after");
+  const auto& long_record = log->Record(1);
+  EXPECT_GT(long_record.size(), 4000u);
+  EXPECT_EQ(ReadU32(long_record.data()), long_record.size());
+  EXPECT_EQ(Strings(long_record).at(2), deep);
+  EXPECT_EQ(Strings(log->Record(2)).at(2), "/srv/after");
 }
 
 }  // namespace

@@ -22,10 +22,6 @@ namespace qs::platform {
 namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
-// A record of this size or more stops a scan pass, and every record after it would go unread:
-// a modification whose record would need that much (a path of about 1900 bytes) is left out.
-constexpr std::size_t kMaxRecordSize = 2048;
-
 bool FeedFile(const std::string& path, audit::AuditParser& parser) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
@@ -77,10 +73,9 @@ class AuditLogSource : public LogSource {
  public:
   explicit AuditLogSource(std::string hostName) : hostName_(std::move(hostName)) {}
 
-  void Add(audit::FileModification&& m) {
-    if (audit::BuildModificationRecord(m, ComputerName(m)).size() >= kMaxRecordSize) return;
-    modifications_.push_back(std::move(m));
-  }
+  // A path of the longest kind (PATH_MAX) makes a record of some 4 KiB: the scan reads records
+  // of any size, so none is left out.
+  void Add(audit::FileModification&& m) { modifications_.push_back(std::move(m)); }
 
   std::size_t RecordCount() const override { return modifications_.size(); }
 

@@ -203,7 +203,7 @@ std::string NormalizePath(std::string_view path) {
     }
     i = j;
   }
-  if (out.empty()) out = "/";
+  if (out.empty()) out.push_back('/');
   return out;
 }
 
@@ -591,7 +591,7 @@ void AuditParser::Complete(Event& ev) {
   if (ev.auid && *ev.auid != kUnsetId && *ev.auid != actor)
     m.clientUser = nameOf(*ev.auid, ev.auidName);
   else
-    m.clientUser = "-";
+    m.clientUser.assign(1, '-');  // (not = "-": GCC 12 warns falsely on that at -O3)
   sink_(std::move(m));
 }
 
