@@ -1,0 +1,198 @@
+// A Security log written as an NT .evt file, read by a scan pass through the POSIX event log,
+// with the comment pass listing the files it names.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <clocale>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "comments/comment_pass.h"
+#include "comments/file_comments.h"
+#include "evtwriter/evt_writer.h"
+#include "platform/eventlog.h"
+#include "platform/file_status.h"
+#include "scan/scan_pass.h"
+#include "support/temp_dir.h"
+
+namespace qs {
+namespace {
+
+namespace fs = std::filesystem;
+using qs::test::TempDir;
+using qs::test::WriteFile;
+
+class QuietView final : public ScanView {
+ public:
+  void ShowEventsStatus(std::string_view text) override { statuses.emplace_back(text); }
+  void ShowMaxEvents(std::string_view) override {}
+  void SetProgressMaximum(std::int32_t) override {}
+  void SetProgressValue(std::int32_t) override {}
+  bool IsWindowVisible() const override { return true; }
+  void ShowOpenLogError(std::string_view message) override { errors.emplace_back(message); }
+  void EnableTimer() override {}
+  bool ProcessPendingEvents() override { return false; }
+  std::vector<std::string> statuses, errors;
+};
+
+// Writers that mark as a Macintosh writer that succeeds and a Windows 2000 writer whose summary
+// is locked would: "m" and "?", and "W" when the summary check pass rebuilds.
+class MarkingWriters final : public CommentWriters {
+ public:
+  explicit MarkingWriters(EventList& list) : list_(list) {}
+  void WriteMacComment(int row) override { Log("WriteMac", row, kColMac, "m"); }
+  void RegenerateMacComment(int row) override { Log("RegenerateMac", row, kColMac, "M"); }
+  void WriteWinComment(int row) override { Log("WriteWin", row, kColWin, "?"); }
+  void RegenerateWinComment(int row) override { Log("RegenerateWin", row, kColWin, "W"); }
+  std::vector<std::string> calls;
+
+ private:
+  void Log(const std::string& name, int row, int column, std::string_view mark) {
+    calls.push_back(name + " " + std::to_string(row) + " " + list_.CellText(row, kColFile));
+    list_.SetMark(row, column, mark);
+  }
+  EventList& list_;
+};
+
+class CommentScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousLocale_ = std::setlocale(LC_TIME, nullptr);
+    std::setlocale(LC_TIME, "C");
+    run.StopFlag = false;
+    settings.Performance = 1;
+
+    share = dir.path() / "share";
+    fs::create_directories(share / "Shared" / "Projects");
+    WriteFile((share / "Shared" / "budget.xls").string(), "b");
+    WriteFile((share / "Shared" / "Plan.doc").string(), "p");
+    ::chmod((share / "Shared" / "Plan.doc").c_str(), 0444);
+    drives.SetDrive('D', share.string());
+
+    evtwriter::EvtWriter writer;
+    const auto add = [&](std::uint32_t time, const std::string& file, const std::string& user,
+                         bool forWriting = true) {
+      evtwriter::Event560 e;
+      e.time = time;
+      e.objectName = file;
+      e.primaryUser = user;
+      if (!forWriting) e.accesses = evtwriter::kReadAccesses;
+      writer.Add(e);
+    };
+    add(1'000'000'000, "D:\\SHARED\\BUDGET.XLS", "alice");          // writable, other case
+    add(1'000'000'010, "D:\\Shared\\gone.txt", "bob");              // deleted since
+    add(1'000'000'020, "D:\\Shared\\Plan.doc", "carol");            // read-only
+    add(1'000'000'030, "D:\\Shared\\Projects", "dave");             // a folder
+    add(1'000'000'040, "D:\\Shared\\budget.xls", "erin", false);    // opened for reading only
+    add(1'000'000'050, "D:\\Shared\\budget.xls", "Administrator");  // our own account
+    add(1'000'000'060, "Z:\\elsewhere.txt", "frank");               // a drive that is not mapped
+    add(1'000'000'070, "D:\\Shared\\budget.xls", "grace");          // writable again
+    logPath = dir / "Security.evt";
+    writer.WriteFile(logPath);
+  }
+  void TearDown() override { std::setlocale(LC_TIME, previousLocale_.c_str()); }
+
+  void Pass(CommentStep& step) {
+    auto log = platform::MakePosixEventLogService(logPath);
+    ScanContext context{*log, list, state, settings, run, selection, view, step};
+    ScanPass(context);
+  }
+
+  // Row by row: file, user, Win mark, Mac mark.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (int row = 1; row <= list.EventCount(); ++row) {
+      rows.push_back(list.CellText(row, kColFile) + " " + list.CellText(row, kColUser) + " " +
+                     list.CellText(row, kColWin) + "|" + list.CellText(row, kColMac));
+    }
+    return rows;
+  }
+
+  TempDir dir;
+  fs::path share;
+  std::string logPath;
+  Settings settings;
+  RunState run;
+  SelectionContext selection{"Administrator", 0};
+  ScanState state;
+  QuietView view;
+  EventList list{settings};
+  platform::PathMap drives;
+  platform::PosixFileStatus status{drives};
+  std::string previousLocale_;
+};
+
+TEST_F(CommentScanTest, ListsTheMixWithBothKindsOff) {
+  MarkingWriters writers(list);
+  FileCommentStep step(list, state.currentEvent, settings, status, writers, view);
+  Pass(step);
+  EXPECT_TRUE(view.errors.empty());
+  EXPECT_EQ(Rows(), (std::vector<std::string>{
+                        "D:\\Shared\\budget.xls grace |",
+                        "Z:\\elsewhere.txt frank U|-",
+                        "D:\\Shared\\Plan.doc carol RO|-",
+                        "D:\\Shared\\gone.txt bob U|-",
+                        "D:\\SHARED\\BUDGET.XLS alice |",
+                    }));
+  EXPECT_EQ(list.CellText(5, kColDateTime), "2001-09-09 01:46:40");
+  EXPECT_TRUE(writers.calls.empty());
+  // Without a comment kind on, no summary check ran.
+  EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(), std::string(kCheckingSummaries)),
+            0);
+}
+
+TEST_F(CommentScanTest, WritesAndRetriesWithBothKindsOn) {
+  settings.MacComments = true;
+  settings.WinComments = true;
+  MarkingWriters writers(list);
+  FileCommentStep step(list, state.currentEvent, settings, status, writers, view);
+  Pass(step);
+  EXPECT_EQ(writers.calls, (std::vector<std::string>{
+                               "WriteMac 1 D:\\SHARED\\BUDGET.XLS",
+                               "WriteWin 1 D:\\SHARED\\BUDGET.XLS",
+                               "WriteMac 1 D:\\Shared\\budget.xls",
+                               "WriteWin 1 D:\\Shared\\budget.xls",
+                               // the summary check pass, rows from the top
+                               "RegenerateWin 1 D:\\Shared\\budget.xls",
+                               "RegenerateWin 5 D:\\SHARED\\BUDGET.XLS",
+                           }));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{
+                        "D:\\Shared\\budget.xls grace W|m",
+                        "Z:\\elsewhere.txt frank U|-",
+                        "D:\\Shared\\Plan.doc carol RO|-",
+                        "D:\\Shared\\gone.txt bob U|-",
+                        "D:\\SHARED\\BUDGET.XLS alice W|m",
+                    }));
+
+  // A second pass finds no newer event and nothing left to retry.
+  writers.calls.clear();
+  Pass(step);
+  EXPECT_TRUE(writers.calls.empty());
+  EXPECT_EQ(list.EventCount(), 5);
+}
+
+TEST_F(CommentScanTest, WithThePlatformCommentWriters) {
+  settings.MacComments = true;
+  settings.WinComments = true;
+  FileComments writers(list, state.currentEvent, settings, view, drives);
+  FileCommentStep step(list, state.currentEvent, settings, status, writers, view);
+  Pass(step);
+  const std::vector<std::string> rows = Rows();
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[1], "Z:\\elsewhere.txt frank U|-");
+  EXPECT_EQ(rows[2], "D:\\Shared\\Plan.doc carol RO|-");
+  EXPECT_EQ(rows[3], "D:\\Shared\\gone.txt bob U|-");
+  // Both budget rows got both comments, none of them failed.
+  for (int row : {1, 5}) {
+    for (int column : {kColWin, kColMac}) {
+      const std::string& mark = list.CellText(row, column);
+      EXPECT_FALSE(mark.empty()) << row << " " << column;
+      EXPECT_FALSE(StatusMark::IsFailed(mark)) << row << " " << column << " " << mark;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qs
