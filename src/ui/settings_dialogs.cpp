@@ -287,7 +287,7 @@ PerformanceDialog::PerformanceDialog(Settings& settings, SettingsKeyWriter& writ
   scroll_->setSingleStep(1);
   scroll_->setPageStep(1);  // a click beside the thumb moves one step, like an arrow
   scroll_->setValue(settings_.Performance);
-  scroll_->setMinimumWidth(420);
+  scroll_->setMinimumWidth(480);
 
   QLabel* lblMin = MakeLabel("Flowing less freely and quicker", "lblMin", this);
   lblMin->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

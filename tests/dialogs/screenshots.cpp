@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "ui/about_box.h"
@@ -34,6 +38,25 @@ bool Save(QWidget& w, const QString& folder, const char* name) {
   return ok;
 }
 
+// Runs `action`, grabbing and then closing the message box it opens.
+bool SaveBox(const QString& folder, const char* name, const std::function<void()>& action) {
+  bool ok = false;
+  QTimer timer;
+  timer.setInterval(20);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    const QString path = folder + "/" + name + ".png";
+    ok = box->grab().save(path);
+    std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", qPrintable(path), box->width(),
+                box->height());
+    box->accept();
+  });
+  timer.start();
+  action();
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +72,9 @@ int main(int argc, char** argv) {
     d.Text1()->setText("59999");
     d.UpButton()->click();
     ok &= Save(d, folder, "frmTempo_max");
+    d.show();
+    d.Text1()->setText("abc");
+    ok &= SaveBox(folder, "frmTempo_invalid", [&] { d.OkButton()->click(); });
   }
   {
     qs::NumericSettingDialog d(qs::NumericDialogKind::MaxSelected, settings, sink, sink);
@@ -68,5 +94,6 @@ int main(int argc, char** argv) {
     qs::AboutBox d;
     ok &= Save(d, folder, "frmAbout");
   }
+  ok &= SaveBox(folder, "help_missing", [&] { qs::OpenHelp(nullptr, "/nonexistent"); });
   return ok ? 0 : 1;
 }
