@@ -51,9 +51,10 @@ struct EvtRecord {
   std::uint32_t closingRecordNumber = 0;
   std::string sourceName = "Security";  // UTF-8
   std::string computerName = "FILESERVER";
-  std::vector<std::uint8_t> userSid;  // raw SID bytes; empty: none
-  std::vector<std::string> strings;   // insertion strings, UTF-8
-  std::vector<std::uint8_t> data;     // event data
+  // Raw SID bytes (revision 1, count n, 6-byte authority, n 4-byte sub-authorities); empty: none.
+  std::vector<std::uint8_t> userSid;
+  std::vector<std::string> strings;  // insertion strings, UTF-8
+  std::vector<std::uint8_t> data;    // event data
 };
 
 // An object open (event 560) as Windows 2000 writes it: 15 insertion strings, Object Server
