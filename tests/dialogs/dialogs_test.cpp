@@ -448,6 +448,19 @@ TEST_F(DialogTest, PerformanceOkWritesOnlyItsKeyAndCancelChangesNothing) {
     EXPECT_EQ(rec.writes[0], std::make_pair(std::string("Performance"), std::string("88")));
     EXPECT_FALSE(dialog.isVisible());
   }
+  {
+    // A hand-edited file can hold a value beyond the bar: the bar shows its end, and Cancel keeps
+    // the setting as it was rather than the bar's clamped value.
+    Settings settings;
+    settings.Performance = 500;
+    Recorder rec;
+    PerformanceDialog dialog(settings, rec);
+    dialog.show();
+    EXPECT_EQ(dialog.HScroll1()->value(), 100);
+    dialog.CancelButton()->click();
+    EXPECT_EQ(settings.Performance, 500);
+    EXPECT_TRUE(rec.writes.empty());
+  }
   for (bool escape : {false, true}) {
     Settings settings;
     Recorder rec;
