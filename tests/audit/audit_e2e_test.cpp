@@ -1,13 +1,15 @@
 // End to end with the kernel's audit subsystem: two users write, append, truncate and save by
-// rename in a watched folder, and the records read back from auditd's real log are selected with
-// the right path and user. Skipped, with the reason, where the audit subsystem cannot be used
-// (no permission for the audit netlink socket, as in most containers).
+// rename in a watched folder; the records read back from auditd's real log are selected with the
+// right path and user, and a scan pass puts the comments on the right files. Skipped, with the
+// reason, where the audit subsystem cannot be used (no permission for the audit netlink socket, as
+// in most containers).
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,8 +23,15 @@
 #include <thread>
 #include <vector>
 
+#include "comments/comment_pass.h"
+#include "comments/file_comments.h"
+#include "platform/eventlog.h"
+#include "platform/file_status.h"
+#include "platform/path_map.h"
 #include "platform/posix/log_source.h"
+#include "scan/event_list.h"
 #include "scan/record_decoder.h"
+#include "scan/scan_pass.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -107,6 +116,36 @@ bool AddUser(const std::string& name, Account& account, Cleanup& cleanup) {
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
+class NullView final : public ScanView {
+ public:
+  bool ProcessPendingEvents() override { return false; }
+  void ShowEventsStatus(std::string_view) override {}
+  void ShowMaxEvents(std::string_view) override {}
+  void SetProgressMaximum(std::int32_t) override {}
+  void SetProgressValue(std::int32_t) override {}
+  bool IsWindowVisible() const override { return false; }
+  void ShowOpenLogError(std::string_view message) override {
+    ADD_FAILURE() << std::string(message);
+  }
+  void EnableTimer() override {}
+};
+
+// Hands on only the events of one folder, so that nothing outside the test is ever stamped.
+class OnlyUnder final : public CommentStep {
+ public:
+  OnlyUnder(CommentStep& step, const CurrentEvent& current, std::string folder)
+      : step_(step), current_(current), folder_(std::move(folder)) {}
+  void CommentPass() override {
+    if (current_.file.starts_with(folder_)) step_.CommentPass();
+  }
+  void SummaryCheckPass() override { step_.SummaryCheckPass(); }
+
+ private:
+  CommentStep& step_;
+  const CurrentEvent& current_;
+  std::string folder_;
+};
+
 TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules and add users";
   const auto status = Shell("auditctl -s");
@@ -177,10 +216,20 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     const auto r = Shell("runuser -u " + who.name + " -- sh -c " + Quote(script));
     EXPECT_EQ(r.status, 0) << script << ": " << r.output;
   };
-  as(a, "umask 000; echo one > " + share + "/report.txt");                  // write (creates it)
-  as(b, "echo two >> " + share + "/report.txt");                            // append
+  // The scan takes the first event of each second: the actions are a second apart.
+  auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1100)); };
+  pause();
+  as(a, "umask 000; echo one > " + share + "/report.txt");  // write (creates it)
+  pause();
+  as(b, "echo two >> " + share + "/report.txt");  // append
+  pause();
   as(a, "perl -e \"truncate(q{" + share + "/report.txt}, 1) or exit 1\"");  // truncate(2)
-  as(b, "cd " + share + " && echo new > .budget.tmp && mv .budget.tmp budget.ods");  // save
+  pause();
+  // Save through a temporary file, in one process as editors do: the rename stands for the write.
+  as(b, "cd " + share +
+            " && perl -e \"open(F, q{>}, q{.budget.tmp}) or exit 1; print F q{new}; close F; "
+            "rename(q{.budget.tmp}, q{budget.ods}) or exit 1\"");
+  pause();
   // A person working through sudo: logged in as qsaudit1 (the login uid), acting as root.
   {
     const auto r =
@@ -188,6 +237,7 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
                                " > /proc/self/loginuid && echo s > " + share + "/sudo.txt"));
     EXPECT_EQ(r.status, 0) << r.output;
   }
+  pause();
   // A file server such as smbd: the real uid stays 0, the effective ids become the client's.
   {
     const pid_t child = fork();
@@ -205,15 +255,18 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     waitpid(child, &st, 0);
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
   }
+  pause();
   test::WriteFile(share + "/zz-end", "e");
   ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""));
+  Shell("auditctl -W " + share + " -p wa -k quillstamp");  // the comments below are not audited
 
+  // Every record of the watched folder, each decoded on its own.
   auto log = platform::OpenAuditLog(logFile);
   ASSERT_NE(log, nullptr);
   std::vector<std::pair<std::string, std::string>> seen;  // (file, user)
   for (std::size_t i = 0; i < log->RecordCount(); ++i) {
     const auto& record = log->Record(i);
-    std::int32_t newest = 0;  // each record on its own: several fall in the same second
+    std::int32_t newest = 0;
     SelectionContext context{"nobody", 0};
     CurrentEvent current;
     const auto outcome = DecodeRecord(record.data(), record.size(), newest, context, current);
@@ -222,13 +275,80 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     if (name == "probe" && !seen.empty() && seen.back().first == "probe") continue;
     seen.emplace_back(name, current.user);
   }
-  for (const auto& [file, user] : seen) std::printf("  %s by %s\n", file.c_str(), user.c_str());
+  for (const auto& [file, user] : seen)
+    std::printf("  record: %s by %s\n", file.c_str(), user.c_str());
   const std::vector<std::pair<std::string, std::string>> want = {
-      {"probe", "root"},      {"report.txt", a.name},  {"report.txt", b.name},
-      {"report.txt", a.name}, {".budget.tmp", b.name}, {"budget.ods", b.name},
-      {"sudo.txt", a.name},   {"served.txt", b.name},  {"zz-end", "root"},
+      {"probe", "root"},      {"report.txt", a.name}, {"report.txt", b.name},
+      {"report.txt", a.name}, {"budget.ods", b.name}, {"sudo.txt", a.name},
+      {"served.txt", b.name}, {"zz-end", "root"},
   };
   EXPECT_EQ(seen, want);
+
+  // A whole scan pass as the program runs it (as root, whose own events it leaves out), with both
+  // comment kinds on. Only files of the watched folder are handed to the comment step.
+  Settings settings;
+  settings.Performance = 1;
+  settings.WinComments = true;
+  settings.MacComments = true;
+  settings.TimeSeconds = true;
+  EventList list(settings);
+  ScanState state;
+  RunState run;
+  run.StopFlag = false;
+  SelectionContext selection{"root", 0};
+  NullView view;
+  platform::PathMap paths;
+  platform::PosixFileStatus fileStatus(paths);
+  FileComments writers(list, state.currentEvent, settings, view, paths);
+  FileCommentStep step(list, state.currentEvent, settings, fileStatus, writers, view);
+  OnlyUnder comments(step, state.currentEvent, share + "/");
+  auto service = platform::MakePosixEventLogService(logFile);
+  ScanContext context{*service, list, state, settings, run, selection, view, comments};
+  ScanPass(context);
+
+  std::vector<std::pair<std::string, std::string>> rows;  // newest first
+  for (int row = 1; row <= list.EventCount(); ++row) {
+    const std::string& file = list.CellText(row, kColFile);
+    if (!file.starts_with(share + "/")) continue;
+    rows.emplace_back(file.substr(share.size() + 1), list.CellText(row, kColUser));
+    std::printf("  row: %s by %s, Win %s, Mac %s\n", file.c_str(),
+                list.CellText(row, kColUser).c_str(), list.CellText(row, kColWin).c_str(),
+                list.CellText(row, kColMac).c_str());
+    // Written ("w", "m"), or rebuilt from the rows of the file where it had none yet ("W", "M").
+    EXPECT_TRUE(list.CellText(row, kColWin) == "w" || list.CellText(row, kColWin) == "W") << file;
+    EXPECT_TRUE(list.CellText(row, kColMac) == "m" || list.CellText(row, kColMac) == "M") << file;
+  }
+  const std::vector<std::pair<std::string, std::string>> wantRows = {
+      {"served.txt", b.name}, {"sudo.txt", a.name},   {"budget.ods", b.name},
+      {"report.txt", a.name}, {"report.txt", b.name}, {"report.txt", a.name},
+  };
+  EXPECT_EQ(rows, wantRows);
+
+  // The comments are on the right files, newest line first.
+  auto comment = [](const std::string& file) {
+    char value[4096];
+    const ssize_t n = getxattr(file.c_str(), "user.xdg.comment", value, sizeof value);
+    return n < 0 ? std::string() : std::string(value, static_cast<std::size_t>(n));
+  };
+  auto usersIn = [](const std::string& text) {
+    std::vector<std::string> users;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      std::size_t end = text.find_first_of("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(at, end - at);
+      if (!line.empty()) users.push_back(line.substr(line.rfind(' ') + 1));
+      at = text.find_first_not_of("\r\n", end);
+      if (at == std::string::npos) break;
+    }
+    return users;
+  };
+  EXPECT_EQ(usersIn(comment(share + "/report.txt")),
+            (std::vector<std::string>{a.name, b.name, a.name}));
+  EXPECT_EQ(usersIn(comment(share + "/budget.ods")), std::vector<std::string>{b.name});
+  EXPECT_EQ(usersIn(comment(share + "/sudo.txt")), std::vector<std::string>{a.name});
+  EXPECT_EQ(usersIn(comment(share + "/served.txt")), std::vector<std::string>{b.name});
+  EXPECT_EQ(comment(share + "/probe"), "");  // root's own: not stamped
 }
 
 }  // namespace

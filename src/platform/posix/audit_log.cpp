@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/posix/audit_parser.h"
 #include "platform/posix/log_source.h"
@@ -75,7 +76,36 @@ class AuditLogSource : public LogSource {
 
   // A path of the longest kind (PATH_MAX) makes a record of some 4 KiB: the scan reads records
   // of any size, so none is left out.
-  void Add(audit::FileModification&& m) { modifications_.push_back(std::move(m)); }
+  //
+  // A program that saves by writing a temporary file and renaming it over the document writes
+  // both within the same second, and the scan takes only the first event of a second: the write
+  // of the temporary file, whose name no longer exists, would hide the document's. So the writes
+  // of a file that the same process (node and pid) then renames away are left out; the rename
+  // stands for them.
+  void Add(audit::FileModification&& m) {
+    if (!m.renamedFrom.empty()) {
+      if (auto it = byWriter_.find(WriterKey(m, m.renamedFrom)); it != byWriter_.end()) {
+        for (std::size_t index : it->second) dropped_[index] = true;
+        byWriter_.erase(it);
+      }
+    }
+    byWriter_[WriterKey(m, m.path)].push_back(modifications_.size());
+    modifications_.push_back(std::move(m));
+    dropped_.push_back(false);
+  }
+
+  // Once the whole log is read.
+  void Compact() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < modifications_.size(); ++i) {
+      if (dropped_[i]) continue;
+      if (kept != i) modifications_[kept] = std::move(modifications_[i]);
+      ++kept;
+    }
+    modifications_.resize(kept);
+    dropped_.clear();
+    byWriter_.clear();
+  }
 
   std::size_t RecordCount() const override { return modifications_.size(); }
 
@@ -90,8 +120,19 @@ class AuditLogSource : public LogSource {
     return audit::RecordComputerName(m.node, hostName_);
   }
 
+  static std::string WriterKey(const audit::FileModification& m, const std::string& path) {
+    std::string key = m.node;
+    key.push_back('\0');
+    key += std::to_string(m.pid);
+    key.push_back('\0');
+    key += path;
+    return key;
+  }
+
   std::string hostName_;
   std::vector<audit::FileModification> modifications_;
+  std::vector<bool> dropped_;
+  std::unordered_map<std::string, std::vector<std::size_t>> byWriter_;
   std::vector<std::uint8_t> record_;
 };
 
@@ -104,6 +145,7 @@ std::unique_ptr<LogSource> OpenAuditLog(const std::string& path) {
                             [&](audit::FileModification&& m) { source->Add(std::move(m)); });
   for (const auto& rotated : RotatedFiles(path)) FeedFile(rotated, parser);
   if (!FeedFile(path, parser)) return nullptr;
+  source->Compact();
   return source;
 }
 

@@ -36,8 +36,9 @@ enum class NameType { Normal, Parent, Create, Delete, Unknown, Other };
 enum class CallKind { None, OpenFlags, Creat, Openat2, Truncate, Rename };
 struct Call {
   CallKind kind = CallKind::None;
-  int flagsArg = -1;  // OpenFlags: the argument that holds the flags
-  int dirFdArg = -1;  // the directory descriptor of the file's name; -1: the CWD
+  int flagsArg = -1;     // OpenFlags: the argument that holds the flags
+  int dirFdArg = -1;     // the directory descriptor of the file's name; -1: the CWD
+  int oldDirFdArg = -1;  // Rename: the directory descriptor of the old name
 };
 
 Call CallOf(std::uint32_t arch, std::uint64_t number) {
@@ -493,6 +494,23 @@ void AuditParser::Finish() {
   while (!open_.empty()) CompleteFront();
 }
 
+// The absolute path of a name of the event: as it stands when absolute; joined to the CWD when the
+// call resolves it from there; else joined to the PARENT item's name when that is absolute. Empty
+// when none applies.
+std::string AuditParser::ResolveName(const Event& ev, const std::string& name, int dirFdArg,
+                                     const std::string* parentName) {
+  const bool fromCwd = dirFdArg < 0 || static_cast<std::uint32_t>(ev.args[dirFdArg]) == kAtFdCwd;
+  if (name.front() == '/') return NormalizePath(name);
+  if (fromCwd) {
+    if (!ev.cwd || ev.cwd->empty() || ev.cwd->front() != '/') return {};
+    return NormalizePath(JoinPath(*ev.cwd, name));
+  }
+  if (parentName == nullptr || parentName->empty() || parentName->front() != '/') return {};
+  const std::size_t slash = name.rfind('/');
+  return NormalizePath(
+      JoinPath(*parentName, slash == std::string::npos ? name : name.substr(slash + 1)));
+}
+
 void AuditParser::CompleteFront() {
   std::unique_ptr<Event> event = std::move(open_.front());
   open_.pop_front();
@@ -543,23 +561,24 @@ void AuditParser::Complete(Event& ev) {
   if (file == nullptr) return;
   if (file->mode && (*file->mode & kFileTypeMask) != kRegularFile) return;
 
-  std::string path;
-  const std::string& name = *file->name;
-  const bool fromCwd =
-      call.dirFdArg < 0 || static_cast<std::uint32_t>(ev.args[call.dirFdArg]) == kAtFdCwd;
-  if (name.front() == '/') {
-    path = NormalizePath(name);
-  } else if (fromCwd) {
-    if (!ev.cwd || ev.cwd->empty() || ev.cwd->front() != '/') return;
-    path = NormalizePath(JoinPath(*ev.cwd, name));
-  } else {
-    if (parent == nullptr || !parent->name || parent->name->empty() || parent->name->front() != '/')
-      return;
-    const std::size_t slash = name.rfind('/');
-    path = NormalizePath(
-        JoinPath(*parent->name, slash == std::string::npos ? name : name.substr(slash + 1)));
-  }
+  std::string path = ResolveName(ev, *file->name, call.dirFdArg,
+                                 parent && parent->name ? &*parent->name : nullptr);
+  if (path.empty()) return;
   if (!FitsRecord(path)) return;
+
+  // A rename's old name: its first DELETE item, beside the first PARENT item.
+  std::string renamedFrom;
+  if (call.kind == CallKind::Rename) {
+    const Event::Item* firstParent = nullptr;
+    for (const auto& item : ev.items) {
+      if (item.type == NameType::Parent && firstParent == nullptr) firstParent = &item;
+      if (item.type == NameType::Delete && item.name && !item.name->empty()) {
+        renamedFrom = ResolveName(ev, *item.name, call.oldDirFdArg,
+                                  firstParent && firstParent->name ? &*firstParent->name : nullptr);
+        break;
+      }
+    }
+  }
 
   // The account that acted on the file is the file-system uid (a server such as smbd changes only
   // its effective ids to the client's and keeps uid 0); the person behind it is the login uid.
@@ -587,6 +606,7 @@ void AuditParser::Complete(Event& ev) {
   m.session = ev.session;
   m.node = ev.node;
   m.path = std::move(path);
+  m.renamedFrom = std::move(renamedFrom);
   m.primaryUser = nameOf(actor, *actorName);
   if (ev.auid && *ev.auid != kUnsetId && *ev.auid != actor)
     m.clientUser = nameOf(*ev.auid, ev.auidName);

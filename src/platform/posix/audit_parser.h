@@ -58,6 +58,7 @@ struct FileModification {
   std::string path;         // absolute
   std::string primaryUser;  // the account that acted on the file
   std::string clientUser;   // the person logged in when that differs, else "-"
+  std::string renamedFrom;  // a rename: the old name (absolute), when the log gives it
   bool operator==(const FileModification&) const = default;
 };
 
@@ -85,6 +86,8 @@ class AuditParser {
  private:
   struct Event;
   void Complete(Event& event);
+  static std::string ResolveName(const Event& event, const std::string& name, int dirFdArg,
+                                 const std::string* parentName);
   void CompleteFront();
 
   UserNameLookup lookup_;
