@@ -7,16 +7,21 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   libevt-utils attr samba smbclient samba-vfs-modules auditd
-  qt6-base-dev xvfb xauth
+  qt6-base-dev xvfb xauth desktop-file-utils locales
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Two regional formats, so that the date text is tested beyond the C locale.
+for loc in de_DE en_US; do
+  locale -a 2>/dev/null | grep -qi "^${loc}.utf-\?8$" || "${sudo[@]}" localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
+done
