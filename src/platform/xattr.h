@@ -14,11 +14,13 @@ enum class FileAccess {
 };
 
 // Opens the file at `path` for attribute work and returns its descriptor, or -1 with errno set.
-// - No symbolic link is followed in any component of the path (ELOOP); on a kernel without
-//   openat2 only the last component is protected.
-// - The file is opened read-only and non-blocking: its content is never touched, and a FIFO or
-//   device planted at the path cannot stall the program.
-// - Anything but a regular file is refused (EISDIR for a directory, EINVAL otherwise).
+// - The path is looked up one component at a time. A symbolic link is followed only when root or
+//   the program's own user owns it (an administrator's link, such as a share folder that lives
+//   elsewhere); a link that anybody else owns, in any component, fails with ELOOP. A user who
+//   may write in a shared folder can plant links there, and the program often runs as root.
+// - Anything but a regular file is refused (EISDIR for a directory, EINVAL otherwise) before it
+//   is opened, so that no FIFO or device is ever opened.
+// - The file is opened read-only and non-blocking: its content is never touched.
 // - For Write, a file whose owner write bit is clear (the read-only attribute of this platform)
 //   or that access(W_OK) refuses (a read-only mount, say) is refused with EACCES. Root passes
 //   the access test on any writable mount, which is why the owner write bit is checked as well.

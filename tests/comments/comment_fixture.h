@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -72,6 +73,12 @@ inline std::optional<std::string> RawAttr(const std::string& path, const std::st
 inline void PutAttr(const std::string& path, const std::string& name, std::string_view value) {
   ASSERT_EQ(lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0), 0)
       << path << " " << name << " errno " << errno;
+}
+
+// A symbolic link as a user of the share would plant it: owned by that user (nobody here).
+inline void PlantLink(const std::string& target, const std::string& link, uid_t owner = 65534) {
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+  ASSERT_EQ(lchown(link.c_str(), owner, owner), 0) << link;
 }
 
 // UTF-16LE bytes of an ASCII or UTF-16 text.

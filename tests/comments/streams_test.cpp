@@ -169,10 +169,10 @@ TEST_F(StreamsTest, ValueBeyondTheFileSystemLimitIsAFailedWrite) {
 TEST_F(StreamsTest, OnlyRegularFilesThatTheProgramMayWrite) {
   const std::string target = File("target");
   const std::string link = dir / "link";
-  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  PlantLink(target, link);
   std::filesystem::create_directory(dir / "sub");
   const std::string viaLinkedDir = dir / "linkdir";
-  ASSERT_EQ(symlink((dir / "sub").c_str(), viaLinkedDir.c_str()), 0);
+  PlantLink(dir / "sub", viaLinkedDir);
   WriteFile(dir / "sub/inner", "x");
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
@@ -221,6 +221,32 @@ TEST_F(StreamsTest, WithoutRootOnlyFilesTheProgramMayWrite) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrote on another's file, 2: refused its own file";
   EXPECT_FALSE(RawAttr(theirs, kMacAttr).has_value());
   EXPECT_EQ(RawAttr(mine, kMacAttr), std::string(1, '\0'));
+}
+
+// A link that root made (an administrator's: the share's folder lives elsewhere) is followed, in
+// the folder part and as the last component; so is one of the program's own user.
+TEST_F(StreamsTest, LinksOfRootAreFollowed) {
+  std::filesystem::create_directory(dir / "data");
+  const std::string f = dir / "data/file";
+  WriteFile(f, "x");
+  ASSERT_EQ(symlink((dir / "data").c_str(), (dir / "share").c_str()), 0);
+  ASSERT_EQ(symlink("file", (dir / "data/alias").c_str()), 0);  // relative target
+  for (const std::string& path : {std::string(dir / "share/file"), std::string(dir / "share/alias"),
+                                  std::string(dir / "share/../data/./alias")}) {
+    const auto h = streams.OpenStream(path + ":Comments:$DATA", kOpenStreamWriteCreate);
+    ASSERT_NE(h, kInvalidStream) << path;
+    EXPECT_EQ(streams.WriteStream(h, "ab", 2), 2);
+    streams.CloseStream(h);
+    EXPECT_EQ(RawAttr(f, kMacAttr), std::string("ab\0", 3)) << path;
+    PutAttr(f, kMacAttr, "");
+  }
+  // A user's link inside the administrator's folder is not.
+  PlantLink(f, dir / "data/planted");
+  EXPECT_EQ(streams.OpenStream(dir / "share/planted:Comments:$DATA", kOpenStreamWriteCreate),
+            kInvalidStream);
+  // A loop of links ends.
+  ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+  EXPECT_EQ(streams.OpenStream(dir / "loop:Comments:$DATA", kOpenStreamRead), kInvalidStream);
 }
 
 // Root passes every permission check on a writable mount, but not on a read-only one.

@@ -48,7 +48,7 @@ TEST_F(XdgSummaryTest, UnusableForAnythingButAWritableRegularFile) {
   const std::string target = dir / "target";
   WriteFile(target, "t");
   const std::string link = dir / "link";
-  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  PlantLink(target, link);
   const std::string ro = dir / "ro";
   WriteFile(ro, "r");
   ASSERT_EQ(chmod(ro.c_str(), 0444), 0);

@@ -127,7 +127,7 @@ TEST_F(WinCommentTest, UnusableSummaryGivesQuestionMarkAfterARebuildAttempt) {
       {"replaced by a symbolic link",
        [&](const std::string& f) {
          std::filesystem::remove(f);
-         ASSERT_EQ(symlink(target.c_str(), f.c_str()), 0);
+         PlantLink(target, f);
        }},
       {"made read-only", [](const std::string& f) { ASSERT_EQ(chmod(f.c_str(), 0444), 0); }},
   };

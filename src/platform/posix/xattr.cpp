@@ -2,31 +2,125 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
+#include <limits.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 namespace qs::platform {
 
 namespace {
 
-constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+constexpr int kMaxLinks = 40;  // as the kernel allows in one lookup
 
-int OpenWithoutLinks(const std::string& path) {
-#ifdef SYS_openat2
-  open_how how{};
-  how.flags = kOpenFlags;
-  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  const long fd = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
-  if (fd >= 0) return static_cast<int>(fd);
-  // Kernels before 5.6 (or a sandbox that filters the call): fall back to the last component.
-  if (errno != ENOSYS && errno != EPERM) return -1;
-#endif
-  return open(path.c_str(), kOpenFlags);
+// A descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Reset(other.fd_);
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Pushes the components of `path` so that the first one is popped first; "" and "." are skipped.
+void PushComponents(std::string_view path, std::vector<std::string>& pending) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t slash = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, slash - start);
+    if (!part.empty() && part != ".") parts.emplace_back(part);
+    start = slash + 1;
+  }
+  pending.insert(pending.end(), parts.rbegin(), parts.rend());
+}
+
+// A link that root or the program's own user made was put there by an administrator; one that
+// anybody else owns may have been planted to lead the program (often root) onto a file that its
+// owner could not write, and is never followed.
+bool TrustedLink(const struct stat& st) { return st.st_uid == 0 || st.st_uid == geteuid(); }
+
+// Looks `path` up one component at a time, following only trusted links. On success `parent` is
+// the folder that holds the last component, `name` that component and the result an O_PATH
+// descriptor of the object itself (never of a link); -1 with errno otherwise.
+int Lookup(const std::string& path, Fd& parent, std::string& name) {
+  std::vector<std::string> pending;
+  PushComponents(path, pending);
+  if (pending.empty()) {
+    errno = EISDIR;  // "/" or "."
+    return -1;
+  }
+  Fd dir(open(path.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return -1;
+  int links = 0;
+  while (!pending.empty()) {
+    std::string part = std::move(pending.back());
+    pending.pop_back();
+    Fd fd(openat(dir.get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) return -1;
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) return -1;
+    if (S_ISLNK(st.st_mode)) {
+      if (!TrustedLink(st) || ++links > kMaxLinks) {
+        errno = ELOOP;
+        return -1;
+      }
+      std::string target(PATH_MAX, '\0');
+      const ssize_t n = readlinkat(fd.get(), "", target.data(), target.size());
+      if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) {
+        if (n >= 0) errno = ENAMETOOLONG;
+        return -1;
+      }
+      target.resize(static_cast<std::size_t>(n));
+      PushComponents(target, pending);
+      if (target.front() == '/') {
+        dir = Fd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() < 0) return -1;
+      }
+      if (pending.empty()) {  // a link to "/"
+        errno = EISDIR;
+        return -1;
+      }
+      continue;
+    }
+    if (pending.empty()) {
+      parent = std::move(dir);
+      name = std::move(part);
+      return fd.release();
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return -1;
+    }
+    dir = std::move(fd);
+  }
+  errno = ENOENT;
+  return -1;
 }
 
 bool WritableByProgram(int fd, const struct stat& st) {
@@ -46,25 +140,36 @@ int OpenFileForAttributes(const std::string& path, FileAccess fileAccess) {
     errno = ENOENT;
     return -1;
   }
-  const int fd = OpenWithoutLinks(path);
-  if (fd < 0) return -1;
+  Fd parent;
+  std::string name;
+  Fd object(Lookup(path, parent, name));
+  if (object.get() < 0) return -1;
   struct stat st {};
-  int error = 0;
-  if (fstat(fd, &st) != 0) {
-    error = errno;
-  } else if (S_ISDIR(st.st_mode)) {
-    error = EISDIR;
-  } else if (!S_ISREG(st.st_mode)) {
-    error = EINVAL;
-  } else if (fileAccess == FileAccess::Write && !WritableByProgram(fd, st)) {
-    error = EACCES;
-  }
-  if (error != 0) {
-    close(fd);
-    errno = error;
+  if (fstat(object.get(), &st) != 0) return -1;
+  // Checked before the real open, so that no device or FIFO is ever opened.
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
     return -1;
   }
-  return fd;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  // Read-only and non-blocking: the content is never touched.
+  Fd fd(openat(parent.get(), name.c_str(),
+               O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.get() < 0) return -1;
+  struct stat opened {};
+  if (fstat(fd.get(), &opened) != 0) return -1;
+  if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    errno = EAGAIN;  // replaced between the lookup and the open
+    return -1;
+  }
+  if (fileAccess == FileAccess::Write && !WritableByProgram(fd.get(), opened)) {
+    errno = EACCES;
+    return -1;
+  }
+  return fd.release();
 }
 
 bool XattrIo::Get(int fd, const std::string& name, std::string& value) {
