@@ -1,4 +1,5 @@
 // The Macintosh comment: the lines, the marks, the cuts, the read buffer, the refusals.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,6 +228,25 @@ TEST_F(MacCommentTest, FileSystemWithoutUserAttributes) {
   W().WriteMacComment(1);
   EXPECT_EQ(Mark(1, kColMac), "???");
   EXPECT_EQ(ReadFile(f), "content");
+}
+
+// A real file system without extended attributes (ramfs): both comments fail and are retried,
+// and the file's content stays as it was.
+TEST_F(MacCommentTest, RamfsWithoutAttributes) {
+  const std::string mnt = dir / "ramfs";
+  std::filesystem::create_directory(mnt);
+  if (mount("none", mnt.c_str(), "ramfs", 0, nullptr) != 0) {
+    GTEST_SKIP() << "cannot mount a ramfs here (errno " << errno << ")";
+  }
+  const std::string f = mnt + "/a";
+  WriteFile(f, "content");
+  List(f, "una", At(3, 0, 0));
+  W().WriteMacComment(1);
+  W().WriteWinComment(1);
+  EXPECT_EQ(Mark(1, kColMac), "???");
+  EXPECT_EQ(Mark(1, kColWin), "?");
+  EXPECT_EQ(ReadFile(f), "content");
+  umount(mnt.c_str());
 }
 
 TEST_F(MacCommentTest, RefusedWriteIsAFailedWrite) {
