@@ -1,0 +1,150 @@
+#include "window_fixture.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/eventlog_record.h"
+
+namespace qs::test {
+
+QApplication& App() {
+  static QApplication* app = [] {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "ui_tests";
+    static char* argv[] = {name, nullptr};
+    auto* a = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return a;
+  }();
+  return *app;
+}
+
+bool FakeSystem::Put(bool ok, const std::string& name, std::string& buffer) {
+  if (!ok) return false;
+  buffer.replace(0, name.size(), name);
+  buffer[name.size()] = '\0';
+  return true;
+}
+
+bool FakeSystem::GetVersionExA(platform::OSVERSIONINFOA& info) {
+  info.dwPlatformId = a_.platformId;
+  info.dwMajorVersion = a_.major;
+  info.dwMinorVersion = a_.minor;
+  info.dwBuildNumber = a_.build;
+  // Like the real call: the service pack text and its NUL over the start of the blank field.
+  std::memcpy(info.szCSDVersion.data(), a_.servicePack.data(), a_.servicePack.size());
+  info.szCSDVersion[a_.servicePack.size()] = '\0';
+  info.hostSystemName = a_.hostName;
+  return true;
+}
+
+FakeLog::FakeLog(int records) {
+  for (int i = 0; i < records; ++i) {
+    platform::EventRecordFields f;
+    f.RecordNumber = static_cast<std::uint32_t>(i + 1);
+    f.TimeGenerated = f.TimeWritten = 1700000000u + static_cast<std::uint32_t>(i);
+    f.EventID = 528;  // a logon: never selected
+    f.EventType = 8;
+    f.SourceName = "Security";
+    f.ComputerName = "FILESERVER";
+    f.Strings = {"alice", "DOMAIN"};
+    records_.push_back(platform::BuildAnsiRecord(f));
+  }
+}
+
+platform::EventLogHandle FakeLog::OpenEventLog(std::string_view, std::string_view source) {
+  if (openFailuresLeft > 0) {
+    --openFailuresLeft;
+    return 0;
+  }
+  if (source != "Security") return 0;
+  if (open_) ++nestedOpens;
+  ++opens;
+  open_ = true;
+  next_ = 0;
+  return 7;
+}
+
+bool FakeLog::GetNumberOfEventLogRecords(platform::EventLogHandle, std::uint32_t& count) {
+  count = static_cast<std::uint32_t>(records_.size());
+  return true;
+}
+
+bool FakeLog::ReadEventLog(platform::EventLogHandle, std::uint32_t, std::uint32_t, void* buffer,
+                           std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                           std::uint32_t& bytesNeeded) {
+  bytesRead = 0;
+  bytesNeeded = 0;
+  if (next_ >= records_.size()) return false;
+  const auto& r = records_[next_];
+  if (bytesToRead < r.size()) {
+    bytesNeeded = static_cast<std::uint32_t>(r.size());
+    return false;
+  }
+  std::memcpy(buffer, r.data(), r.size());
+  bytesRead = static_cast<std::uint32_t>(r.size());
+  ++next_;
+  ++recordsRead;
+  if (onRecordRead) onRecordRead(static_cast<int>(next_));
+  return true;
+}
+
+bool FakeLog::CloseEventLog(platform::EventLogHandle) {
+  open_ = false;
+  return true;
+}
+
+BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer)
+    : answer_(answer), timer_(std::make_unique<QTimer>()) {
+  timer_->setInterval(5);
+  QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    QAbstractButton* button = box->button(answer_);
+    if (button == nullptr) button = box->buttons().value(0);
+    if (button != nullptr) button->click();
+  });
+  timer_->start();
+}
+
+WindowRig::WindowRig(SystemAnswers answers, Settings storedSettings, int records, double dpi,
+                     bool trayAvailable)
+    : system(std::move(answers)), log(records), stored(storedSettings), tray(trayAvailable) {
+  App();
+  WindowServices services;
+  services.system = &system;
+  services.eventLog = &log;
+  services.readSettings = [this] { return stored; };
+  services.writeSetting = [this](std::string_view key, std::string_view value) {
+    writes.emplace_back(std::string(key), std::string(value));
+  };
+  services.trayAvailable = [this] { return tray; };
+  services.quit = [this] { ++quits; };
+  services.logicalDpi = dpi;
+  window = std::make_unique<frmQuillstamp>(state, services);
+  window->SetCommentStep(&comments);
+  window->Form_Load();
+  window->show();
+  QApplication::processEvents();
+}
+
+WindowRig::~WindowRig() { window.reset(); }
+
+QString WindowRig::Text(const char* label) const {
+  if (auto* l = Find<QLabel>(label)) return l->text();
+  ADD_FAILURE() << "no label " << label;
+  return {};
+}
+
+int WindowRig::WaitingValue() const { return Find<QProgressBar>("ProgressBarAttente")->value(); }
+
+}  // namespace qs::test
+
+// Fontconfig keeps a cache for the life of the process that Qt's font database never frees; that
+// is not a leak of ours. Read by LeakSanitizer when the tests run under it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -1,0 +1,129 @@
+// Fakes of the system services and a main window built over them, for the window's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/eventlog.h"
+#include "platform/sysinfo.h"
+#include "scan/scan_pass.h"
+#include "ui/main_window.h"
+
+namespace qs::test {
+
+// The QApplication of the test program, on the offscreen platform unless one was chosen.
+QApplication& App();
+
+struct SystemAnswers {
+  bool computerOk = true;
+  std::string computer = "FILESERVER";
+  bool userOk = true;
+  std::string user = "admin";
+  std::uint32_t platformId = platform::VER_PLATFORM_WIN32_NT;
+  std::uint32_t major = 5, minor = 0, build = 2195;
+  std::string servicePack = "Service Pack 2";
+  std::string hostName;  // empty: a Windows system
+  std::uint32_t tzResult = platform::TIME_ZONE_ID_STANDARD;
+  std::int32_t bias = -60;
+};
+
+class FakeSystem : public platform::SystemInfoService {
+ public:
+  explicit FakeSystem(SystemAnswers a) : a_(std::move(a)) {}
+  bool GetComputerNameA(std::string& buffer) override {
+    return Put(a_.computerOk, a_.computer, buffer);
+  }
+  bool GetUserNameA(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
+  bool GetVersionExA(platform::OSVERSIONINFOA& info) override;
+  std::uint32_t GetTimeZoneInformation(std::int32_t& bias) override {
+    bias = a_.bias;
+    return a_.tzResult;
+  }
+
+ private:
+  static bool Put(bool ok, const std::string& name, std::string& buffer);
+  SystemAnswers a_;
+};
+
+// A Security log of `records` records that the selection rule passes over (logons), which counts
+// what a pass does with it and lets a test act while a given record is read.
+class FakeLog : public platform::EventLogService {
+ public:
+  explicit FakeLog(int records);
+  platform::EventLogHandle OpenEventLog(std::string_view server, std::string_view source) override;
+  bool GetNumberOfEventLogRecords(platform::EventLogHandle log, std::uint32_t& count) override;
+  bool ReadEventLog(platform::EventLogHandle log, std::uint32_t flags, std::uint32_t offset,
+                    void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                    std::uint32_t& bytesNeeded) override;
+  bool CloseEventLog(platform::EventLogHandle log) override;
+
+  int opens = 0;             // passes that opened the log
+  int openFailuresLeft = 0;  // the next opens that fail
+  int recordsRead = 0;       // records handed out, all passes together
+  int nestedOpens = 0;       // opens while another pass still held the log
+  // Called when record `index` (1-based, within the pass) has just been read.
+  std::function<void(int index)> onRecordRead;
+
+ private:
+  std::vector<std::vector<std::uint8_t>> records_;
+  bool open_ = false;
+  std::size_t next_ = 0;
+};
+
+class FakeComments : public CommentStep {
+ public:
+  void CommentPass() override { ++commentPasses; }
+  void SummaryCheckPass() override { ++summaryChecks; }
+  int commentPasses = 0;
+  int summaryChecks = 0;
+};
+
+// Answers every modal message box that comes up, recording its title, text and icon.
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(QMessageBox::StandardButton answer);
+  struct Seen {
+    QString title, text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+  };
+  std::vector<Seen> seen;
+
+ private:
+  QMessageBox::StandardButton answer_;
+  std::unique_ptr<QTimer> timer_;
+};
+
+// A loaded and shown main window over the fakes.
+struct WindowRig {
+  explicit WindowRig(SystemAnswers answers = {}, Settings stored = {}, int records = 20,
+                     double dpi = 96, bool trayAvailable = true);
+  ~WindowRig();
+  ProgramState state;
+  FakeSystem system;
+  FakeLog log;
+  FakeComments comments;
+  Settings stored;
+  std::vector<std::pair<std::string, std::string>> writes;
+  int quits = 0;
+  bool tray = true;
+  std::unique_ptr<frmQuillstamp> window;
+
+  template <class T>
+  T* Find(const char* name) const {
+    return window->findChild<T*>(name);
+  }
+  QString Text(const char* label) const;
+  int WaitingValue() const;
+};
+
+}  // namespace qs::test
