@@ -59,6 +59,8 @@ struct UserCase {
   std::string wantUser;
 };
 
+void PrintTo(const UserCase& c, std::ostream* os) { *os << c.what; }
+
 class AuditRecordUsers : public ::testing::TestWithParam<UserCase> {};
 
 TEST_P(AuditRecordUsers, SelectedWithTheRightUserAndPath) {

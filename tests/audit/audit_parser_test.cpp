@@ -122,6 +122,8 @@ struct Case {
   std::vector<Expected> want;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
+
 class AuditParserCases : public ::testing::TestWithParam<Case> {};
 
 TEST_P(AuditParserCases, GivesTheModificationsOfTheLog) {
