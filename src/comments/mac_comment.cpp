@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "comments/file_comments.h"
 #include "platform/utf.h"
@@ -90,14 +91,19 @@ void MacComment::WriteMacComment(int row) {
 void MacComment::RegenerateMacComment(int row) {
   EventList& list = context_.eventList;
   const std::string file = list.CellText(row, kColFile);
-  std::u16string text;
+  // From the oldest row up, as the marks are set; the text reads from the newest row down.
+  std::vector<int> rows;
   for (int i = list.EventCount(); i >= 1; --i) {
     if (list.CellText(i, kColFile) != file) continue;
-    std::u16string line = MacCommentLine(list.CellText(i, kColDateTime), list.CellText(i, kColUser),
-                                         context_.settings.TimeSeconds);
-    line.push_back(u'\r');
-    text.insert(0, line);
+    rows.push_back(i);
     list.SetMark(i, kColMac, StatusMark::MacWritten);
+  }
+  // Lines beyond the cut are not needed.
+  std::u16string text;
+  for (auto it = rows.rbegin(); it != rows.rend() && text.size() <= kMacCommentLimit; ++it) {
+    text += MacCommentLine(list.CellText(*it, kColDateTime), list.CellText(*it, kColUser),
+                           context_.settings.TimeSeconds);
+    text.push_back(u'\r');
   }
   list.SetMark(row, kColMac,
                Store(file, CutToCodeUnits(text, kMacCommentLimit), StatusMark::MacRegenerated));

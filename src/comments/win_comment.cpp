@@ -1,6 +1,7 @@
 #include "comments/win_comment.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "comments/file_comments.h"
 #include "platform/utf.h"
@@ -84,14 +85,17 @@ void WinComment::WriteWinComment(int row) {
 void WinComment::RegenerateWinComment(int row) {
   EventList& list = context_.eventList;
   const std::string file = list.CellText(row, kColFile);
-  std::u16string text;
+  // From the oldest row up, as the marks are set; the text reads from the newest row down.
+  std::vector<int> rows;
   for (int i = list.EventCount(); i >= 1; --i) {
     if (list.CellText(i, kColFile) != file) continue;
-    std::u16string line =
-        WinCommentLine(list.CellText(i, kColDateTime), list.CellText(i, kColUser));
-    line += kCrLf;
-    text.insert(0, line);
+    rows.push_back(i);
     list.SetMark(i, kColWin, StatusMark::WinWritten);
+  }
+  std::u16string text;
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+    text += WinCommentLine(list.CellText(*it, kColDateTime), list.CellText(*it, kColUser));
+    text += kCrLf;
   }
   if (!Open(file)) {
     list.SetMark(row, kColWin, StatusMark::Failed);
