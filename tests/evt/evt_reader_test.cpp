@@ -165,6 +165,35 @@ TEST(EvtRoundTrip, EofRecordSplitAtTheEndOfTheFileStillEndsTheLog) {
   EXPECT_EQ(ReadAll(*log), Range(1, 3));
 }
 
+TEST(EvtRoundTrip, TrailingBytesBeforeTheWrapDoNotHideTheNewerRecords) {
+  // The fourth record did not fit before the end of the file and went to 0x30, leaving a tail of
+  // zeros, or of an old record that is whole and valid: the walk goes on at 0x30 all the same.
+  const EvtWriter w = SampleWriter(6, 20);
+  EvtRecord small;
+  small.eventId = 1;
+  const std::vector<std::uint8_t> old = evtwriter::EncodeRecord(small, 3);
+  // A tail shorter than the fourth record, so that it cannot have been written there.
+  const auto tailSize = static_cast<std::uint32_t>(w.RecordBytes(3).size() - 8);
+  ASSERT_GT(tailSize, old.size());
+  for (const auto& tail : {std::vector<std::uint8_t>{}, old}) {
+    SCOPED_TRACE(tail.size());
+    EvtLayout layout;
+    layout.dirty = true;
+    layout.noSplit = true;
+    layout.wrapRecord = 3;
+    layout.splitBytes = tailSize;
+    layout.tailBytes = tail;
+    layout.freeSpace = layout.splitBytes + 64;
+    const auto image = w.Bytes(layout);
+    auto log = Parse(image);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(ReadAll(*log), Range(20, 25));
+    ASSERT_EQ(log->RecordCount(), 6u);
+    EXPECT_EQ(log->RecordFileOffset(3), 0x30u);
+    EXPECT_EQ(log->Record(5), Expected(Sample(5), 25));
+  }
+}
+
 TEST(EvtRoundTrip, DirtyLogWithStaleHeaderGivesEveryRecord) {
   const EvtWriter w = SampleWriter(6);
   for (bool dirty : {true, false}) {

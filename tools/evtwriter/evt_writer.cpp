@@ -1,5 +1,6 @@
 #include "evtwriter/evt_writer.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -134,8 +135,9 @@ std::vector<std::uint8_t> EvtWriter::Bytes(const EvtLayout& layout) const {
   std::size_t start = layout.startOffset;
   if (layout.wrapRecord >= 0) {
     const auto index = static_cast<std::size_t>(layout.wrapRecord);
-    if (index >= records_.size() || layout.splitBytes == 0 ||
-        layout.splitBytes >= records_[index].size()) {
+    // Split: some of the record on each side. No split: any tail left before the end.
+    if (index >= records_.size() || layout.splitBytes == 0 || layout.splitBytes >= ring ||
+        (!layout.noSplit && layout.splitBytes >= records_[index].size())) {
       throw std::length_error("evt writer: no such record to split at the end of the file");
     }
     std::size_t before = 0;
@@ -155,12 +157,23 @@ std::vector<std::uint8_t> EvtWriter::Bytes(const EvtLayout& layout) const {
   const std::size_t staleCount = layout.staleHeaderRecords < 0
                                      ? records_.size()
                                      : static_cast<std::size_t>(layout.staleHeaderRecords);
+  // Where a record of `size` bytes that starts at pos goes.
+  const auto place = [&](std::size_t size) {
+    if (pos + size <= fileSize) return;
+    wrapped = true;
+    if (!layout.noSplit) return;
+    const std::size_t tail = fileSize - pos;
+    std::copy_n(layout.tailBytes.begin(), std::min(tail, layout.tailBytes.size()),
+                image.begin() + static_cast<std::ptrdiff_t>(pos));
+    pos = kHeaderSize;
+  };
   for (std::size_t i = 0; i < records_.size(); ++i) {
     if (i == staleCount) staleEnd = pos;
-    if (pos + records_[i].size() > fileSize) wrapped = true;
+    place(records_[i].size());
     PutRing(image, pos, records_[i].data(), records_[i].size());
   }
   if (staleCount >= records_.size()) staleEnd = pos;
+  place(kEofRecordSize);
   const std::size_t eofOffset = pos;
   const std::uint32_t oldest = numbers_.empty() ? nextNumber_ : numbers_.front();
   const std::uint32_t current = nextNumber_;
@@ -177,7 +190,6 @@ std::vector<std::uint8_t> EvtWriter::Bytes(const EvtLayout& layout) const {
   WriteU32(eof + 28, current);
   WriteU32(eof + 32, oldest);
   WriteU32(eof + 36, kEofRecordSize);
-  if (pos + kEofRecordSize > fileSize) wrapped = true;
   PutRing(image, pos, eof, kEofRecordSize);
   PutRing(image, pos, layout.afterEof.data(), layout.afterEof.size());
 

@@ -111,6 +111,13 @@ struct EvtLayout {
   // 1 and the record's length - 1. Overrides startOffset.
   int wrapRecord = -1;
   std::uint32_t splitBytes = 8;
+  // Do not split records: a record (or the EOF record) that does not fit before the end of the
+  // file is written at 0x30 instead, and the tail of the file keeps its old bytes (zeros, or
+  // tailBytes from its start) — trailing non-event data, as dirty wrapped logs sometimes show.
+  // With wrapRecord, that record then leaves a tail of splitBytes (any size below the ring). Give
+  // enough freeSpace for the tail, otherwise the newest records overwrite the oldest.
+  bool noSplit = false;
+  std::vector<std::uint8_t> tailBytes;
   // dirty sets the DIRTY flag (a log that was not closed cleanly). With staleHeaderRecords >= 0
   // the header's end offset and current record number describe only the first
   // staleHeaderRecords records (as at the last clean close), so header and EOF record disagree;

@@ -103,6 +103,17 @@ bool FindEof(const std::vector<std::uint8_t>& image, const Ring& ring, std::size
   return found;
 }
 
+// The Length of the record at pos when it passes the checks of a record (Length at least 0x38, a
+// multiple of 4 and within room; the signature; the trailing copy of Length), else 0.
+std::uint32_t RecordLengthAt(const Ring& ring, std::size_t pos, std::size_t room) {
+  if (room < kFixedRecordSize) return 0;
+  const std::uint32_t length = ring.U32(pos);
+  if (length < kFixedRecordSize || length % 4 != 0 || length > room) return 0;
+  if (ring.U32(ring.Advance(pos, 4)) != kRecordSignature) return 0;
+  if (ring.U32(ring.Advance(pos, length - 4)) != length) return 0;
+  return length;
+}
+
 void AppendUtf8(std::vector<std::uint8_t>& out, char32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<std::uint8_t>(c));
@@ -268,18 +279,37 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
   // walked never exceed the ring, so the walk ends even in a file that would wrap for ever.
   std::size_t pos = begin;
   std::size_t walked = 0;
+  std::uint32_t lastNumber = 0;
+  bool resumed = false;
+  const auto roomAt = [&](std::size_t at, std::size_t walkedSoFar) {
+    const std::size_t left = ring.size() - walkedSoFar;
+    return haveEof ? std::min(ring.Distance(at, eofAt), left) : left;
+  };
   while (true) {
     if (haveEof && pos == eofAt) break;
-    const std::size_t room = haveEof ? ring.Distance(pos, eofAt) : ring.size() - walked;
-    if (room < kFixedRecordSize) break;
-    const std::uint32_t length = ring.U32(pos);
-    if (length < kFixedRecordSize || length % 4 != 0 || length > room ||
-        length > ring.size() - walked) {
-      break;
+    const std::uint32_t length = RecordLengthAt(ring, pos, roomAt(pos, walked));
+    // A wrapped log that was not closed cleanly may leave trailing bytes that are no record
+    // between its last record before the end of the file and the end of the file, the log going
+    // on at 0x30. Behind the EOF record (in file order) the log must wrap, so when the next
+    // record there fails its checks or breaks the numbering, and a record with the next number
+    // starts at 0x30, go on from there: otherwise every record written after the wrap is lost.
+    const bool inSequence = length != 0 && ring.U32(ring.Advance(pos, 8)) == lastNumber + 1;
+    if (!inSequence && haveEof && !resumed && !log->offsets_.empty() && pos > eofAt) {
+      const std::size_t tail = log->image_.size() - pos;
+      if (walked + tail < ring.size()) {
+        const std::uint32_t first =
+            RecordLengthAt(ring, kHeaderSize, roomAt(kHeaderSize, walked + tail));
+        if (first != 0 && ring.U32(kHeaderSize + 8) == lastNumber + 1) {
+          walked += tail;
+          pos = kHeaderSize;
+          resumed = true;
+          continue;
+        }
+      }
     }
-    if (ring.U32(ring.Advance(pos, 4)) != kRecordSignature) break;
-    if (ring.U32(ring.Advance(pos, length - 4)) != length) break;
+    if (length == 0) break;
     log->offsets_.push_back(static_cast<std::uint32_t>(pos));
+    lastNumber = ring.U32(ring.Advance(pos, 8));
     walked += length;
     pos = ring.Advance(pos, length);
   }
