@@ -40,16 +40,18 @@ class StreamFiles {
   // Reading: fails when the file or the stream is missing.
   // Writing (kOpenWriteBit or kOpenReadWriteBit): fails when the file is missing, is not a
   // regular file, is not writable by the program, or lives on a file system that refuses user
-  // attributes; with kOpenCreateBit the stream is created or emptied at once, otherwise it must
-  // exist. Symbolic links are never followed (see OpenFileForAttributes).
+  // attributes; with kOpenCreateBit the stream is created or emptied (an existing stream keeps
+  // its stored value until the first write replaces it whole, or the close empties it), otherwise
+  // it must exist. Links are followed only when trusted (see OpenFileForAttributes).
   StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode);
   // The stream's size in bytes, or -1.
   std::int64_t GetStreamSize(StreamHandle handle) const;
   // Reads up to count bytes from the current position; the number read, or -1.
   std::int32_t ReadStream(StreamHandle handle, char* buffer, std::int32_t count);
   // Writes count bytes at the current position. The stream is stored whole on every write, so a
-  // write that the file system refuses (E2BIG, ENOSPC) leaves the stream as it was before that
-  // call and returns -1; the count written otherwise.
+  // write that the file system refuses (E2BIG, ENOSPC) leaves the stored stream as it was before
+  // that call (the old stream, when it is the first write since the open) and returns -1; the
+  // count written otherwise.
   std::int32_t WriteStream(StreamHandle handle, const char* buffer, std::int32_t count);
   void CloseStream(StreamHandle handle);
 
@@ -60,6 +62,7 @@ class StreamFiles {
     std::string content;  // the stream's bytes, without the stored 0x00
     std::size_t position = 0;
     bool writable = false;
+    bool emptyOnClose = false;  // emptied by the open, old value still stored
   };
   Open* Find(StreamHandle handle);
   const Open* Find(StreamHandle handle) const;

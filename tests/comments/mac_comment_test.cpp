@@ -261,6 +261,18 @@ TEST_F(MacCommentTest, RefusedWriteIsAFailedWrite) {
   EXPECT_EQ(Stream(f), std::string(1, '\0'));
 }
 
+// The file system has no room for the longer comment: the old one stays as it was.
+TEST_F(MacCommentTest, RefusedWriteKeepsTheOldComment) {
+  const std::string f = File("a");
+  PutAttr(f, kMacAttr, Stored(u"old\r"));
+  List(f, "ned", At(2, 0, 0));
+  io.setErrno = ENOSPC;
+  io.setFailFrom = 10;  // the old value (9 bytes) can be stored again, the new one not
+  W().WriteMacComment(1);
+  EXPECT_EQ(Mark(1, kColMac), "?");
+  EXPECT_EQ(Stream(f), Stored(u"old\r"));
+}
+
 TEST_F(MacCommentTest, UnreachablePathFailsLikeAMissingFile) {
   List("Q:\\Shared\\nowhere.doc", "oz", At(1, 0, 0));
   W().WriteMacComment(1);

@@ -105,9 +105,9 @@ TEST_F(StreamsTest, OpenForWritingCreatesOrEmpties) {
   PutAttr(f, kMacAttr, std::string("old text\0", 9));
   const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
   ASSERT_NE(h, kInvalidStream);
-  EXPECT_EQ(RawAttr(f, kMacAttr), std::string(1, '\0'));
   EXPECT_EQ(streams.GetStreamSize(h), 0);
   streams.CloseStream(h);
+  EXPECT_EQ(RawAttr(f, kMacAttr), std::string(1, '\0'));
   // A handle that was closed is gone.
   EXPECT_EQ(streams.GetStreamSize(h), -1);
   EXPECT_EQ(streams.WriteStream(h, "x", 1), -1);
@@ -141,14 +141,13 @@ TEST_F(StreamsTest, RefusedAttributesFailTheOpenOrTheWrite) {
   for (int error : {E2BIG, ENOSPC}) {
     PutAttr(f, kMacAttr, std::string("kept\0", 5));
     io.setErrno = error;
-    io.setFailFrom = 3;  // the emptying at the open passes, the text does not
+    io.setFailFrom = 6;  // the open's check passes, the new text does not
     const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
     ASSERT_NE(h, kInvalidStream);
-    EXPECT_EQ(streams.WriteStream(h, "abcd", 4), -1);
-    EXPECT_EQ(streams.GetStreamSize(h), 0);
-    streams.CloseStream(h);
-    EXPECT_EQ(RawAttr(f, kMacAttr), std::string(1, '\0')) << "never a partial value";
+    EXPECT_EQ(streams.WriteStream(h, "abcdefgh", 8), -1);
     io.setErrno = 0;
+    streams.CloseStream(h);
+    EXPECT_EQ(RawAttr(f, kMacAttr), std::string("kept\0", 5)) << "the old value stays whole";
   }
   EXPECT_EQ(ReadFile(f), "content");
 }

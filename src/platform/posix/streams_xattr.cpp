@@ -41,7 +41,7 @@ std::string StreamAttributeName(std::string_view name) {
 }
 
 StreamFiles::~StreamFiles() {
-  for (auto& [handle, open] : open_) close(open.fd);
+  while (!open_.empty()) CloseStream(open_.begin()->first);
 }
 
 StreamHandle StreamFiles::OpenStream(std::string_view streamPath, std::uint32_t mode) {
@@ -58,9 +58,17 @@ StreamHandle StreamFiles::OpenStream(std::string_view streamPath, std::uint32_t 
   open.writable = writing;
   bool ok = true;
   if (writing && (mode & kOpenCreateBit) != 0) {
-    // Creating or emptying the stream here also finds out at once whether the file system takes
-    // user attributes at all.
-    ok = Store(open, std::string());
+    // The stream is empty from here on. A stream that exists keeps its stored value until the
+    // first write replaces it whole (or the close empties it), so that a write the file system
+    // refuses loses nothing and clients of the share never see it half done. Setting the value
+    // finds out at once whether the file system takes user attributes at all.
+    std::string value;
+    if (io_.Get(fd, open.attribute, value)) {
+      ok = io_.Set(fd, open.attribute, value);
+      open.emptyOnClose = true;
+    } else {
+      ok = errno == ENODATA && Store(open, std::string());
+    }
   } else {
     std::string value;
     ok = io_.Get(fd, open.attribute, value);
@@ -98,6 +106,9 @@ std::int32_t StreamFiles::WriteStream(StreamHandle handle, const char* buffer, s
   if (open == nullptr || !open->writable || count < 0 || (buffer == nullptr && count > 0)) {
     return -1;
   }
+  // From the first write on, the stored value is what the writes made it: a refused write leaves
+  // the value that was stored before it, the old stream included.
+  open->emptyOnClose = false;
   std::string content = open->content;
   if (content.size() < open->position) content.resize(open->position, '\0');
   content.replace(open->position,
@@ -111,6 +122,8 @@ std::int32_t StreamFiles::WriteStream(StreamHandle handle, const char* buffer, s
 void StreamFiles::CloseStream(StreamHandle handle) {
   auto it = open_.find(handle);
   if (it == open_.end()) return;
+  // Opened to empty the stream and never written.
+  if (it->second.emptyOnClose) Store(it->second, std::string());
   close(it->second.fd);
   open_.erase(it);
 }
@@ -130,6 +143,7 @@ bool StreamFiles::Store(Open& open, const std::string& content) {
   value.push_back('\0');
   if (!io_.Set(open.fd, open.attribute, value)) return false;
   open.content = content;
+  open.emptyOnClose = false;
   return true;
 }
 
