@@ -238,7 +238,8 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     EXPECT_EQ(r.status, 0) << r.output;
   }
   pause();
-  // A file server such as smbd: the real uid stays 0, the effective ids become the client's.
+  // A server that switches only its effective ids to the client's (setresuid(-1, uid, -1)),
+  // keeping uid 0: the file-system uid names the client.
   {
     const pid_t child = fork();
     ASSERT_GE(child, 0);

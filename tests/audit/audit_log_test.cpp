@@ -176,5 +176,23 @@ TEST(AuditLogSource, SaveThroughATemporaryFileGivesTheDocumentOnly) {
                                       "/srv/share/x.ods", "/srv/share/y.tmp", "/srv/share/y.ods"}));
 }
 
+// Captured from smbd (Samba 4, ENRICHED log) serving a share to the user qssmb: it opens and
+// renames relative to a directory descriptor, with the folder in the PARENT item; its uid, euid
+// and fsuid are the client's (suid 0) and it has no login uid. A put of up.txt, then a put of
+// up3.tmp renamed over up.txt by the same smbd process.
+TEST(AuditLogSource, SambaWritesAndSaveByRenameOfARealSmbd) {
+  auto log = OpenAuditLog(std::string(QS_AUDIT_SAMPLES) + "/smbd-share.log");
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto strings = Strings(log->Record(i));
+    EXPECT_EQ(strings.at(2), "/tmp/smbt/share/up.txt");
+    EXPECT_EQ(strings.at(7), "qssmb");
+    EXPECT_EQ(strings.at(10), "-");
+  }
+  EXPECT_EQ(ReadU32(log->Record(0).data() + 8), 236u);
+  EXPECT_EQ(ReadU32(log->Record(1).data() + 8), 242u);
+}
+
 }  // namespace
 }  // namespace qs::platform

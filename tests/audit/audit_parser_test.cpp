@@ -267,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "auid=1000 uid=0 euid=0 fsuid=0 ses=2",
                    {File("\"/etc/motd\"")}),
              {{T, 1, "/etc/motd", "root", "alice"}}},
-        Case{"Samba: uid stays 0, effective and file-system uid alice, no auid",
+        Case{"a server that switches only its effective ids: uid 0, euid and fsuid alice",
              Event(1,
                    "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=1 pid=9 "
                    "auid=4294967295 uid=0 euid=1000 fsuid=1000 ses=4294967295",

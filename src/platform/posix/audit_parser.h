@@ -12,7 +12,9 @@
 //   now holds the new content (a program that saves through a temporary file and a rename).
 // A file item whose mode shows something other than a regular file (a directory, a symbolic link,
 // a device) gives nothing: such an object has no contents of its own to stamp.
-// Failed calls (success=no), reads and every other call give nothing.
+// Failed calls (success=no), reads and every other call give nothing; so does a path holding a tab
+// or a zero byte (the record's texts cannot hold them) and a time past 2038 (TimeWritten is read
+// as a signed 32-bit number).
 //
 // Syscall numbers are read for x86_64, i386 and aarch64 (the arch= field); other architectures
 // give nothing rather than a wrong reading of their numbers.
@@ -21,6 +23,13 @@
 // directory descriptor other than AT_FDCWD, to the PARENT item's name when that is absolute;
 // otherwise the event gives nothing. "." components and repeated slashes are removed; ".." is
 // kept, since only the file system knows where it leads through a symbolic link.
+//
+// The users: the primary user is the account that acted on the file, the file-system uid (fsuid;
+// euid, then uid, when the record lacks it): a file server such as smbd switches only its
+// effective ids to the client's and keeps uid 0. The client user is the login uid (auid) when it
+// is set and differs from that account (a person working through sudo), else "-". Names come from
+// the ENRICHED fields (FSUID="alice", AUID="bob") when the log has them, else from the account
+// database; an id without a name becomes its number.
 //
 // Records of one event share the text in msg=audit(SECONDS.MILLIS:SERIAL) (and the node= prefix);
 // the events of several serials may interleave. auditd writes no end-of-event record to its log,
