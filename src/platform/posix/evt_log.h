@@ -16,7 +16,7 @@ struct EvtLogLayout {
   std::uint32_t fileSize = 0;
   std::uint32_t headerFlags = 0;
   std::uint32_t oldestOffset = 0;  // offset of the oldest record
-  bool eofRecordFound = false;     // false: the walk ended at a record that failed its checks
+  bool eofRecordFound = false;     // false: none in the file; the walk went as far as records hold
   std::uint32_t eofOffset = 0;     // offset of the EOF record, when found
   bool headerTrusted = false;      // header clean and in agreement with the EOF record
 };
