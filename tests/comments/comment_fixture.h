@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -146,6 +147,14 @@ class CommentWorld : public ::testing::Test {
   platform::PathMap paths;
   FaultyXattrIo io;
   std::unique_ptr<FileComments> writers;
+};
+
+// Detaches a mount made by a test, however the test ends.
+struct MountGuard {
+  std::string point;
+  ~MountGuard() {
+    if (!point.empty()) umount2(point.c_str(), MNT_DETACH);
+  }
 };
 
 // A folder on a file system that takes attribute values of several KiB (tmpfs), where ext4

@@ -238,6 +238,7 @@ TEST_F(MacCommentTest, RamfsWithoutAttributes) {
   if (mount("none", mnt.c_str(), "ramfs", 0, nullptr) != 0) {
     GTEST_SKIP() << "cannot mount a ramfs here (errno " << errno << ")";
   }
+  MountGuard guard{mnt};
   const std::string f = mnt + "/a";
   WriteFile(f, "content");
   List(f, "una", At(3, 0, 0));
@@ -246,7 +247,6 @@ TEST_F(MacCommentTest, RamfsWithoutAttributes) {
   EXPECT_EQ(Mark(1, kColMac), "???");
   EXPECT_EQ(Mark(1, kColWin), "?");
   EXPECT_EQ(ReadFile(f), "content");
-  umount(mnt.c_str());
 }
 
 TEST_F(MacCommentTest, RefusedWriteIsAFailedWrite) {

@@ -257,15 +257,14 @@ TEST_F(StreamsTest, ReadOnlyMountRefusesWriting) {
   if (mount((dir / "src").c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0) {
     GTEST_SKIP() << "cannot bind-mount here (errno " << errno << ")";
   }
+  MountGuard guard{mnt};
   if (mount(nullptr, mnt.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-    umount(mnt.c_str());
     GTEST_SKIP() << "cannot make the bind mount read-only here (errno " << errno << ")";
   }
   EXPECT_EQ(streams.OpenStream(mnt + "/file:Comments:$DATA", kOpenStreamWriteCreate),
             kInvalidStream);
   EXPECT_NE(streams.OpenStream(dir / "src/file:Comments:$DATA", kOpenStreamWriteCreate),
             kInvalidStream);
-  umount(mnt.c_str());
 }
 
 }  // namespace
