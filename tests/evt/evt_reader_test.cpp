@@ -2,6 +2,7 @@
 // leftovers behind the EOF record) and damaged or hostile files that must end the reading cleanly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -309,10 +310,31 @@ TEST(EvtBadFiles, EveryDamageEndsTheReadingCleanly) {
        true,
        {1, 2, 3, 4}},
       {"record signature", [](auto& b, auto& w) { b[RecordAt(w, 0) + 4] = 0; }, true, {}},
-      {"trailing Length differs",
-       [](auto& b, auto& w) { b[RecordAt(w, 3) - 4] ^= 0x10; },
+      {"record cut short (zeros to its end), the log going on behind it",
+       [](auto& b, auto& w) {
+         std::fill(b.begin() + static_cast<std::ptrdiff_t>(RecordAt(w, 2) + 60),
+                   b.begin() + static_cast<std::ptrdiff_t>(RecordAt(w, 3)), 0);
+       },
+       true,
+       {1, 2, 4, 5}},
+      {"trailing Length differs, the record behind it broken too",
+       [](auto& b, auto& w) {
+         b[RecordAt(w, 3) - 4] ^= 0x10;
+         b[RecordAt(w, 3) + 4] = 0;
+       },
        true,
        {1, 2}},
+      {"trailing Length differs, the record behind it out of sequence",
+       [](auto& b, auto& w) {
+         b[RecordAt(w, 3) - 4] ^= 0x10;
+         WriteU32(&b[RecordAt(w, 3) + 8], 77);
+       },
+       true,
+       {1, 2}},
+      {"last record cut short before the EOF record",
+       [](auto& b, auto& w) { WriteU32(&b[EofAt(w) - 4], 0); },
+       true,
+       {1, 2, 3, 4}},
       {"file cut inside a record",
        [](auto& b, auto& w) { b.resize(RecordAt(w, 3) + 70); },
        true,

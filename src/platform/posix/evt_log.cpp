@@ -307,7 +307,28 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
         }
       }
     }
-    if (length == 0) break;
+    if (length == 0) {
+      // A record cut short when the system went down keeps its Length and signature, but zeros
+      // where the rest of it, the trailing copy of Length included, should be. When the record
+      // behind it is whole and carries the next number, the log went on after the damage: skip
+      // the cut record (its texts cannot be trusted) and go on.
+      const std::uint32_t claimed = ring.U32(pos);
+      const std::size_t room = roomAt(pos, walked);
+      if (claimed < kFixedRecordSize || claimed % 4 != 0 || claimed > room ||
+          ring.U32(ring.Advance(pos, 4)) != kRecordSignature || claimed == room) {
+        break;
+      }
+      const std::size_t next = ring.Advance(pos, claimed);
+      const std::uint32_t number = ring.U32(ring.Advance(pos, 8));
+      if (RecordLengthAt(ring, next, roomAt(next, walked + claimed)) == 0 ||
+          ring.U32(ring.Advance(next, 8)) != number + 1) {
+        break;
+      }
+      lastNumber = number;
+      walked += claimed;
+      pos = next;
+      continue;
+    }
     log->offsets_.push_back(static_cast<std::uint32_t>(pos));
     lastNumber = ring.U32(ring.Advance(pos, 8));
     walked += length;
