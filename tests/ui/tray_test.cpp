@@ -45,7 +45,11 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{144, WM_LBUTTONDBLCLK, TrayAction::Toggle},
         DecodeCase{144, WM_RBUTTONDOWN, TrayAction::PopupMenu},
         DecodeCase{100, WM_LBUTTONDBLCLK, TrayAction::Toggle},
-        DecodeCase{192, WM_RBUTTONDOWN, TrayAction::PopupMenu}));
+        DecodeCase{192, WM_RBUTTONDOWN, TrayAction::PopupMenu}),
+    [](const testing::TestParamInfo<DecodeCase>& info) {
+      return "Dpi" + std::to_string(static_cast<int>(info.param.dpi)) + "Message" +
+             std::to_string(info.param.message);
+    });
 
 TEST(IconDecoding, TheTableOfCodes) {
   EXPECT_EQ(IconCodeOf(7725.0f), "1E2D");

@@ -98,8 +98,9 @@ bool FakeLog::CloseEventLog(platform::EventLogHandle) {
   return true;
 }
 
-BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer)
-    : answer_(answer), timer_(std::make_unique<QTimer>()) {
+BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer) {
+  App();  // timers need the application's event dispatcher
+  timer_ = std::make_unique<QTimer>();
   timer_->setInterval(5);
   QObject::connect(timer_.get(), &QTimer::timeout, [this] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
