@@ -1,9 +1,13 @@
 // Start-up against a table of system answers: the title, the warning, the Windows 2000 comment,
 // the settings applied through the window's writers, and the automatic start.
+#include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
 #include <QToolButton>
@@ -206,6 +210,40 @@ TEST(Startup, ActivationWithoutAutomaticDoesNothing) {
   EXPECT_EQ(rig.log.opens, 0);
   EXPECT_TRUE(rig.window->isVisible());
   EXPECT_TRUE(rig.state.run.StopFlag);
+}
+
+}  // namespace
+}  // namespace qs::test
+
+namespace qs::test {
+namespace {
+
+// The Configuration menu opens the wait dialog, and its OK reaches the window's controls.
+TEST(ConfigurationMenu, TheWaitDialogUpdatesTheWaitingBar) {
+  WindowRig rig;
+  QTimer answer;
+  answer.setInterval(5);
+  bool answered = false;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* text = dialog->findChild<QLineEdit*>("Text1");
+    auto* ok = dialog->findChild<QPushButton*>("cmdOK");
+    if (text == nullptr || ok == nullptr) return;
+    text->setText("30");
+    ok->click();
+    answered = true;
+  });
+  answer.start();
+  rig.writes.clear();
+  rig.Find<QAction>("mnuSetTime")->trigger();
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(rig.state.settings.Temporisation, 30);
+  EXPECT_EQ(rig.state.run.RemainingWait, 30);
+  EXPECT_EQ(rig.Text("lblMaxAttente"), "30 s");
+  EXPECT_EQ(rig.Find<QProgressBar>("ProgressBarAttente")->maximum(), 29);
+  EXPECT_EQ(rig.writes,
+            (std::vector<std::pair<std::string, std::string>>{{"Temporisation", "30"}}));
 }
 
 }  // namespace
