@@ -1,10 +1,11 @@
 // Takes a picture of the main window after one pass over a demo, for the eye of a reviewer:
 //
-//   quillstamp_screenshot PROGRAM_FOLDER OUT.png
+//   quillstamp_screenshot PROGRAM_FOLDER OUT.png [IDLE.png]
 //
 // PROGRAM_FOLDER holds the Quillstamp.ini that quillstamp_demo wrote. The window is built and
 // wired exactly as the program builds it, Start is pressed, and once the pass is over the window
-// (menu bar and client area) is saved. Run it under xvfb-run or with QT_QPA_PLATFORM=offscreen.
+// (menu bar and client area) is saved; IDLE.png, when given, shows it before Start. Run it under
+// xvfb-run or with QT_QPA_PLATFORM=offscreen.
 #include <QApplication>
 #include <QPixmap>
 #include <QTimer>
@@ -22,8 +23,8 @@
 #include "ui/main_window.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: quillstamp_screenshot PROGRAM_FOLDER OUT.png\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: quillstamp_screenshot PROGRAM_FOLDER OUT.png [IDLE.png]\n");
     return 2;
   }
   QApplication app(argc, argv);
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
 
   int status = 1;
   QTimer::singleShot(200, &window, [&] {
+    if (argc == 4) window.grab().save(QString::fromLocal8Bit(argv[3]));
     window.cmdGo_Click();  // returns once the pass is over; the wait has begun
     QTimer::singleShot(2500, &window, [&] {
       status = window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
