@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   libevt-utils attr samba smbclient samba-vfs-modules auditd
-  qt6-base-dev xvfb xauth desktop-file-utils locales
+  qt6-base-dev xvfb xauth fonts-liberation desktop-file-utils locales
 )
 
 missing=()
