@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
   const qs::platform::PosixFileStatus fileStatus(drives);
   qs::FileComments writers(state.eventList, state.scan.currentEvent, state.settings, window,
                            drives);
-  qs::FileCommentStep comments(state.eventList, state.scan.currentEvent, state.settings,
-                               fileStatus, writers, window);
+  qs::FileCommentStep comments(state.eventList, state.scan.currentEvent, state.settings, fileStatus,
+                               writers, window);
   window.SetCommentStep(&comments);
 
   window.Form_Load();
