@@ -93,6 +93,9 @@ TEST(SettingsFileRead, TemporisationHoldsLargeValuesAndNegativeOnes) {
   EXPECT_EQ(ReadWith("Temporisation=40000\r\n").Temporisation, 40000);
   EXPECT_EQ(ReadWith("Temporisation=2147483647\r\n").Temporisation, 2147483647);
   EXPECT_EQ(ReadWith("Temporisation=2147483648\r\n").Temporisation, 10);
+  // The wait counts down to one below the setting: the lowest 32-bit value cannot be counted.
+  EXPECT_EQ(ReadWith("Temporisation=-2147483647\r\n").Temporisation, -2147483647);
+  EXPECT_EQ(ReadWith("Temporisation=-2147483648\r\n").Temporisation, 10);
 }
 
 TEST(SettingsFileRead, MissingOrBrokenFilesGiveTheDefaults) {

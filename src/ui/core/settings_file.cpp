@@ -57,8 +57,10 @@ Settings SettingsFile::ReadConfiguration() const {
   };
   const Settings defaults;
   Settings s;
+  // The wait counts down one below the setting (Timer1_Timer), so the lowest 32-bit value would
+  // overflow there; it is treated as not fitting the field.
   s.Temporisation =
-      NumberSetting(read(kKeyTemporisation), defaults.Temporisation, kInt32Min, kInt32Max);
+      NumberSetting(read(kKeyTemporisation), defaults.Temporisation, kInt32Min + 1, kInt32Max);
   s.WinComments = FlagSetting(read(kKeyWinComments));
   s.MacComments = FlagSetting(read(kKeyMacComments));
   s.TimeSeconds = FlagSetting(read(kKeyTimeSeconds));
