@@ -55,6 +55,23 @@ TEST_F(WinCommentTest, AlwaysWithSecondsWhileTheMacCommentDropsThem) {
   EXPECT_EQ(RawAttr(f, kMacAttr), Le(U16(Line(1, false) + "\r")) + std::string(1, '\0'));
 }
 
+// Rows match on the File cell as the log spells it, case included: another spelling of the same
+// local file is another file for the rebuild.
+TEST_F(WinCommentTest, RebuildTakesOnlyRowsSpelledLikeTheFileCell) {
+  paths.SetDrive('D', dir.path().string());
+  const std::string f = File("budget.xls");
+  List("D:\\BUDGET.XLS", "alice", At(9, 0, 0));
+  List("D:\\budget.xls", "bob", At(10, 0, 0));
+  W().WriteMacComment(1);
+  W().WriteWinComment(1);
+  EXPECT_EQ(Mark(1, kColMac), "M");
+  EXPECT_EQ(Mark(1, kColWin), "W");
+  EXPECT_EQ(Mark(2, kColMac), "");
+  EXPECT_EQ(Mark(2, kColWin), "");
+  EXPECT_EQ(RawAttr(f, kMacAttr), Le(U16(Line(1) + "\r")) + std::string(1, '\0'));
+  EXPECT_EQ(Comment(f), Line(1) + "\r\n");
+}
+
 TEST_F(WinCommentTest, PresentLineLeavesTheCommentAlone) {
   const std::string f = File("a");
   List(f, "eve", At(1, 2, 3));
