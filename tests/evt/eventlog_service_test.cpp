@@ -2,6 +2,8 @@
 // (a size query that does not move on, one record per read, the end of the log answering 0).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ansi_record.h"
 #include "evtwriter/evt_writer.h"
 #include "platform/eventlog.h"
@@ -152,6 +154,29 @@ TEST_F(EventLogServiceTest, OpenFailsForRemoteServerOtherSourceOrUnusableFile) {
   EXPECT_EQ(MakePosixEventLogService(dir_.path().string())->OpenEventLog("", "Security"), 0u);
   // Windows compares source names without regard to case.
   EXPECT_NE(service_->OpenEventLog("", "security"), 0u);
+}
+
+// A file that begins as an event-log header but that the reader refuses is a damaged log: the open
+// fails, so the pass shows its message, instead of the file passing for an audit log without
+// events.
+TEST_F(EventLogServiceTest, DamagedEventLogFailsToOpen) {
+  const std::string good = ReadFile(path_);
+  struct {
+    const char* name;
+    std::function<void(std::string&)> damage;
+  } const cases[] = {
+      {"truncated header", [](std::string& b) { b.resize(0x20); }},
+      {"header only", [](std::string& b) { b.resize(0x30); }},
+      {"version 2", [](std::string& b) { b[8] = 2; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = good;
+    c.damage(bytes);
+    const std::string path = dir_ / "damaged.evt";
+    WriteFile(path, bytes);
+    EXPECT_EQ(MakePosixEventLogService(path)->OpenEventLog("", "Security"), 0u);
+  }
 }
 
 }  // namespace

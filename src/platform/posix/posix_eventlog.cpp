@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,6 +25,17 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Whether the file begins as an NT event-log header does: its size 0x30, then "LfLe". Such a file
+// is an event log, damaged when the .evt reader refuses it, and never an audit log.
+bool BeginsAsEvtLog(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  unsigned char head[8];
+  const bool whole = std::fread(head, 1, sizeof head, file) == sizeof head;
+  std::fclose(file);
+  return whole && std::memcmp(head, "\x30\0\0\0LfLe", sizeof head) == 0;
+}
+
 class PosixEventLogService final : public EventLogService {
  public:
   explicit PosixEventLogService(std::string path) : path_(std::move(path)) {}
@@ -34,7 +47,9 @@ class PosixEventLogService final : public EventLogService {
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     std::unique_ptr<LogSource> source = OpenEvtLog(path_);
-    if (!source) source = OpenAuditLog(path_);
+    // A damaged event log fails the open, so that the pass says so, rather than passing for an
+    // audit log without events.
+    if (!source && !BeginsAsEvtLog(path_)) source = OpenAuditLog(path_);
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
     logs_[handle].source = std::move(source);
