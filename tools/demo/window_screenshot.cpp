@@ -10,17 +10,9 @@
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
-#include <memory>
 #include <string>
 
-#include "comments/comment_pass.h"
-#include "comments/file_comments.h"
-#include "platform/eventlog.h"
-#include "platform/file_status.h"
-#include "platform/profile.h"
-#include "platform/sysinfo.h"
-#include "ui/core/settings_file.h"
-#include "ui/main_window.h"
+#include "ui/program.h"
 
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 4) {
@@ -29,30 +21,10 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  const std::string programFolder = argv[1];
-  const qs::SettingsFile settingsFile(qs::SettingsFilePathIn(programFolder));
-  const std::string settingsPath = settingsFile.path();
-  const qs::platform::PathMap drives = settingsFile.ReadDrives();
-  auto eventLog = qs::platform::MakePosixEventLogService(settingsFile.SecurityLogPath());
-  auto system = qs::platform::MakePosixSystemInfoService();
-
-  qs::ProgramState state;
-  qs::WindowServices services;
-  services.system = system.get();
-  services.eventLog = eventLog.get();
-  services.readSettings = [&settingsFile] { return settingsFile.ReadConfiguration(); };
-  services.writeSetting = [settingsPath](std::string_view key, std::string_view value) {
-    qs::platform::WritePrivateProfileString(qs::kConfigurationSection, key, value, settingsPath);
-  };
-  services.programFolder = programFolder;
-  services.trayAvailable = [] { return false; };
-  qs::frmQuillstamp window(state, services);
-  const qs::platform::PosixFileStatus fileStatus(drives);
-  qs::FileComments writers(state.eventList, state.scan.currentEvent, state.settings, window,
-                           drives);
-  qs::FileCommentStep comments(state.eventList, state.scan.currentEvent, state.settings, fileStatus,
-                               writers, window);
-  window.SetCommentStep(&comments);
+  // No notification area, so that the window stays on screen for its picture.
+  qs::Program program(argv[1], [] { return false; });
+  qs::frmQuillstamp& window = program.window();
+  qs::ProgramState& state = program.state();
   window.Form_Load();
   window.show();
 
