@@ -1,5 +1,7 @@
 #include "comments/file_comments.h"
 
+#include <algorithm>
+
 #include "comments/xdg_comment_summary.h"
 
 namespace qs {
@@ -11,6 +13,18 @@ std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit) 
   const auto low = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
   if (cut > 0 && high(text[cut - 1]) && low(text[cut])) --cut;
   return text.substr(0, cut);
+}
+
+std::vector<int> MarkRowsOfFile(EventList& list, const std::string& file, int column,
+                                std::string_view mark) {
+  std::vector<int> rows;
+  for (int i = list.EventCount(); i >= 1; --i) {
+    if (list.CellText(i, kColFile) != file) continue;
+    rows.push_back(i);
+    list.SetMark(i, column, mark);
+  }
+  std::reverse(rows.begin(), rows.end());
+  return rows;
 }
 
 std::string LocalPath(const CommentContext& context, std::string_view logPath) {

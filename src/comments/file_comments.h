@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "comments/comment_writers.h"
 #include "comments/mac_comment.h"
@@ -31,6 +32,12 @@ struct CommentContext {
 // The first `limit` code units of text (all of it when shorter). A cut that would fall between
 // the two halves of a surrogate pair is made one unit earlier, so that no half character is left.
 std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit);
+
+// The rows of the list whose File cell is exactly `file`, each marked `mark` in `column`, walked
+// from the last row up as a rebuild marks them. Returned newest first, the order of the lines of a
+// rebuilt comment.
+std::vector<int> MarkRowsOfFile(EventList& list, const std::string& file, int column,
+                                std::string_view mark);
 
 // The local path of a file as the log names it, or empty when it cannot be reached.
 std::string LocalPath(const CommentContext& context, std::string_view logPath);

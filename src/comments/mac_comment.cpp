@@ -91,16 +91,10 @@ void MacComment::WriteMacComment(int row) {
 void MacComment::RegenerateMacComment(int row) {
   EventList& list = context_.eventList;
   const std::string file = list.CellText(row, kColFile);
-  // From the oldest row up, as the marks are set; the text reads from the newest row down.
-  std::vector<int> rows;
-  for (int i = list.EventCount(); i >= 1; --i) {
-    if (list.CellText(i, kColFile) != file) continue;
-    rows.push_back(i);
-    list.SetMark(i, kColMac, StatusMark::MacWritten);
-  }
+  const std::vector<int> rows = MarkRowsOfFile(list, file, kColMac, StatusMark::MacWritten);
   // Lines beyond the cut are not needed.
   std::u16string text;
-  for (auto it = rows.rbegin(); it != rows.rend() && text.size() <= kMacCommentLimit; ++it) {
+  for (auto it = rows.begin(); it != rows.end() && text.size() <= kMacCommentLimit; ++it) {
     text += MacCommentLine(list.CellText(*it, kColDateTime), list.CellText(*it, kColUser),
                            context_.settings.TimeSeconds);
     text.push_back(u'\r');

@@ -85,16 +85,9 @@ void WinComment::WriteWinComment(int row) {
 void WinComment::RegenerateWinComment(int row) {
   EventList& list = context_.eventList;
   const std::string file = list.CellText(row, kColFile);
-  // From the oldest row up, as the marks are set; the text reads from the newest row down.
-  std::vector<int> rows;
-  for (int i = list.EventCount(); i >= 1; --i) {
-    if (list.CellText(i, kColFile) != file) continue;
-    rows.push_back(i);
-    list.SetMark(i, kColWin, StatusMark::WinWritten);
-  }
   std::u16string text;
-  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-    text += WinCommentLine(list.CellText(*it, kColDateTime), list.CellText(*it, kColUser));
+  for (const int i : MarkRowsOfFile(list, file, kColWin, StatusMark::WinWritten)) {
+    text += WinCommentLine(list.CellText(i, kColDateTime), list.CellText(i, kColUser));
     text += kCrLf;
   }
   if (!Open(file)) {
