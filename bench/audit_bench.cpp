@@ -17,6 +17,7 @@
 
 #include "platform/eventlog.h"
 #include "platform/posix/log_source.h"
+#include "quiet_view.h"
 #include "scan/event_list.h"
 #include "scan/scan_pass.h"
 
@@ -133,21 +134,6 @@ LogStats WriteLog(const std::string& path, long events) {
   return stats;
 }
 
-class NullView final : public qs::ScanView {
- public:
-  bool ProcessPendingEvents() override { return false; }
-  void ShowEventsStatus(std::string_view) override {}
-  void ShowMaxEvents(std::string_view text) override { maxEvents = std::string(text); }
-  void SetProgressMaximum(std::int32_t) override {}
-  void SetProgressValue(std::int32_t) override {}
-  bool IsWindowVisible() const override { return true; }
-  void ShowOpenLogError(std::string_view message) override {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-  }
-  void EnableTimer() override {}
-  std::string maxEvents;
-};
-
 class CountingComments final : public qs::CommentStep {
  public:
   void CommentPass() override { ++selected; }
@@ -198,7 +184,7 @@ int main(int argc, char** argv) {
     qs::RunState run;
     run.StopFlag = false;
     qs::SelectionContext selection{"nobody", 0};
-    NullView view;
+    qs::bench::QuietView view;
     CountingComments comments;
     qs::ScanContext context{*service, list, state, settings, run, selection, view, comments};
     const auto start = Clock::now();

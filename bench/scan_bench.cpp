@@ -20,6 +20,7 @@
 #include "platform/eventlog.h"
 #include "platform/file_status.h"
 #include "platform/path_map.h"
+#include "quiet_view.h"
 #include "scan/scan_pass.h"
 
 namespace {
@@ -58,21 +59,6 @@ void MakeLog(const std::string& path, int records) {
   }
   writer.WriteFile(path);
 }
-
-// The window of a pass that nobody looks at: nothing is ever pending.
-class QuietView final : public qs::ScanView {
- public:
-  bool ProcessPendingEvents() override { return false; }
-  void ShowEventsStatus(std::string_view) override {}
-  void ShowMaxEvents(std::string_view) override {}
-  void SetProgressMaximum(std::int32_t) override {}
-  void SetProgressValue(std::int32_t) override {}
-  bool IsWindowVisible() const override { return true; }
-  void ShowOpenLogError(std::string_view message) override {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-  }
-  void EnableTimer() override {}
-};
 
 // Both comment kinds are off, so the writers are never called.
 class NoWriters final : public qs::CommentWriters {
@@ -124,7 +110,7 @@ int main(int argc, char** argv) {
   qs::RunState run;
   run.StopFlag = false;
   qs::SelectionContext selection{"nobody", 0};
-  QuietView view;
+  qs::bench::QuietView view;
   NoWriters writers;
   qs::FileCommentStep comments(list, state.currentEvent, settings, files, writers, view);
   qs::ScanContext context{*eventLog, list, state, settings, run, selection, view, comments};
