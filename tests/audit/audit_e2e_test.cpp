@@ -3,6 +3,13 @@
 // right path and user, and a scan pass puts the comments on the right files. Skipped, with the
 // reason, where the audit subsystem cannot be used (no permission for the audit netlink socket, as
 // in most containers).
+//
+// The kernel gives a process an audit context only when auditing had been enabled at least once
+// before that process was forked. On a kernel that booted without audit=1 this test process may
+// have started before its own auditd switched auditing on, so nothing it does itself is ever
+// recorded: every action that must show in the log runs in a process forked after auditing is on.
+// Every wait is bounded well inside the test's timeout, and whatever an interrupted earlier run
+// left behind (its rule, its users, its daemon) is removed first.
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -89,12 +96,65 @@ std::string ConfiguredLogFile() {
   return "/var/log/audit/audit.log";
 }
 
-bool WaitForText(const std::string& file, const std::string& text) {
-  for (int i = 0; i < 100; ++i) {
+using Clock = std::chrono::steady_clock;
+
+bool WaitForText(const std::string& file, const std::string& text,
+                 std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = Clock::now() + limit;
+  do {
     if (test::ReadFile(file).find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  } while (Clock::now() < deadline);
   return false;
+}
+
+// The watch key of this test's rule, kept apart from any rule an administrator keyed
+// "quillstamp", so that removing leftovers can never touch a real one.
+constexpr const char* kRuleKey = "quillstamp-e2e";
+
+// Where a run notes that auditing was off before it switched it on, in its test folder, so that
+// a later run can switch it off again when this one is killed before its cleanup.
+constexpr const char* kEnabledBeforeNote = "audit-enabled-before-0";
+
+// Removes what an earlier run that was killed before its cleanup left behind: its auditd (started
+// with a configuration in a test folder), its watch rules, and auditing switched on where it had
+// been off. Users are removed by AddUser.
+void RemoveLeftovers() {
+  Shell("pkill -TERM -f '^auditd -n -c /tmp/quillstamp-test-'");
+  for (int i = 0; i < 50; ++i) {
+    if (Shell("pgrep -f '^auditd -n -c /tmp/quillstamp-test-'").status != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  Shell("pkill -KILL -f '^auditd -n -c /tmp/quillstamp-test-'");
+  Shell(std::string("auditctl -D -k ") + kRuleKey);
+  // Earlier versions keyed their watch "quillstamp": remove only those on a test folder.
+  const auto rules = Shell("auditctl -l");
+  std::size_t at = 0;
+  while (at < rules.output.size()) {
+    std::size_t end = rules.output.find('\n', at);
+    if (end == std::string::npos) end = rules.output.size();
+    const std::string line = rules.output.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind("-w /tmp/quillstamp-test-", 0) != 0) continue;
+    const std::size_t pathEnd = line.find(' ', 3);
+    Shell("auditctl -W " + line.substr(3, pathEnd - 3) + " -p wa -k quillstamp");
+  }
+  std::error_code ec;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ec)) {
+    const auto note = entry.path() / kEnabledBeforeNote;
+    if (!entry.path().filename().string().starts_with("quillstamp-test-") ||
+        !std::filesystem::exists(note, ec))
+      continue;
+    Shell("auditctl -e 0");
+    std::filesystem::remove(note, ec);
+  }
+}
+
+// Runs a shell command in a new process, which gets its own audit context (see above).
+void AuditedShell(const std::string& command) {
+  const auto r = Shell(command);
+  EXPECT_EQ(r.status, 0) << command << ": " << r.output;
 }
 
 struct Account {
@@ -148,10 +208,11 @@ class OnlyUnder final : public CommentStep {
 
 TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules and add users";
+  if (Shell("auditctl -s").status != 0)
+    GTEST_SKIP() << "the audit subsystem is not available here (auditctl -s: "
+                 << Shell("auditctl -s").output << ")";
+  RemoveLeftovers();
   const auto status = Shell("auditctl -s");
-  if (status.status != 0)
-    GTEST_SKIP() << "the audit subsystem is not available here (auditctl -s: " << status.output
-                 << ")";
 
   test::TempDir dir;
   Cleanup cleanup;  // runs before the folder goes
@@ -162,6 +223,12 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   std::string logFile;
   if (StatusField(status.output, "pid") != "0" && !StatusField(status.output, "pid").empty()) {
     logFile = ConfiguredLogFile();
+    // A daemon that runs with auditing switched off records nothing: switch it on for the test.
+    if (enabledBefore == "0") {
+      test::WriteFile(dir / kEnabledBeforeNote, "");
+      ASSERT_EQ(Shell("auditctl -e 1").status, 0);
+      cleanup.Add([] { Shell("auditctl -e 0"); });
+    }
   } else {
     const std::string conf = dir / "conf";
     std::filesystem::create_directory(conf);
@@ -176,6 +243,7 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     out << "log_file = " << logFile << "\nflush = SYNC\n";
     out.close();
     chmod((conf + "/auditd.conf").c_str(), 0600);
+    if (enabledBefore == "0") test::WriteFile(dir / kEnabledBeforeNote, "");
     const pid_t daemon = fork();
     ASSERT_GE(daemon, 0);
     if (daemon == 0) {
@@ -188,10 +256,23 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     cleanup.Add([daemon, enabledBefore] {
       kill(daemon, SIGTERM);
       int st = 0;
-      waitpid(daemon, &st, 0);
+      const auto deadline = Clock::now() + std::chrono::seconds(5);
+      while (waitpid(daemon, &st, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+          kill(daemon, SIGKILL);
+          waitpid(daemon, &st, 0);
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
       if (enabledBefore == "0") Shell("auditctl -e 0");
     });
-    ASSERT_TRUE(WaitForText(logFile, "DAEMON_START")) << "auditd -n did not start";
+    if (!WaitForText(logFile, "DAEMON_START")) {
+      int st = 0;
+      const bool ended = waitpid(daemon, &st, WNOHANG) == daemon;
+      FAIL() << "auditd -n -c " << conf << " wrote no DAEMON_START to " << logFile << " within 10 s"
+             << (ended ? " and has ended" : "");
+    }
   }
 
   Account a, b;
@@ -202,15 +283,23 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   std::filesystem::create_directory(share);
   chmod(dir.path().c_str(), 0755);
   chmod(share.c_str(), 0777);
-  const auto rule = Shell("auditctl -w " + share + " -p wa -k quillstamp");
+  const std::string watch = "auditctl -w " + share + " -p wa -k " + kRuleKey;
+  const std::string unwatch = "auditctl -W " + share + " -p wa -k " + kRuleKey;
+  const auto rule = Shell(watch);
   ASSERT_EQ(rule.status, 0) << rule.output;
-  cleanup.Add([share] { Shell("auditctl -W " + share + " -p wa -k quillstamp"); });
-  // The watch takes effect a moment after the rule is loaded: wait until a write shows.
-  for (int i = 0; i < 50; ++i) {
-    test::WriteFile(share + "/probe", "p");
-    if (WaitForText(logFile, "\"" + share + "/probe\"")) break;
+  cleanup.Add([unwatch] { Shell(unwatch); });
+  // The watch takes effect a moment after the rule is loaded: wait until a write shows. The
+  // probe is written by a new process each time, never by this one.
+  bool probed = false;
+  const auto probeDeadline = Clock::now() + std::chrono::seconds(20);
+  while (!probed && Clock::now() < probeDeadline) {
+    AuditedShell("echo p > " + share + "/probe");
+    probed = WaitForText(logFile, "\"" + share + "/probe\"", std::chrono::seconds(1));
   }
-  ASSERT_NE(test::ReadFile(logFile).find(share + "/probe"), std::string::npos);
+  ASSERT_TRUE(probed) << "no write to " << share << "/probe reached " << logFile
+                      << " within 20 s.\nauditctl -s:\n"
+                      << Shell("auditctl -s").output << "auditctl -l:\n"
+                      << Shell("auditctl -l").output;
 
   auto as = [](const Account& who, const std::string& script) {
     const auto r = Shell("runuser -u " + who.name + " -- sh -c " + Quote(script));
@@ -257,9 +346,10 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
   }
   pause();
-  test::WriteFile(share + "/zz-end", "e");
-  ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""));
-  Shell("auditctl -W " + share + " -p wa -k quillstamp");  // the comments below are not audited
+  AuditedShell("echo e > " + share + "/zz-end");
+  ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""))
+      << "the last write of the test did not reach " << logFile << " within 10 s";
+  Shell(unwatch);  // the comments below are not audited
 
   // Every record of the watched folder, each decoded on its own.
   auto log = platform::OpenAuditLog(logFile);
