@@ -18,14 +18,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 
+#include "scan/event_time.h"
 #include "ui/about_box.h"
 #include "ui/event_list_model.h"
 
@@ -73,6 +80,26 @@ void SetCaption(QLabel* label, const QString& text) {
   else
     box.setWidth(width);
   label->setGeometry(box);
+}
+
+QRect DesignPlace(const QWidget* w) { return w->property("designPlace").toRect(); }
+
+// The height that shows a check box's or option button's indicator and caption line whole.
+int WholeButtonHeight(const QAbstractButton* button) {
+  const bool radio = qobject_cast<const QRadioButton*>(button) != nullptr;
+  const int indicator = button->style()->pixelMetric(
+      radio ? QStyle::PM_ExclusiveIndicatorHeight : QStyle::PM_IndicatorHeight, nullptr, button);
+  return std::max(indicator, button->fontMetrics().height());
+}
+
+// A place grown to at least `width` and `height`, the height about its centre line so that the
+// caption stays on its design line. Never smaller than before.
+QRect Grown(const QRect& place, int width, int height) {
+  QRect grown = place;
+  if (width > grown.width()) grown.setWidth(width);
+  if (height > grown.height())
+    grown = QRect(grown.left(), grown.top() - (height - grown.height()) / 2, grown.width(), height);
+  return grown;
 }
 
 }  // namespace
@@ -157,11 +184,27 @@ frmQuillstamp::~frmQuillstamp() {
   if (auto* app = QCoreApplication::instance()) app->removeEventFilter(eventCounter_.get());
 }
 
+QScreen* frmQuillstamp::ScreenOf() const {
+  if (QScreen* own = screen()) return own;
+  return QGuiApplication::primaryScreen();
+}
+
 double frmQuillstamp::twipsPerPixel() const {
   double dpi = services_.logicalDpi;
-  if (dpi <= 0 && QGuiApplication::primaryScreen() != nullptr)
-    dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+  if (dpi <= 0 && ScreenOf() != nullptr) dpi = ScreenOf()->logicalDotsPerInch();
   return TwipsPerPixel(dpi > 0 ? dpi : 96.0);
+}
+
+double frmQuillstamp::iconTwipsPerPixel() const {
+  // The toolkit's high-DPI scaling shows a 120-dpi screen as 96 logical dots per inch at a device
+  // pixel ratio of 1.25; the icon must still act as at 120. The product is rounded to whole dots,
+  // as a screen's DPI is, so that 96 x 1.25 gives exactly 12 twips per pixel.
+  QScreen* screen = ScreenOf();
+  double dpi = services_.logicalDpi;
+  if (dpi <= 0 && screen != nullptr) dpi = screen->logicalDotsPerInch();
+  if (dpi <= 0) dpi = 96.0;
+  const double ratio = screen != nullptr ? screen->devicePixelRatio() : 1.0;
+  return TwipsPerPixel(static_cast<double>(std::lround(dpi * ratio)));
 }
 
 int frmQuillstamp::Px(int twips) const {
@@ -226,6 +269,7 @@ void frmQuillstamp::BuildControls() {
 
   auto place = [this](QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Px(left), Px(top), Px(width), Px(height));
+    w->setProperty("designPlace", w->geometry());
   };
   auto label = [&](QWidget* parent, const char* name, const char* text, int left, int top,
                    int width = 0, int height = 0) {
@@ -237,6 +281,7 @@ void frmQuillstamp::BuildControls() {
     } else {
       l->move(Px(left), Px(top));
       l->adjustSize();
+      l->setProperty("designPlace", l->geometry());
     }
     return l;
   };
@@ -341,6 +386,9 @@ void frmQuillstamp::BuildControls() {
     auto* l = client_->findChild<QLabel*>(name);
     SetCaption(l, l->text());
   }
+  // The check box holds its design caption, the widest that the settings allow ("[<10000 chars]"),
+  // so the frames are fitted to it once and for all.
+  FitFrames();
   model_->SetCountListener(
       [this](int count) { SetCaption(lblNbSelectedEvents_, QString::number(count)); });
 
@@ -349,8 +397,107 @@ void frmQuillstamp::BuildControls() {
   Timer1_->setInterval(1000);
   connect(Timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 
+  activationGrace_ = new QTimer(this);
+  activationGrace_->setObjectName("activationGrace");
+  activationGrace_->setSingleShot(true);
+  activationGrace_->setInterval(kActivationGraceMs);
+  connect(activationGrace_, &QTimer::timeout, this, [this] { FirstActivation(); });
+
   setWindowIcon(QIcon(":/quillstamp/quillstamp_32.png"));
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void frmQuillstamp::FitFrames() {
+  // The design places were made for a narrower face and smaller indicators: each option grows to
+  // its caption's width and to the height of its indicator, about its design line.
+  for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+           chkWinComments_, chkMacComments_, optTimeSeconds_, optTimeNotSeconds_}) {
+    button->setGeometry(
+        Grown(button->geometry(), button->sizeHint().width(), WholeButtonHeight(button)));
+  }
+  // "Time without seconds" starts where "Time with seconds" ends, not over its caption.
+  QRect next = optTimeNotSeconds_->geometry();
+  const int after = optTimeSeconds_->geometry().right() + 1;
+  if (next.left() < after) next.moveLeft(after);
+  optTimeNotSeconds_->setGeometry(next);
+
+  // Each frame keeps its controls inside its border and a little below its top line: the style
+  // draws a frame's caption above the line rather than on it, so the line lies lower than the
+  // design assumed.
+  for (QGroupBox* frame : {FrameComments_, FrameStatus_}) {
+    frame->ensurePolished();  // its margins follow the style and the font
+    const QRect inside = frame->contentsRect();
+    const int firstTop = inside.top() + Px(60);
+    const auto controls = frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    int top = INT_MAX;
+    for (const QWidget* control : controls) top = std::min(top, control->y());
+    if (top < firstTop)
+      for (QWidget* control : controls) control->move(control->x(), control->y() + firstTop - top);
+    int right = 0;
+    int bottom = 0;
+    for (const QWidget* control : controls) {
+      right = std::max(right, control->geometry().right());
+      bottom = std::max(bottom, control->geometry().bottom());
+    }
+    QRect place = frame->geometry();
+    place.setWidth(std::max(place.width(), right + frame->width() - inside.right()));
+    place.setHeight(std::max(place.height(), bottom + frame->height() - inside.bottom()));
+    frame->setGeometry(place);
+  }
+  // The two frames share a row and a height.
+  const int height = std::max(FrameComments_->height(), FrameStatus_->height());
+  FrameComments_->resize(FrameComments_->width(), height);
+  FrameStatus_->resize(FrameStatus_->width(), height);
+  // The legend keeps its design distance from the comment options as far as the window's width
+  // allows; it never runs over them.
+  const int gap = DesignPlace(FrameStatus_).left() - DesignPlace(FrameComments_).right() - 1;
+  const int clear = FrameComments_->geometry().right() + 1;
+  int left = std::max(FrameStatus_->x(), clear + gap);
+  left = std::max(std::min(left, client_->width() - FrameStatus_->width()), clear);
+  FrameStatus_->move(left, FrameStatus_->y());
+}
+
+int frmQuillstamp::DateCellWidth() const {
+  // Measured as the grid's cells measure their text, over dates that cover every month and every
+  // hour (a 12-hour form adds AM or PM), so that whatever the locale's date form, its widest text
+  // shows whole.
+  QStyleOptionViewItem option;
+  option.initFrom(gridEvenements_);
+  option.font = gridEvenements_->font();
+  option.fontMetrics = QFontMetrics(option.font);
+  option.features = QStyleOptionViewItem::HasDisplay;
+  option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  option.textElideMode = Qt::ElideNone;
+  const QStyle* style = gridEvenements_->style();
+  int widest = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int day : {8, 28}) {
+      for (int hour = 0; hour < 24; ++hour) {
+        option.text = Q(DateText(EventDateTime{2088, month, day, hour, 58, 58}));
+        widest = std::max(
+            widest,
+            style->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), gridEvenements_)
+                .width());
+      }
+    }
+  }
+  return widest + (gridEvenements_->showGrid() ? 1 : 0);
+}
+
+void frmQuillstamp::FitColumns() {
+  std::array<int, kColumnCount> widths{};
+  for (int c = 0; c < kColumnCount; ++c) widths[c] = Px(state_.eventList.ColumnWidth(c));
+  // The design width cuts the date text of most fonts and locales; the user can still drag it.
+  widths[kColDateTime] = std::max(widths[kColDateTime], DateCellWidth());
+  // Room for the vertical scroll bar: with it shown the columns still fit, so that no horizontal
+  // bar comes with it to cover the last row. The file column gives up what the others need.
+  const int room = gridEvenements_->width() - 2 * gridEvenements_->frameWidth() -
+                   gridEvenements_->verticalScrollBar()->sizeHint().width();
+  int others = 0;
+  for (int c = 0; c < kColumnCount; ++c)
+    if (c != kColFile) others += widths[c];
+  widths[kColFile] = std::max(0, std::min(widths[kColFile], room - others));
+  for (int c = 0; c < kColumnCount; ++c) gridEvenements_->setColumnWidth(c, widths[c]);
 }
 
 void frmQuillstamp::Form_Load() {
@@ -365,8 +512,7 @@ void frmQuillstamp::Form_Load() {
   // 4. The grid at the top-left corner, as wide as the window, then its columns.
   gridEvenements_->setGeometry(0, 0, Px(kClientWidth), gridEvenements_->height());
   state_.eventList.SetUpList(kClientWidth);
-  for (int c = 0; c < kColumnCount; ++c)
-    gridEvenements_->setColumnWidth(c, Px(state_.eventList.ColumnWidth(c)));
+  FitColumns();
   // 5. to 8. Computer, user and system.
   identity_ = ReadSystemIdentity(*services_.system);
   state_.selection.OwnAccountName = identity_.OwnAccountName;
@@ -394,6 +540,7 @@ void frmQuillstamp::Form_Load() {
     optTimeNotSeconds_->setChecked(true);
   chkWinComments_->setText("in Windows 2000 files comments [<" +
                            QString::number(state_.settings.MaxWinComments) + " chars]");
+  FitFrames();  // a hand-written value can be wider than the design caption
   SetCaption(lblMaxSelectedEvents_, "(Max selected events in list=" +
                                         QString::number(state_.settings.MaxSelectedEvents) + ")");
   mnuAutomatic_->setChecked(state_.settings.Automatic);
@@ -452,6 +599,7 @@ void frmQuillstamp::SetMaxSelectedEventsCaption(const QString& caption) {
 
 void frmQuillstamp::SetWinCommentsCaption(const QString& caption) {
   chkWinComments_->setText(caption);
+  FitFrames();
 }
 
 void frmQuillstamp::mnuSetTime_Click() { ShowTempoDialog(this, state_.settings, *this, *this); }
@@ -506,17 +654,21 @@ bool frmQuillstamp::TrayAvailable() const {
 }
 
 bool frmQuillstamp::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate && loaded_ && !activatedOnce_) {
-    // Only the first activation starts the analysis by itself: a later one (after "Show main
-    // window") would otherwise stop a running analysis.
-    activatedOnce_ = true;
-    if (state_.settings.Automatic) {
-      setWindowState(windowState() | Qt::WindowMinimized);
-      // The pass runs from the event loop rather than inside the activation's delivery.
-      QTimer::singleShot(0, this, [this] { cmdGo_Click(); });
-    }
-  }
+  if (e->type() == QEvent::WindowActivate) FirstActivation();
   return QMainWindow::event(e);
+}
+
+void frmQuillstamp::FirstActivation() {
+  // Only the first activation starts the analysis by itself: a later one (after "Show main
+  // window") would otherwise stop a running analysis.
+  if (!loaded_ || activatedOnce_) return;
+  activatedOnce_ = true;
+  activationGrace_->stop();
+  if (state_.settings.Automatic) {
+    setWindowState(windowState() | Qt::WindowMinimized);
+    // The pass runs from the event loop rather than inside the activation's delivery.
+    QTimer::singleShot(0, this, [this] { cmdGo_Click(); });
+  }
 }
 
 void frmQuillstamp::changeEvent(QEvent* e) {
@@ -538,6 +690,9 @@ void frmQuillstamp::closeEvent(QCloseEvent* e) {
 
 void frmQuillstamp::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
+  // Without a window manager (a virtual display, a session that activates nothing at login) no
+  // activation ever comes; the automatic start then follows the first showing.
+  if (loaded_ && !activatedOnce_ && !activationGrace_->isActive()) activationGrace_->start();
   if (!centred_) {
     centred_ = true;
     if (QScreen* screen = this->screen()) {
@@ -551,7 +706,7 @@ void frmQuillstamp::showEvent(QShowEvent* e) {
 void frmQuillstamp::IconNotified(IconClickMerger::Notice notice) {
   const int message = clickMerger_.MessageFor(notice, QDateTime::currentMSecsSinceEpoch(),
                                               QApplication::doubleClickInterval());
-  PictureQuillstamp1_MouseMove(0, 0, IconMessageX(message, twipsPerPixel()), 0);
+  PictureQuillstamp1_MouseMove(0, 0, IconMessageX(message, iconTwipsPerPixel()), 0);
 }
 
 void frmQuillstamp::PictureQuillstamp1_MouseMove(int /*button*/, int /*shift*/, float x,

@@ -27,6 +27,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QRadioButton;
+class QScreen;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
@@ -72,7 +73,8 @@ struct WindowServices {
   std::function<void()> quit;
   // The program's folder, where help finds QuillstampDOC.htm.
   std::string programFolder;
-  // Logical DPI used for the design places (twips); the primary screen's when 0.
+  // Logical DPI used for the design places (twips); the window's screen's when 0. The icon's
+  // scale is this DPI times the screen's device pixel ratio.
   double logicalDpi = 0;
 };
 
@@ -133,8 +135,12 @@ class frmQuillstamp : public QMainWindow,
   ProgramState& state() { return state_; }
   QSystemTrayIcon* trayIcon() const { return tray_; }
   QMenu* fileMenu() const { return mnuFichier_; }
+  // Design places (twips) in the window's logical pixels.
   int Px(int twips) const;
   double twipsPerPixel() const;
+  // Twips per pixel of the screen as the icon's picture box measures them: in the screen's own
+  // pixels, whatever the toolkit's high-DPI scaling reports as its logical DPI.
+  double iconTwipsPerPixel() const;
 
   // ScanView / EventPump
   bool ProcessPendingEvents() override;
@@ -166,6 +172,16 @@ class frmQuillstamp : public QMainWindow,
   void BuildMenus();
   void Form_Resize();
   bool TrayAvailable() const;
+  QScreen* ScreenOf() const;
+  // The automatic start, once: on the first activation, or when none has come within
+  // kActivationGraceMs of the first showing.
+  static constexpr int kActivationGraceMs = 500;
+  void FirstActivation();
+  // Grows and moves what the design places would cut: the comment options and the legend.
+  void FitFrames();
+  // The grid's columns: the date wide enough for the date text, and room for the vertical bar.
+  void FitColumns();
+  int DateCellWidth() const;
 
   ProgramState& state_;
   WindowServices services_;
@@ -174,6 +190,7 @@ class frmQuillstamp : public QMainWindow,
   SystemIdentity identity_;
   bool loaded_ = false;
   bool activatedOnce_ = false;
+  QTimer* activationGrace_ = nullptr;
   bool centred_ = false;
   IconClickMerger clickMerger_;
 

@@ -1,6 +1,7 @@
 #include "ui/settings_dialogs.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -92,6 +93,29 @@ QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel) {
 }
 
 std::string Decimal(std::int32_t value) { return std::to_string(value); }
+
+// A horizontal scroll bar whose Left and Right keys move the thumb the way they point. Qt's scroll
+// bars invert their controls (so that the wheel scrolls a page the natural way), which on a
+// horizontal bar also turns Left into a step towards the maximum. Up, Down, Page Up, Page Down,
+// Home, End and the wheel keep their behaviour: Up and Page Up go towards the minimum, as on a
+// horizontal scroll bar of Windows.
+class PointingScrollBar : public QScrollBar {
+ public:
+  using QScrollBar::QScrollBar;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (orientation() == Qt::Horizontal &&
+        (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+      // In a right-to-left layout the minimum is at the right end.
+      const bool towardsMinimum = (event->key() == Qt::Key_Left) != isRightToLeft();
+      triggerAction(towardsMinimum ? SliderSingleStepSub : SliderSingleStepAdd);
+      event->accept();
+      return;
+    }
+    QScrollBar::keyPressEvent(event);
+  }
+};
 
 }  // namespace
 
@@ -281,7 +305,7 @@ PerformanceDialog::PerformanceDialog(Settings& settings, SettingsKeyWriter& writ
 
   QLabel* title = MakeLabel("Set performance", "lblPerformance", this);
 
-  scroll_ = new QScrollBar(Qt::Horizontal, this);
+  scroll_ = new PointingScrollBar(Qt::Horizontal, this);
   scroll_->setObjectName(QStringLiteral("HScroll1"));
   scroll_->setRange(1, 100);
   scroll_->setSingleStep(1);

@@ -482,6 +482,69 @@ TEST_F(DialogTest, PerformanceOkWritesOnlyItsKeyAndCancelChangesNothing) {
   }
 }
 
+// The keyboard on the performance bar: Left and Right move the thumb the way they point, as the
+// mouse arrows do; Up and Page Up go towards the minimum, Down and Page Down towards the maximum.
+struct PerformanceKeysCase {
+  const char* what;
+  int from;
+  std::vector<Qt::Key> keys;
+  int expected;
+};
+
+TEST_F(DialogTest, PerformanceKeysMoveTheThumbTheWayTheyPoint) {
+  const PerformanceKeysCase cases[] = {
+      {"left", 50, {Qt::Key_Left}, 49},
+      {"right twice", 51, {Qt::Key_Right, Qt::Key_Right}, 53},
+      {"left then right", 50, {Qt::Key_Left, Qt::Key_Right}, 50},
+      {"left at the minimum", 1, {Qt::Key_Left}, 1},
+      {"right at the maximum", 100, {Qt::Key_Right}, 100},
+      {"up", 50, {Qt::Key_Up}, 49},
+      {"down", 50, {Qt::Key_Down}, 51},
+      {"page up", 50, {Qt::Key_PageUp}, 49},
+      {"page down", 50, {Qt::Key_PageDown}, 51},
+      {"home", 50, {Qt::Key_Home}, 1},
+      {"end", 50, {Qt::Key_End}, 100},
+  };
+  for (const PerformanceKeysCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings settings;
+    settings.Performance = static_cast<std::int16_t>(c.from);
+    Recorder rec;
+    PerformanceDialog dialog(settings, rec);
+    dialog.show();
+    QApplication::processEvents();
+    for (Qt::Key key : c.keys) QTest::keyClick(dialog.HScroll1(), key);
+    EXPECT_EQ(dialog.HScroll1()->value(), c.expected);
+    EXPECT_TRUE(rec.writes.empty());
+  }
+}
+
+// As the user does it: the dialog from the menu, arrow keys on the bar, then Enter for OK.
+TEST_F(DialogTest, PerformanceArrowKeysThenEnterWriteTheValueTheKeysPointTo) {
+  const PerformanceKeysCase cases[] = {
+      {"left from 50", 50, {Qt::Key_Left}, 49},
+      {"right twice from 51", 51, {Qt::Key_Right, Qt::Key_Right}, 53},
+  };
+  for (const PerformanceKeysCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings settings;
+    settings.Performance = static_cast<std::int16_t>(c.from);
+    Recorder rec;
+    bool accepted = false;
+    EXPECT_TRUE(test::ActOnModal([&] { accepted = ShowPerformanceDialog(nullptr, settings, rec); },
+                                 [&c](QWidget* modal) {
+                                   auto* bar = modal->findChild<QScrollBar*>("HScroll1");
+                                   for (Qt::Key key : c.keys) QTest::keyClick(bar, key);
+                                   QTest::keyClick(bar, Qt::Key_Return);
+                                 }));
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(settings.Performance, c.expected);
+    ASSERT_EQ(rec.writes.size(), 1u);
+    EXPECT_EQ(rec.writes[0],
+              std::make_pair(std::string("Performance"), std::to_string(c.expected)));
+  }
+}
+
 // ---- With the real settings file ----------------------------------------------------------------
 
 const char kHandWritten[] =

@@ -1,6 +1,7 @@
 // The grid follows the event list: rows inserted at the top, the oldest cut at the limit, marks,
 // the count label.
 #include <QLabel>
+#include <QScrollBar>
 #include <QTableView>
 
 #include "ui/event_list_model.h"
@@ -17,10 +18,18 @@ TEST(EventListModel, FollowsInsertionsCutsAndMarks) {
   EXPECT_EQ(model->columnCount(), 5);
   EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "Date & Time");
   EXPECT_EQ(model->headerData(4, Qt::Horizontal).toString(), "Mac");
-  // Column widths of the design: 1600, 1600, the rest, 500, 500 twips.
-  EXPECT_EQ(grid->columnWidth(0), 107);
+  // Column widths of the design: 1600, 1600, the rest, 500, 500 twips; but the date at least as
+  // wide as its text, and the file column leaving room for the vertical scroll bar: the columns
+  // then fill the grid beside the bar exactly.
+  EXPECT_GE(grid->columnWidth(0), 107);
+  EXPECT_EQ(grid->columnWidth(1), 107);
   EXPECT_EQ(grid->columnWidth(3), 33);
-  EXPECT_EQ(grid->columnWidth(2), (9510 - 4400 + 7) / 15);
+  EXPECT_EQ(grid->columnWidth(4), 33);
+  EXPECT_LE(grid->columnWidth(2), (9510 - 4400 + 7) / 15);
+  int columns = 0;
+  for (int c = 0; c < kColumnCount; ++c) columns += grid->columnWidth(c);
+  EXPECT_EQ(columns,
+            grid->width() - 2 * grid->frameWidth() - grid->verticalScrollBar()->sizeHint().width());
 
   rig.state.settings.MaxSelectedEvents = 3;
   EventList& list = rig.state.eventList;

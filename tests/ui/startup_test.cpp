@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "window_fixture.h"
@@ -200,6 +202,77 @@ TEST(Startup, FirstActivationWithAutomaticHidesAndStartsOnlyOnce) {
   EXPECT_TRUE(rig.window->isVisible());
   EXPECT_EQ(rig.log.opens, 1);
   EXPECT_FALSE(rig.state.run.StopFlag);
+}
+
+// Keeps every activation from reaching the window, as on a display without a window manager.
+class NoActivation : public QObject {
+ public:
+  using QObject::QObject;
+  int eaten = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::WindowActivate) return false;
+    ++eaten;
+    return true;
+  }
+};
+
+TEST(Startup, WithoutAnyActivationAutomaticStillHidesAndStartsOnce) {
+  Settings stored;
+  stored.Automatic = true;
+  NoActivation* filter = nullptr;
+  WindowRig rig({}, stored, 20, 96, true, [&](frmQuillstamp& window) {
+    filter = new NoActivation(&window);
+    window.installEventFilter(filter);
+  });
+  // Bounded: the start follows the first showing by half a second.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return rig.log.opens > 0; }, 10000));
+  EXPECT_EQ(rig.log.opens, 1);
+  EXPECT_EQ(rig.log.recordsRead, 20);
+  EXPECT_FALSE(rig.window->isVisible());
+  EXPECT_FALSE(rig.state.run.StopFlag);
+  // An activation that comes at last changes nothing.
+  rig.window->removeEventFilter(filter);
+  rig.window->mnuRestaurer_Click();
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(rig.window.get(), &activate);
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  EXPECT_TRUE(rig.window->isVisible());
+  EXPECT_EQ(rig.log.opens, 1);
+  EXPECT_FALSE(rig.state.run.StopFlag);
+}
+
+TEST(Startup, AnActivationStartsAtOnceAndNoLaterShowingStartsAgain) {
+  Settings stored;
+  stored.Automatic = true;
+  WindowRig rig({}, stored);
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(rig.window.get(), &activate);
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  EXPECT_EQ(rig.log.opens, 1);
+  // The wait for an activation is over: neither it nor a new showing starts another pass.
+  auto* grace = rig.Find<QTimer>("activationGrace");
+  ASSERT_NE(grace, nullptr);
+  EXPECT_FALSE(grace->isActive());
+  rig.window->mnuRestaurer_Click();
+  QApplication::processEvents();
+  EXPECT_FALSE(grace->isActive());
+  EXPECT_EQ(rig.log.opens, 1);
+}
+
+TEST(Startup, WithoutAutomaticNeitherActivationNorShowingStartsAnything) {
+  NoActivation* filter = nullptr;
+  WindowRig rig({}, {}, 20, 96, true, [&](frmQuillstamp& window) {
+    filter = new NoActivation(&window);
+    window.installEventFilter(filter);
+  });
+  auto* grace = rig.Find<QTimer>("activationGrace");
+  ASSERT_NE(grace, nullptr);
+  // Bounded: the wait for an activation ends, and nothing starts.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !grace->isActive(); }, 10000));
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  EXPECT_EQ(rig.log.opens, 0);
+  EXPECT_TRUE(rig.window->isVisible());
+  EXPECT_TRUE(rig.state.run.StopFlag);
 }
 
 TEST(Startup, ActivationWithoutAutomaticDoesNothing) {

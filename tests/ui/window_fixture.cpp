@@ -1,10 +1,16 @@
 #include "window_fixture.h"
 
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 #include "platform/eventlog_record.h"
 
@@ -114,7 +120,7 @@ BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer) {
 }
 
 WindowRig::WindowRig(SystemAnswers answers, Settings storedSettings, int records, double dpi,
-                     bool trayAvailable)
+                     bool trayAvailable, const std::function<void(frmQuillstamp&)>& prepare)
     : system(std::move(answers)), log(records), stored(storedSettings), tray(trayAvailable) {
   App();
   WindowServices services;
@@ -129,6 +135,7 @@ WindowRig::WindowRig(SystemAnswers answers, Settings storedSettings, int records
   services.logicalDpi = dpi;
   window = std::make_unique<frmQuillstamp>(state, services);
   window->SetCommentStep(&comments);
+  if (prepare) prepare(*window);
   window->Form_Load();
   window->show();
   QApplication::processEvents();
@@ -143,6 +150,102 @@ QString WindowRig::Text(const char* label) const {
 }
 
 int WindowRig::WaitingValue() const { return Find<QProgressBar>("ProgressBarAttente")->value(); }
+
+namespace {
+
+std::string Describe(const QRect& r) {
+  std::ostringstream out;
+  out << "(" << r.x() << "," << r.y() << " " << r.width() << "x" << r.height() << ")";
+  return out.str();
+}
+
+std::string NameOf(const QWidget* w) { return w->objectName().toStdString(); }
+
+// The part of a control that shows something: a label's text where its alignment puts it (a
+// wrapped label fills its place), any other control all of its place. In its parent's coordinates.
+QRect InkOf(const QWidget* w) {
+  if (const auto* label = qobject_cast<const QLabel*>(w)) {
+    if (label->text().isEmpty()) return {};
+    if (label->wordWrap()) return label->geometry();
+    const QRect inside = label->contentsRect();
+    const QRect text = QStyle::alignedRect(label->layoutDirection(), label->alignment(),
+                                           label->sizeHint().boundedTo(inside.size()), inside);
+    return text.translated(label->pos());
+  }
+  return w->geometry();
+}
+
+void CheckCaption(const QWidget* w, std::vector<std::string>& faults) {
+  const std::string name = NameOf(w);
+  const QSize size = w->size();
+  if (const auto* label = qobject_cast<const QLabel*>(w)) {
+    if (label->wordWrap()) {
+      if (label->heightForWidth(size.width()) > size.height())
+        faults.push_back(name + ": wrapped caption needs " +
+                         std::to_string(label->heightForWidth(size.width())) +
+                         " pixels of height, has " + std::to_string(size.height()));
+      return;
+    }
+  }
+  // A check box or option button is whole when its caption's width fits and its indicator and
+  // caption line do (CheckIndicator); its size hint also holds a focus frame around the caption.
+  const QSize hint = w->sizeHint();
+  const bool indicated = qobject_cast<const QCheckBox*>(w) != nullptr ||
+                         qobject_cast<const QRadioButton*>(w) != nullptr;
+  if (hint.width() > size.width() || (!indicated && hint.height() > size.height()))
+    faults.push_back(name + ": needs " + std::to_string(hint.width()) + "x" +
+                     std::to_string(hint.height()) + ", has " + std::to_string(size.width()) + "x" +
+                     std::to_string(size.height()));
+}
+
+void CheckIndicator(const QAbstractButton* button, std::vector<std::string>& faults) {
+  const bool radio = qobject_cast<const QRadioButton*>(button) != nullptr;
+  if (!radio && qobject_cast<const QCheckBox*>(button) == nullptr) return;
+  QStyleOptionButton option;
+  option.initFrom(button);
+  option.text = button->text();
+  const QRect indicator = button->style()->subElementRect(
+      radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &option, button);
+  if (!button->rect().contains(indicator))
+    faults.push_back(NameOf(button) + ": indicator " + Describe(indicator) + " cut by its place " +
+                     Describe(button->rect()));
+  if (button->fontMetrics().height() > button->height())
+    faults.push_back(NameOf(button) + ": caption line higher than its place");
+}
+
+}  // namespace
+
+std::vector<std::string> LayoutFaults(const frmQuillstamp& window) {
+  std::vector<std::string> faults;
+  const QWidget* client = window.centralWidget();
+  std::vector<const QWidget*> parents = {client};
+  for (const QGroupBox* frame : client->findChildren<QGroupBox*>()) parents.push_back(frame);
+  for (const QWidget* parent : parents) {
+    const auto* frame = qobject_cast<const QGroupBox*>(parent);
+    // Inside a frame: within its border and below its top line.
+    const QRect room = frame != nullptr ? frame->contentsRect() : parent->rect();
+    std::vector<const QWidget*> controls;
+    for (const QWidget* w : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!w->isVisibleTo(client)) continue;
+      controls.push_back(w);
+      if (!room.contains(w->geometry()))
+        faults.push_back(NameOf(w) + " " + Describe(w->geometry()) + " outside " +
+                         (frame != nullptr ? "the border of " + NameOf(frame) : "the window") +
+                         " " + Describe(room));
+      if (qobject_cast<const QLabel*>(w) != nullptr ||
+          qobject_cast<const QAbstractButton*>(w) != nullptr)
+        CheckCaption(w, faults);
+      if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        CheckIndicator(button, faults);
+    }
+    for (std::size_t i = 0; i < controls.size(); ++i)
+      for (std::size_t j = i + 1; j < controls.size(); ++j)
+        if (InkOf(controls[i]).intersects(InkOf(controls[j])))
+          faults.push_back(NameOf(controls[i]) + " " + Describe(InkOf(controls[i])) + " overlaps " +
+                           NameOf(controls[j]) + " " + Describe(InkOf(controls[j])));
+  }
+  return faults;
+}
 
 }  // namespace qs::test
 

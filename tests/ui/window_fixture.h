@@ -103,10 +103,12 @@ class BoxAnswerer {
   std::unique_ptr<QTimer> timer_;
 };
 
-// A loaded and shown main window over the fakes.
+// A loaded and shown main window over the fakes. `dpi` forces the logical DPI of the design
+// places; 0 takes the screen's. `prepare` runs on the new window before start-up and showing.
 struct WindowRig {
   explicit WindowRig(SystemAnswers answers = {}, Settings stored = {}, int records = 20,
-                     double dpi = 96, bool trayAvailable = true);
+                     double dpi = 96, bool trayAvailable = true,
+                     const std::function<void(frmQuillstamp&)>& prepare = {});
   ~WindowRig();
   ProgramState state;
   FakeSystem system;
@@ -125,5 +127,11 @@ struct WindowRig {
   QString Text(const char* label) const;
   int WaitingValue() const;
 };
+
+// What the window's places cut or hide, one line per fault naming the control: a caption wider or
+// higher than its control, a check box's or option button's indicator outside its control, a
+// control outside its frame's border or above its top line or outside the window, and controls
+// whose drawings overlap. Empty when every control is whole.
+std::vector<std::string> LayoutFaults(const frmQuillstamp& window);
 
 }  // namespace qs::test
