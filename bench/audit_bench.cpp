@@ -15,8 +15,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/eventlog.h"
 #include "platform/posix/log_source.h"
+#include "platform/posix/posix_eventlog.h"
 #include "quiet_view.h"
 #include "scan/event_list.h"
 #include "scan/scan_pass.h"

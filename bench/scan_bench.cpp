@@ -17,9 +17,8 @@
 #include "comments/comment_pass.h"
 #include "comments/comment_writers.h"
 #include "evtwriter/evt_writer.h"
-#include "platform/eventlog.h"
-#include "platform/file_status.h"
 #include "platform/path_map.h"
+#include "platform/services.h"
 #include "quiet_view.h"
 #include "scan/scan_pass.h"
 
@@ -102,8 +101,7 @@ int main(int argc, char** argv) {
   qs::Settings settings;
   settings.Performance = 1;
   qs::platform::PathMap drives;
-  qs::platform::PosixFileStatus files(drives);
-  auto eventLog = qs::platform::MakePosixEventLogService(log);
+  const qs::platform::PlatformServices platform = qs::platform::MakePlatformServices(log, drives);
   qs::EventList list(settings);
   list.SetUpList(9495);
   qs::ScanState state;
@@ -112,8 +110,10 @@ int main(int argc, char** argv) {
   qs::SelectionContext selection{"nobody", 0};
   qs::bench::QuietView view;
   NoWriters writers;
-  qs::FileCommentStep comments(list, state.currentEvent, settings, files, writers, view);
-  qs::ScanContext context{*eventLog, list, state, settings, run, selection, view, comments};
+  qs::FileCommentStep comments(list, state.currentEvent, settings, *platform.fileStatus, writers,
+                               view);
+  qs::ScanContext context{*platform.eventLog, list, state,   settings, run,
+                          selection,          view, comments};
 
   const auto start = Clock::now();
   qs::ScanPass(context);

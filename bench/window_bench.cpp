@@ -12,8 +12,8 @@
 #include <string>
 
 #include "evtwriter/evt_writer.h"
-#include "platform/eventlog.h"
-#include "platform/sysinfo.h"
+#include "platform/path_map.h"
+#include "platform/services.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -51,12 +51,13 @@ std::string MakeLog(int records) {
 }
 
 double TimePass(const std::string& logPath, std::int16_t performance, long& selected) {
-  auto eventLog = qs::platform::MakePosixEventLogService(logPath);
-  auto system = qs::platform::MakePosixSystemInfoService();
+  const qs::platform::PathMap drives;
+  const qs::platform::PlatformServices platform =
+      qs::platform::MakePlatformServices(logPath, drives);
   qs::ProgramState state;
   qs::WindowServices services;
-  services.system = system.get();
-  services.eventLog = eventLog.get();
+  services.system = platform.system.get();
+  services.eventLog = platform.eventLog.get();
   services.readSettings = [performance] {
     qs::Settings s;
     s.Performance = performance;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/eventlog_record.h"
-#include "platform/posix/audit_parser.h"
+#include "platform/formats/audit_parser.h"
 
 using qs::platform::audit::AuditParser;
 using qs::platform::audit::FileModification;
@@ -50,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string computer = qs::platform::audit::RecordComputerName(m.node, "host");
     Check(Clean(computer) && !computer.ends_with("File"));
     const auto record = qs::platform::audit::BuildModificationRecord(m, computer);
-    Check(record.size() >= qs::platform::kFixedRecordSize + 4);
+    Check(record.size() >= qs::platform::kMinRecordSize);
     Check(qs::platform::ReadU32(record.data()) == record.size());
-    Check(qs::platform::ReadU32(record.data() + 20) == 560);
+    Check(qs::platform::ReadU32(record.data() + qs::platform::record_offset::kEventId) == 560);
   }
   return 0;
 }

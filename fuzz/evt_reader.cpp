@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/eventlog_record.h"
-#include "platform/posix/evt_log.h"
+#include "platform/formats/evt_log.h"
 #include "scan/record_decoder.h"
 
 namespace {
@@ -21,6 +21,7 @@ void Check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using qs::platform::ReadU16;
   using qs::platform::ReadU32;
+  namespace at = qs::platform::record_offset;
   auto log = qs::platform::EvtLog::Parse(std::vector<std::uint8_t>(data, data + size));
   if (!log) return 0;
   // Each record takes at least 0x38 bytes of the file.
@@ -32,16 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qs::CurrentEvent current;
   for (std::size_t i = 0; i < log->RecordCount(); ++i) {
     const std::vector<std::uint8_t>& r = log->Record(i);
-    Check(r.size() >= 60 && r.size() % 4 == 0);
+    Check(r.size() >= qs::platform::kMinRecordSize && r.size() % 4 == 0);
     const std::uint8_t* p = r.data();
-    Check(ReadU32(p) == r.size() && ReadU32(p + r.size() - 4) == r.size());
-    Check(ReadU32(p + 4) == qs::platform::kRecordSignature);
-    Check(ReadU32(p + 44) + ReadU32(p + 40) == ReadU32(p + 36));
-    Check(ReadU32(p + 52) + ReadU32(p + 48) <= r.size() - 4);
+    Check(ReadU32(p + at::kLength) == r.size() && ReadU32(p + r.size() - 4) == r.size());
+    Check(ReadU32(p + at::kSignature) == qs::platform::kRecordSignature);
+    Check(ReadU32(p + at::kUserSidOffset) + ReadU32(p + at::kUserSidLength) ==
+          ReadU32(p + at::kStringOffset));
+    Check(ReadU32(p + at::kDataOffset) + ReadU32(p + at::kDataLength) <= r.size() - 4);
     // The strings the record claims lie between StringOffset and DataOffset, each with its zero.
     std::size_t zeros = 0;
-    for (std::size_t k = ReadU32(p + 36); k < ReadU32(p + 52); ++k) zeros += p[k] == 0;
-    Check(zeros == ReadU16(p + 26));
+    for (std::size_t k = ReadU32(p + at::kStringOffset); k < ReadU32(p + at::kDataOffset); ++k)
+      zeros += p[k] == 0;
+    Check(zeros == ReadU16(p + at::kNumStrings));
     qs::DecodeRecord(p, r.size(), newest, context, current);
   }
   return 0;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "comments/xdg_comment_summary.h"
-
 namespace qs {
 
 std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit) {
@@ -33,14 +31,10 @@ std::string LocalPath(const CommentContext& context, std::string_view logPath) {
 
 FileComments::FileComments(EventList& eventList, const CurrentEvent& currentEvent,
                            const Settings& settings, EventPump& pump,
-                           const platform::PathMap& paths, platform::XattrIo& io,
-                           SummaryFactory makeSummary)
+                           const platform::PathMap& paths, platform::StreamService& streams,
+                           platform::SummaryFactory makeSummary)
     : context_{eventList, currentEvent, settings, pump, paths},
-      streams_(io),
-      mac_(context_, streams_),
-      win_(context_, makeSummary ? std::move(makeSummary) : SummaryFactory([&io] {
-             return std::unique_ptr<SummaryPropertyComponent>(
-                 std::make_unique<XdgCommentSummary>(io));
-           })) {}
+      mac_(context_, streams),
+      win_(context_, std::move(makeSummary)) {}
 
 }  // namespace qs

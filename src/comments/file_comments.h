@@ -1,6 +1,6 @@
-// The four comment operations over this platform's services: the Macintosh comment in the
-// stream attribute that Samba's streams_xattr uses, the Windows 2000 comment in the freedesktop
-// comment attribute. This is what the comment pass is given.
+// The four comment operations over the platform's services: the Macintosh comment in the file's
+// named stream, the Windows 2000 comment in its summary properties. This is what the comment pass
+// is given.
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@
 #include "comments/win_comment.h"
 #include "platform/path_map.h"
 #include "platform/streams.h"
-#include "platform/xattr.h"
+#include "platform/summary_properties.h"
 #include "scan/event_list.h"
 #include "scan/event_pump.h"
 #include "scan/record_decoder.h"
@@ -44,11 +44,11 @@ std::string LocalPath(const CommentContext& context, std::string_view logPath);
 
 class FileComments final : public CommentWriters {
  public:
-  // io: the attribute calls (tests replace them); makeSummary: the summary property component
-  // (an XdgCommentSummary over io when empty), created on the first Windows 2000 comment.
+  // streams: the named streams, owned elsewhere; makeSummary: the summary property component,
+  // created on the first Windows 2000 comment (every such comment fails while it gives none).
   FileComments(EventList& eventList, const CurrentEvent& currentEvent, const Settings& settings,
-               EventPump& pump, const platform::PathMap& paths,
-               platform::XattrIo& io = platform::SystemXattrIo(), SummaryFactory makeSummary = {});
+               EventPump& pump, const platform::PathMap& paths, platform::StreamService& streams,
+               platform::SummaryFactory makeSummary);
 
   void WriteMacComment(int row) override { mac_.WriteMacComment(row); }
   void RegenerateMacComment(int row) override { mac_.RegenerateMacComment(row); }
@@ -57,7 +57,6 @@ class FileComments final : public CommentWriters {
 
  private:
   CommentContext context_;
-  platform::StreamFiles streams_;
   MacComment mac_;
   WinComment win_;
 };

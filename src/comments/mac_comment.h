@@ -20,7 +20,7 @@ std::u16string MacCommentLine(std::string_view dateText, std::string_view user, 
 
 class MacComment {
  public:
-  MacComment(CommentContext& context, platform::StreamFiles& streams)
+  MacComment(CommentContext& context, platform::StreamService& streams)
       : context_(context), streams_(streams) {}
 
   // Puts the current event's line in front of the file's comment; row is the current event's.
@@ -35,7 +35,7 @@ class MacComment {
                          std::string_view written);
 
   CommentContext& context_;
-  platform::StreamFiles& streams_;
+  platform::StreamService& streams_;
 };
 
 }  // namespace qs

@@ -26,22 +26,22 @@ std::size_t WinLimit(const Settings& settings) {
 
 }  // namespace
 
-SummaryPropertyComponent* WinComment::Component() {
+platform::SummaryPropertyComponent* WinComment::Component() {
   if (!component_ && makeSummary_) component_ = makeSummary_();
   return component_.get();
 }
 
 bool WinComment::Open(const std::string& file) {
-  SummaryPropertyComponent* component = Component();
+  platform::SummaryPropertyComponent* component = Component();
   if (component == nullptr) return false;
   const std::string local = LocalPath(context_, file);
   const std::u16string path = platform::Utf8ToUtf16(local);
   // A local name that is not UTF-8 would come back from UTF-16 as another name: never open that.
   if (local.empty() || platform::Utf16ToUtf8(path) != local) return false;
-  component->OpenSummary(path, kSummaryReadWriteExclusive);
+  component->OpenSummary(path, platform::kSummaryReadWriteExclusive);
   std::int32_t status = 0;
   if (component->GetOpenStatus(status) < 0) status = 0;
-  return SummaryUsable(status);
+  return platform::SummaryUsable(status);
 }
 
 void WinComment::WriteWinComment(int row) {
@@ -53,7 +53,7 @@ void WinComment::WriteWinComment(int row) {
     YieldStep(context_.settings.Performance, context_.pump);
     return;
   }
-  SummaryPropertyComponent& component = *component_;
+  platform::SummaryPropertyComponent& component = *component_;
   std::u16string existing;
   // A comment that cannot be read is lost like an empty one and rebuilt.
   if (component.GetComments(existing) < 0) existing.clear();
@@ -94,7 +94,7 @@ void WinComment::RegenerateWinComment(int row) {
     list.SetMark(row, kColWin, StatusMark::Failed);
     return;
   }
-  SummaryPropertyComponent& component = *component_;
+  platform::SummaryPropertyComponent& component = *component_;
   const bool stored =
       component.SetComments(CutToCodeUnits(text, WinLimit(context_.settings))) >= 0 &&
       component.SaveSummary() >= 0;

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <string_view>
 
 namespace qs::platform {
@@ -11,10 +9,12 @@ namespace qs::platform {
 // An open log; 0 means the open failed.
 using EventLogHandle = std::uintptr_t;
 
-inline constexpr std::uint32_t EVENTLOG_SEQUENTIAL_READ = 0x0001;
-inline constexpr std::uint32_t EVENTLOG_SEEK_READ = 0x0002;
-inline constexpr std::uint32_t EVENTLOG_FORWARDS_READ = 0x0004;
-inline constexpr std::uint32_t EVENTLOG_BACKWARDS_READ = 0x0008;
+// Read flags. Named apart from the Windows headers' macros, so that a Windows implementation
+// can include those beside this header.
+inline constexpr std::uint32_t kEventLogSequentialRead = 0x0001;
+inline constexpr std::uint32_t kEventLogSeekRead = 0x0002;
+inline constexpr std::uint32_t kEventLogForwardsRead = 0x0004;
+inline constexpr std::uint32_t kEventLogBackwardsRead = 0x0008;
 
 class EventLogService {
  public:
@@ -35,9 +35,5 @@ class EventLogService {
 
   virtual bool CloseEventLog(EventLogHandle log) = 0;
 };
-
-// The POSIX event log: the source "Security" is the log file at securityLogPath (an NT .evt file
-// or, later, a Linux audit log). Any other server or source fails to open.
-std::unique_ptr<EventLogService> MakePosixEventLogService(std::string securityLogPath);
 
 }  // namespace qs::platform

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/path_map.h"
-
 namespace qs::platform {
 
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;  // not readable, or no file
@@ -20,19 +18,6 @@ class FileStatusService {
   // The attributes of the file at `logPath` (the path as the log gives it), or
   // kInvalidFileAttributes.
   virtual std::uint32_t GetFileAttributesA(std::string_view logPath) const = 0;
-};
-
-// On this platform: the path goes through `drives` (which must outlive the service); a path that
-// cannot be mapped or whose stat fails is kInvalidFileAttributes; a folder has the directory bit;
-// a file or folder without owner write permission is read-only, the way file servers map the DOS
-// read-only attribute; anything else is kFileAttributeNormal. Symbolic links are followed.
-class PosixFileStatus final : public FileStatusService {
- public:
-  explicit PosixFileStatus(const PathMap& drives) : drives_(drives) {}
-  std::uint32_t GetFileAttributesA(std::string_view logPath) const override;
-
- private:
-  const PathMap& drives_;
 };
 
 }  // namespace qs::platform

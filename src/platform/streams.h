@@ -1,18 +1,12 @@
-// Named streams of files ("C:\a.txt:Comments:$DATA"): open, size, read, write, close, with the
-// handle-and-result conventions of the comment logic (a handle or -1; a count or -1).
-//
-// This platform keeps a stream where a Samba file server with vfs_streams_xattr keeps it, so that
-// Windows and Macintosh clients of the share see it as the file's stream: the stream "NAME" of a
-// file is its extended attribute "user.DosStream.NAME:$DATA", holding the stream's bytes followed
-// by one 0x00 byte.
+// The named-stream service: a file's stream ("C:\a.txt:Comments:$DATA") opened, sized, read,
+// written and closed, once per comment operation, with the handle-and-result conventions of the
+// comment logic (a handle or -1; a count or -1). Where a platform keeps a stream is its own
+// business: NTFS keeps it beside the file's data, the POSIX implementation (posix/streams_xattr.h)
+// in an extended attribute where a Samba server finds it.
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <string>
 #include <string_view>
-
-#include "platform/xattr.h"
 
 namespace qs::platform {
 
@@ -26,51 +20,23 @@ inline constexpr std::uint32_t kOpenCreateBit = 0x1000;
 using StreamHandle = std::int32_t;
 inline constexpr StreamHandle kInvalidStream = -1;
 
-// The attribute that holds the stream `name` ("Comments").
-std::string StreamAttributeName(std::string_view name);
-
-class StreamFiles {
+class StreamService {
  public:
-  explicit StreamFiles(XattrIo& io = SystemXattrIo()) : io_(io) {}
-  ~StreamFiles();
-  StreamFiles(const StreamFiles&) = delete;
-  StreamFiles& operator=(const StreamFiles&) = delete;
+  virtual ~StreamService() = default;
 
   // streamPath: a local file path followed by ":NAME:$DATA" (or ":NAME").
   // Reading: fails when the file or the stream is missing.
   // Writing (kOpenWriteBit or kOpenReadWriteBit): fails when the file is missing, is not a
-  // regular file, is not writable by the program, or lives on a file system that refuses user
-  // attributes; with kOpenCreateBit the stream is created or emptied (an existing stream keeps
-  // its stored value until the first write replaces it whole, or the close empties it), otherwise
-  // it must exist. Links are followed only when trusted (see OpenFileForAttributes).
-  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode);
+  // regular file or is not writable by the program; with kOpenCreateBit the stream is created or
+  // emptied, otherwise it must exist.
+  virtual StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode) = 0;
   // The stream's size in bytes, or -1.
-  std::int64_t GetStreamSize(StreamHandle handle) const;
+  virtual std::int64_t GetStreamSize(StreamHandle handle) const = 0;
   // Reads up to count bytes from the current position; the number read, or -1.
-  std::int32_t ReadStream(StreamHandle handle, char* buffer, std::int32_t count);
-  // Writes count bytes at the current position. The stream is stored whole on every write, so a
-  // write that the file system refuses (E2BIG, ENOSPC) leaves the stored stream as it was before
-  // that call (the old stream, when it is the first write since the open) and returns -1; the
-  // count written otherwise.
-  std::int32_t WriteStream(StreamHandle handle, const char* buffer, std::int32_t count);
-  void CloseStream(StreamHandle handle);
-
- private:
-  struct Open {
-    int fd = -1;
-    std::string attribute;
-    std::string content;  // the stream's bytes, without the stored 0x00
-    std::size_t position = 0;
-    bool writable = false;
-    bool emptyOnClose = false;  // emptied by the open, old value still stored
-  };
-  Open* Find(StreamHandle handle);
-  const Open* Find(StreamHandle handle) const;
-  bool Store(Open& open, const std::string& content);
-
-  XattrIo& io_;
-  std::map<StreamHandle, Open> open_;
-  StreamHandle next_ = 1;
+  virtual std::int32_t ReadStream(StreamHandle handle, char* buffer, std::int32_t count) = 0;
+  // Writes count bytes at the current position; the count written, or -1.
+  virtual std::int32_t WriteStream(StreamHandle handle, const char* buffer, std::int32_t count) = 0;
+  virtual void CloseStream(StreamHandle handle) = 0;
 };
 
 }  // namespace qs::platform

@@ -1,13 +1,13 @@
 #include "scan/event_time.h"
 
-#include <langinfo.h>
-
 #include <array>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
 #include <string_view>
 #include <vector>
+
+#include "platform/locale_formats.h"
 
 namespace qs {
 
@@ -69,10 +69,10 @@ std::tm ToTm(const EventDateTime& when) {
 }
 
 // strftime with a buffer that grows for long locale formats; empty when the result is empty.
-std::string Format(const char* format, const std::tm& tm) {
+std::string Format(const std::string& format, const std::tm& tm) {
   std::vector<char> buffer(128);
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const std::size_t n = std::strftime(buffer.data(), buffer.size(), format, &tm);
+    const std::size_t n = std::strftime(buffer.data(), buffer.size(), format.c_str(), &tm);
     if (n != 0) return std::string(buffer.data(), n);
     buffer.resize(buffer.size() * 4);
   }
@@ -116,10 +116,10 @@ std::string DateText(const EventDateTime& when) {
   if (IsPlainCLocale(std::setlocale(LC_TIME, nullptr))) return IsoDateText(when, withTime);
 
   const std::tm tm = ToTm(when);
-  std::string text = Format(nl_langinfo(D_FMT), tm);
+  std::string text = Format(platform::LocaleDateFormat(), tm);
   if (text.empty()) return IsoDateText(when, withTime);
   if (withTime) {
-    const std::string time = Format(nl_langinfo(T_FMT), tm);
+    const std::string time = Format(platform::LocaleTimeFormat(), tm);
     if (time.empty()) return IsoDateText(when, withTime);
     text += ' ';
     text += time;

@@ -1,5 +1,6 @@
 #include "scan/record_decoder.h"
 
+#include "platform/ascii.h"
 #include "platform/eventlog_record.h"
 
 namespace qs {
@@ -7,8 +8,6 @@ namespace qs {
 namespace {
 
 constexpr std::uint32_t kFileWriteEventId = 560;
-constexpr std::size_t kTimeWrittenOffset = 16;
-constexpr std::size_t kEventIdOffset = 20;
 
 // The variable part is read as text in which every zero byte stands for a tab. Rather than copy
 // it with the zero bytes replaced, the searches below take both bytes as the separator: the
@@ -41,16 +40,8 @@ std::string_view Field(std::string_view text, int number) {
   return {};
 }
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // User names are compared without regard to letter case.
-bool SameAccount(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
+bool SameAccount(std::string_view a, std::string_view b) { return platform::EqualsNoCase(a, b); }
 
 }  // namespace
 
@@ -58,15 +49,16 @@ DecodeOutcome DecodeRecord(const std::uint8_t* record, std::size_t size,
                            std::int32_t& NewestEventTime, const SelectionContext& context,
                            CurrentEvent& current) {
   if (record == nullptr || size < platform::kFixedRecordSize) return DecodeOutcome::NotSelected;
-  if (platform::ReadU32(record + kEventIdOffset) != kFileWriteEventId) {
+  if (platform::ReadU32(record + platform::record_offset::kEventId) != kFileWriteEventId) {
     return DecodeOutcome::NotSelected;
   }
 
   // Length bounds the variable part, but never beyond what was actually read.
-  std::size_t length = platform::ReadU32(record);
+  std::size_t length = platform::ReadU32(record + platform::record_offset::kLength);
   if (length < platform::kFixedRecordSize || length > size) length = size;
-  const std::string_view text(reinterpret_cast<const char*>(record) + platform::kFixedRecordSize,
-                              length - platform::kFixedRecordSize);
+  const std::string_view text(
+      reinterpret_cast<const char*>(record) + platform::record_offset::kSourceName,
+      length - platform::record_offset::kSourceName);
 
   // The access list runs from the first "%%" to the end; a write needs all four rights.
   const std::size_t accessStart = text.find("%%");
@@ -90,7 +82,7 @@ DecodeOutcome DecodeRecord(const std::uint8_t* record, std::size_t size,
   if (user == "-") user = Field(rest, 5);
 
   const auto timeWritten =
-      static_cast<std::int32_t>(platform::ReadU32(record + kTimeWrittenOffset));
+      static_cast<std::int32_t>(platform::ReadU32(record + platform::record_offset::kTimeWritten));
   if (timeWritten <= NewestEventTime) return DecodeOutcome::NotSelected;
   NewestEventTime = timeWritten;
 

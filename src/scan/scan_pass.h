@@ -59,7 +59,7 @@ inline constexpr std::uint32_t kInitialRecordBufferSize = 2048;
 inline constexpr std::uint32_t kMaxRecordBufferSize = 16u * 1024 * 1024;
 // The read flags of every read of a pass: sequential, oldest record first.
 inline constexpr std::uint32_t kScanReadFlags =
-    platform::EVENTLOG_SEQUENTIAL_READ | platform::EVENTLOG_FORWARDS_READ;
+    platform::kEventLogSequentialRead | platform::kEventLogForwardsRead;
 
 struct ScanContext {
   platform::EventLogService& eventLog;

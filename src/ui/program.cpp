@@ -10,8 +10,8 @@ namespace qs {
 WindowServices Program::Services(Program& self, const std::string& programFolder,
                                  std::function<bool()> trayAvailable) {
   WindowServices services;
-  services.system = self.system_.get();
-  services.eventLog = self.eventLog_.get();
+  services.system = self.platform_.system.get();
+  services.eventLog = self.platform_.eventLog.get();
   services.readSettings = [&file = self.settingsFile_] { return file.ReadConfiguration(); };
   services.writeSetting = [path = self.settingsFile_.path()](std::string_view key,
                                                              std::string_view value) {
@@ -26,13 +26,12 @@ WindowServices Program::Services(Program& self, const std::string& programFolder
 Program::Program(const std::string& programFolder, std::function<bool()> trayAvailable)
     : settingsFile_(SettingsFilePathIn(programFolder)),
       drives_(settingsFile_.ReadDrives()),
-      eventLog_(platform::MakePosixEventLogService(settingsFile_.SecurityLogPath())),
-      system_(platform::MakePosixSystemInfoService()),
+      platform_(platform::MakePlatformServices(settingsFile_.SecurityLogPath(), drives_)),
       window_(state_, Services(*this, programFolder, std::move(trayAvailable))),
-      fileStatus_(drives_),
-      writers_(state_.eventList, state_.scan.currentEvent, state_.settings, window_, drives_),
-      comments_(state_.eventList, state_.scan.currentEvent, state_.settings, fileStatus_, writers_,
-                window_) {
+      writers_(state_.eventList, state_.scan.currentEvent, state_.settings, window_, drives_,
+               *platform_.streams, platform_.makeSummary),
+      comments_(state_.eventList, state_.scan.currentEvent, state_.settings, *platform_.fileStatus,
+                writers_, window_) {
   window_.SetCommentStep(&comments_);
 }
 

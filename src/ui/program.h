@@ -9,10 +9,8 @@
 
 #include "comments/comment_pass.h"
 #include "comments/file_comments.h"
-#include "platform/eventlog.h"
-#include "platform/file_status.h"
 #include "platform/path_map.h"
-#include "platform/sysinfo.h"
+#include "platform/services.h"
 #include "ui/core/settings_file.h"
 #include "ui/main_window.h"
 
@@ -34,11 +32,9 @@ class Program {
   const SettingsFile settingsFile_;
   // Where this platform keeps the Security log and the files that the log names.
   const platform::PathMap drives_;
-  std::unique_ptr<platform::EventLogService> eventLog_;
-  std::unique_ptr<platform::SystemInfoService> system_;
+  platform::PlatformServices platform_;
   ProgramState state_;
   frmQuillstamp window_;
-  const platform::PosixFileStatus fileStatus_;
   FileComments writers_;
   FileCommentStep comments_;
 };

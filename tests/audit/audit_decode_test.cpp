@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/posix/audit_parser.h"
+#include "platform/formats/audit_parser.h"
 #include "platform/posix/log_source.h"
 #include "scan/record_decoder.h"
 #include "support/temp_dir.h"

@@ -32,10 +32,9 @@
 
 #include "comments/comment_pass.h"
 #include "comments/file_comments.h"
-#include "platform/eventlog.h"
-#include "platform/file_status.h"
 #include "platform/path_map.h"
 #include "platform/posix/log_source.h"
+#include "platform/services.h"
 #include "scan/event_list.h"
 #include "scan/record_decoder.h"
 #include "scan/scan_pass.h"
@@ -389,12 +388,12 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   SelectionContext selection{"root", 0};
   NullView view;
   platform::PathMap paths;
-  platform::PosixFileStatus fileStatus(paths);
-  FileComments writers(list, state.currentEvent, settings, view, paths);
-  FileCommentStep step(list, state.currentEvent, settings, fileStatus, writers, view);
+  platform::PlatformServices services = platform::MakePlatformServices(logFile, paths);
+  FileComments writers(list, state.currentEvent, settings, view, paths, *services.streams,
+                       services.makeSummary);
+  FileCommentStep step(list, state.currentEvent, settings, *services.fileStatus, writers, view);
   OnlyUnder comments(step, state.currentEvent, share + "/");
-  auto service = platform::MakePosixEventLogService(logFile);
-  ScanContext context{*service, list, state, settings, run, selection, view, comments};
+  ScanContext context{*services.eventLog, list, state, settings, run, selection, view, comments};
   ScanPass(context);
 
   std::vector<std::pair<std::string, std::string>> rows;  // newest first

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/eventlog_record.h"
-#include "platform/posix/audit_parser.h"
+#include "platform/formats/audit_parser.h"
 #include "platform/posix/log_source.h"
 #include "support/temp_dir.h"
 
@@ -45,8 +45,8 @@ std::string Rename(std::uint32_t seconds, std::uint32_t serial, int pid, std::st
 // The insertion strings of a record, read through its StringOffset and NumStrings.
 std::vector<std::string> Strings(const std::vector<std::uint8_t>& r) {
   std::vector<std::string> out;
-  std::size_t at = ReadU32(r.data() + 36);
-  for (int i = 0; i < ReadU16(r.data() + 26); ++i) {
+  std::size_t at = ReadU32(r.data() + record_offset::kStringOffset);
+  for (int i = 0; i < ReadU16(r.data() + record_offset::kNumStrings); ++i) {
     std::string s;
     while (at < r.size() && r[at] != 0) s.push_back(static_cast<char>(r[at++]));
     ++at;
@@ -88,7 +88,7 @@ TEST(AuditLogSource, ReadsRotatedFilesOldestFirstThenTheCurrentOne) {
   for (std::size_t i = 0; i < 4; ++i) {
     const auto& r = log->Record(i);
     EXPECT_EQ(Strings(r).at(2), want[i]);
-    EXPECT_EQ(ReadU32(r.data() + 16), times[i]);
+    EXPECT_EQ(ReadU32(r.data() + record_offset::kTimeWritten), times[i]);
   }
 }
 
@@ -102,10 +102,11 @@ TEST(AuditLogSource, RecordIsEvent560InTheWindows2000Layout) {
   ASSERT_GE(r.size(), kFixedRecordSize);
   EXPECT_EQ(ReadU32(r.data()), r.size());
   EXPECT_EQ(ReadU32(r.data() + r.size() - 4), r.size());
-  EXPECT_EQ(ReadU32(r.data() + 4), kRecordSignature);
-  EXPECT_EQ(ReadU32(r.data() + 8), 4711u);         // RecordNumber: the serial
-  EXPECT_EQ(ReadU32(r.data() + 16), 1700000123u);  // TimeWritten: the seconds
-  EXPECT_EQ(ReadU32(r.data() + 20), 560u);
+  EXPECT_EQ(ReadU32(r.data() + record_offset::kSignature), kRecordSignature);
+  EXPECT_EQ(ReadU32(r.data() + record_offset::kRecordNumber), 4711u);  // RecordNumber: the serial
+  EXPECT_EQ(ReadU32(r.data() + record_offset::kTimeWritten),
+            1700000123u);  // TimeWritten: the seconds
+  EXPECT_EQ(ReadU32(r.data() + record_offset::kEventId), 560u);
   // Source and computer names follow the fixed part.
   const std::string names(reinterpret_cast<const char*>(r.data() + kFixedRecordSize), 13);
   EXPECT_EQ(names, std::string("Security\0fs1\0", 13));
@@ -190,8 +191,8 @@ TEST(AuditLogSource, SambaWritesAndSaveByRenameOfARealSmbd) {
     EXPECT_EQ(strings.at(7), "qssmb");
     EXPECT_EQ(strings.at(10), "-");
   }
-  EXPECT_EQ(ReadU32(log->Record(0).data() + 8), 236u);
-  EXPECT_EQ(ReadU32(log->Record(1).data() + 8), 242u);
+  EXPECT_EQ(ReadU32(log->Record(0).data() + record_offset::kRecordNumber), 236u);
+  EXPECT_EQ(ReadU32(log->Record(1).data() + record_offset::kRecordNumber), 242u);
 }
 
 }  // namespace

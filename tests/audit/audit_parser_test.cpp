@@ -1,6 +1,6 @@
 // The audit-log parser on real logs written by other systems and on small crafted logs for what
 // those lack.
-#include "platform/posix/audit_parser.h"
+#include "platform/formats/audit_parser.h"
 
 #include <gtest/gtest.h>
 

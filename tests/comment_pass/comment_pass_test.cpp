@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_status.h"
+#include "platform/posix/file_status.h"
 #include "support/temp_dir.h"
 
 namespace qs {

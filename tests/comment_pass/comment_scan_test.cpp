@@ -12,8 +12,7 @@
 #include "comments/comment_pass.h"
 #include "comments/file_comments.h"
 #include "evtwriter/evt_writer.h"
-#include "platform/eventlog.h"
-#include "platform/file_status.h"
+#include "platform/services.h"
 #include "scan/scan_pass.h"
 #include "support/temp_dir.h"
 
@@ -91,12 +90,12 @@ class CommentScanTest : public ::testing::Test {
     add(1'000'000'070, "D:\\Shared\\budget.xls", "grace");          // writable again
     logPath = dir / "Security.evt";
     writer.WriteFile(logPath);
+    services = platform::MakePlatformServices(logPath, drives);
   }
   void TearDown() override { std::setlocale(LC_TIME, previousLocale_.c_str()); }
 
   void Pass(CommentStep& step) {
-    auto log = platform::MakePosixEventLogService(logPath);
-    ScanContext context{*log, list, state, settings, run, selection, view, step};
+    ScanContext context{*services.eventLog, list, state, settings, run, selection, view, step};
     ScanPass(context);
   }
 
@@ -120,13 +119,13 @@ class CommentScanTest : public ::testing::Test {
   QuietView view;
   EventList list{settings};
   platform::PathMap drives;
-  platform::PosixFileStatus status{drives};
+  platform::PlatformServices services;  // made once the log is written
   std::string previousLocale_;
 };
 
 TEST_F(CommentScanTest, ListsTheMixWithBothKindsOff) {
   MarkingWriters writers(list);
-  FileCommentStep step(list, state.currentEvent, settings, status, writers, view);
+  FileCommentStep step(list, state.currentEvent, settings, *services.fileStatus, writers, view);
   Pass(step);
   EXPECT_TRUE(view.errors.empty());
   EXPECT_EQ(Rows(), (std::vector<std::string>{
@@ -147,7 +146,7 @@ TEST_F(CommentScanTest, WritesAndRetriesWithBothKindsOn) {
   settings.MacComments = true;
   settings.WinComments = true;
   MarkingWriters writers(list);
-  FileCommentStep step(list, state.currentEvent, settings, status, writers, view);
+  FileCommentStep step(list, state.currentEvent, settings, *services.fileStatus, writers, view);
   Pass(step);
   EXPECT_EQ(writers.calls, (std::vector<std::string>{
                                "WriteMac 1 D:\\SHARED\\BUDGET.XLS",
@@ -176,8 +175,9 @@ TEST_F(CommentScanTest, WritesAndRetriesWithBothKindsOn) {
 TEST_F(CommentScanTest, WithThePlatformCommentWriters) {
   settings.MacComments = true;
   settings.WinComments = true;
-  FileComments writers(list, state.currentEvent, settings, view, drives);
-  FileCommentStep step(list, state.currentEvent, settings, status, writers, view);
+  FileComments writers(list, state.currentEvent, settings, view, drives, *services.streams,
+                       services.makeSummary);
+  FileCommentStep step(list, state.currentEvent, settings, *services.fileStatus, writers, view);
   Pass(step);
   const std::vector<std::string> rows = Rows();
   ASSERT_EQ(rows.size(), 5u);

@@ -18,7 +18,9 @@
 
 #include "comments/file_comments.h"
 #include "platform/path_map.h"
-#include "platform/xattr.h"
+#include "platform/posix/streams_xattr.h"
+#include "platform/posix/xattr.h"
+#include "platform/posix/xdg_comment_summary.h"
 #include "scan/event_list.h"
 #include "support/temp_dir.h"
 
@@ -106,8 +108,15 @@ class CommentWorld : public ::testing::Test {
     list.SetUpList(10000);
   }
 
-  void MakeWriters(SummaryFactory factory = {}) {
-    writers = std::make_unique<FileComments>(list, current, settings, pump, paths, io,
+  // factory: the summary property component, the platform's own over `io` when empty.
+  void MakeWriters(platform::SummaryFactory factory = {}) {
+    if (!factory) {
+      factory = [this] {
+        return std::unique_ptr<platform::SummaryPropertyComponent>(
+            std::make_unique<platform::XdgCommentSummary>(io));
+      };
+    }
+    writers = std::make_unique<FileComments>(list, current, settings, pump, paths, streams,
                                              std::move(factory));
   }
   FileComments& W() {
@@ -146,6 +155,7 @@ class CommentWorld : public ::testing::Test {
   CountingPump pump;
   platform::PathMap paths;
   FaultyXattrIo io;
+  platform::XattrStreamFiles streams{io};
   std::unique_ptr<FileComments> writers;
 };
 

@@ -8,8 +8,7 @@
 #include "comment_fixture.h"
 #include "comments/comment_pass.h"
 #include "evtwriter/evt_writer.h"
-#include "platform/eventlog.h"
-#include "platform/file_status.h"
+#include "platform/services.h"
 #include "platform/utf.h"
 #include "scan/scan_pass.h"
 
@@ -52,8 +51,7 @@ class EndToEndTest : public ::testing::Test {
   }
 
   void Pass() {
-    auto log = platform::MakePosixEventLogService(logPath);
-    ScanContext context{*log, list, state, settings, run, selection, view, step};
+    ScanContext context{*services.eventLog, list, state, settings, run, selection, view, step};
     ScanPass(context);
   }
 
@@ -94,9 +92,10 @@ class EndToEndTest : public ::testing::Test {
   QuietView view;
   EventList list{settings};
   platform::PathMap paths;
-  platform::PosixFileStatus status{paths};
-  FileComments writers{list, state.currentEvent, settings, view, paths};
-  FileCommentStep step{list, state.currentEvent, settings, status, writers, view};
+  platform::PlatformServices services = platform::MakePlatformServices(logPath, paths);
+  FileComments writers{
+      list, state.currentEvent, settings, view, paths, *services.streams, services.makeSummary};
+  FileCommentStep step{list, state.currentEvent, settings, *services.fileStatus, writers, view};
   std::string previousLocale;
 };
 

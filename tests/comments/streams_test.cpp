@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "comment_fixture.h"
-#include "platform/streams.h"
+#include "platform/posix/streams_xattr.h"
 
 namespace qs::test {
 namespace {
@@ -16,9 +16,9 @@ namespace {
 using platform::kInvalidStream;
 using platform::kOpenStreamRead;
 using platform::kOpenStreamWriteCreate;
-using platform::StreamFiles;
+using platform::XattrStreamFiles;
 
-std::string ReadAll(StreamFiles& streams, const std::string& streamPath) {
+std::string ReadAll(platform::StreamService& streams, const std::string& streamPath) {
   const auto h = streams.OpenStream(streamPath, kOpenStreamRead);
   if (h == kInvalidStream) return "<no stream>";
   std::string out(static_cast<std::size_t>(streams.GetStreamSize(h)), '\0');
@@ -36,7 +36,7 @@ class StreamsTest : public ::testing::Test {
   }
   TempDir dir;
   FaultyXattrIo io;
-  StreamFiles streams{io};
+  XattrStreamFiles streams{io};
 };
 
 TEST_F(StreamsTest, WriteStoresBytesAndOneZeroAndLeavesContentAlone) {
@@ -204,7 +204,7 @@ TEST_F(StreamsTest, WithoutRootOnlyFilesTheProgramMayWrite) {
   const pid_t child = fork();
   if (child == 0) {
     if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
-    StreamFiles own;
+    XattrStreamFiles own;
     int result = 0;
     if (own.OpenStream(theirs + ":Comments:$DATA", kOpenStreamWriteCreate) != kInvalidStream) {
       result |= 1;

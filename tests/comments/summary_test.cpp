@@ -5,10 +5,15 @@
 #include <filesystem>
 
 #include "comment_fixture.h"
-#include "comments/xdg_comment_summary.h"
+#include "platform/posix/xdg_comment_summary.h"
 
 namespace qs::test {
 namespace {
+
+using platform::kSummaryNotOpened;
+using platform::kSummaryReadWriteExclusive;
+using platform::SummaryUsable;
+using platform::XdgCommentSummary;
 
 class XdgSummaryTest : public ::testing::Test {
  protected:

@@ -12,6 +12,10 @@
 namespace qs::test {
 namespace {
 
+using platform::kSummaryFailed;
+using platform::kSummaryNotOpened;
+using platform::SummaryPropertyComponent;
+
 class WinCommentTest : public CommentWorld {
  protected:
   std::optional<std::string> Comment(const std::string& f) { return RawAttr(f, kWinAttr); }

@@ -39,37 +39,40 @@ inline std::string TextAt(const std::vector<std::uint8_t>& r, std::size_t& pos, 
 inline AnsiRecord ParseAnsiRecord(const std::vector<std::uint8_t>& r) {
   using platform::ReadU16;
   using platform::ReadU32;
+  namespace at = platform::record_offset;
   AnsiRecord a;
-  if (r.size() < 60) {
+  if (r.size() < platform::kMinRecordSize) {
     ADD_FAILURE() << "record of " << r.size() << " bytes";
     return a;
   }
   const std::uint8_t* p = r.data();
-  EXPECT_EQ(ReadU32(p), r.size());
+  EXPECT_EQ(ReadU32(p + at::kLength), r.size());
   EXPECT_EQ(r.size() % 4, 0u);
   EXPECT_EQ(ReadU32(p + r.size() - 4), r.size());
-  EXPECT_EQ(ReadU32(p + 4), platform::kRecordSignature);
-  a.recordNumber = ReadU32(p + 8);
-  a.timeGenerated = ReadU32(p + 12);
-  a.timeWritten = ReadU32(p + 16);
-  a.eventId = ReadU32(p + 20);
-  a.eventType = ReadU16(p + 24);
-  a.eventCategory = ReadU16(p + 28);
+  EXPECT_EQ(ReadU32(p + at::kSignature), platform::kRecordSignature);
+  a.recordNumber = ReadU32(p + at::kRecordNumber);
+  a.timeGenerated = ReadU32(p + at::kTimeGenerated);
+  a.timeWritten = ReadU32(p + at::kTimeWritten);
+  a.eventId = ReadU32(p + at::kEventId);
+  a.eventType = ReadU16(p + at::kEventType);
+  a.eventCategory = ReadU16(p + at::kEventCategory);
   const std::size_t end = r.size() - 4;
-  std::size_t pos = 56;
+  std::size_t pos = at::kSourceName;
   a.sourceName = TextAt(r, pos, end);
   a.computerName = TextAt(r, pos, end);
-  const std::uint32_t sidLength = ReadU32(p + 40), sidOffset = ReadU32(p + 44);
+  const std::uint32_t sidLength = ReadU32(p + at::kUserSidLength);
+  const std::uint32_t sidOffset = ReadU32(p + at::kUserSidOffset);
   EXPECT_EQ(sidOffset % 4, 0u);
   EXPECT_GE(sidOffset, pos);
   EXPECT_LE(sidOffset + sidLength, end);
   if (sidOffset + sidLength <= end) a.userSid.assign(p + sidOffset, p + sidOffset + sidLength);
-  std::size_t s = ReadU32(p + 36);
+  std::size_t s = ReadU32(p + at::kStringOffset);
   EXPECT_EQ(s, sidOffset + sidLength);
-  for (std::uint16_t k = 0; k < ReadU16(p + 26) && s < end; ++k)
-    a.strings.push_back(TextAt(r, s, end));
-  EXPECT_EQ(a.strings.size(), ReadU16(p + 26));
-  const std::uint32_t dataLength = ReadU32(p + 48), dataOffset = ReadU32(p + 52);
+  const std::uint16_t numStrings = ReadU16(p + at::kNumStrings);
+  for (std::uint16_t k = 0; k < numStrings && s < end; ++k) a.strings.push_back(TextAt(r, s, end));
+  EXPECT_EQ(a.strings.size(), numStrings);
+  const std::uint32_t dataLength = ReadU32(p + at::kDataLength);
+  const std::uint32_t dataOffset = ReadU32(p + at::kDataOffset);
   EXPECT_EQ(dataOffset, s);
   EXPECT_LE(dataOffset + dataLength, end);
   if (dataOffset + dataLength <= end) a.data.assign(p + dataOffset, p + dataOffset + dataLength);

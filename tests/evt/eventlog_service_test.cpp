@@ -6,7 +6,7 @@
 
 #include "ansi_record.h"
 #include "evtwriter/evt_writer.h"
-#include "platform/eventlog.h"
+#include "platform/posix/posix_eventlog.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
@@ -14,7 +14,7 @@ namespace {
 
 using namespace qs::platform;
 
-constexpr std::uint32_t kForwards = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ;
+constexpr std::uint32_t kForwards = kEventLogSequentialRead | kEventLogForwardsRead;
 
 class EventLogServiceTest : public testing::Test {
  protected:
@@ -137,8 +137,8 @@ TEST_F(EventLogServiceTest, EachOpenReadsTheFileAsItIsNow) {
 TEST_F(EventLogServiceTest, OnlySequentialForwardsReadsAreServed) {
   const EventLogHandle h = service_->OpenEventLog("", "Security");
   std::uint32_t read = 0, needed = 0;
-  for (std::uint32_t flags : {EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ,
-                              EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ, 0u}) {
+  for (std::uint32_t flags : {kEventLogSequentialRead | kEventLogBackwardsRead,
+                              kEventLogSeekRead | kEventLogForwardsRead, 0u}) {
     EXPECT_FALSE(service_->ReadEventLog(h, flags, 0, nullptr, 0, read, needed));
     EXPECT_EQ(needed, 0u);
   }

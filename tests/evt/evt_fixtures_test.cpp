@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "ansi_record.h"
-#include "platform/eventlog.h"
-#include "platform/posix/evt_log.h"
+#include "platform/formats/evt_log.h"
+#include "platform/posix/posix_eventlog.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
@@ -135,7 +135,7 @@ TEST(EvtFixtures, ServiceReadsTheWrappedLogOneRecordPerRead) {
   std::uint32_t count = 0;
   ASSERT_TRUE(service->GetNumberOfEventLogRecords(h, count));
   EXPECT_EQ(count, 6063u);
-  const std::uint32_t flags = platform::EVENTLOG_SEQUENTIAL_READ | platform::EVENTLOG_FORWARDS_READ;
+  const std::uint32_t flags = platform::kEventLogSequentialRead | platform::kEventLogForwardsRead;
   std::vector<std::uint8_t> buffer(2048);
   std::uint32_t read = 0, needed = 0, expected = 1392;
   while (true) {

@@ -10,7 +10,8 @@
 #include "ansi_record.h"
 #include "evtwriter/evt_writer.h"
 #include "platform/eventlog_record.h"
-#include "platform/posix/evt_log.h"
+#include "platform/formats/evt_log.h"
+#include "platform/posix/log_source.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
@@ -441,7 +442,8 @@ TEST(EvtBadFiles, HostileOffsetsInsideARecordAreNotFollowed) {
        true},
       {"no zero unit anywhere",
        [](auto* r, auto len) {
-         for (std::uint32_t k = 56; k + 4 < len; k += 2) WriteU16(r + k, 'A');
+         for (std::uint32_t k = platform::kFixedRecordSize; k + 4 < len; k += 2)
+           WriteU16(r + k, 'A');
        },
        1, true, true, false},
   };
@@ -490,7 +492,7 @@ TEST(EvtBadFiles, UnpairedSurrogateBecomesReplacementCharacter) {
   EvtWriter w;
   w.Add(r);
   std::vector<std::uint8_t> image = w.Bytes();
-  const std::uint32_t stringOffset = ReadU32(&image[0x30 + 36]);
+  const std::uint32_t stringOffset = ReadU32(&image[0x30 + platform::record_offset::kStringOffset]);
   WriteU16(&image[0x30 + stringOffset], 0xd800);  // 'A' becomes a lone high surrogate
   auto log = Parse(image);
   ASSERT_TRUE(log);

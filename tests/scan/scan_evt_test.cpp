@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "evtwriter/evt_writer.h"
-#include "platform/eventlog.h"
+#include "platform/posix/posix_eventlog.h"
 #include "scan/scan_pass.h"
 #include "scan_records.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "platform/file_status.h"
+#include "platform/posix/file_status.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -2,30 +2,14 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
-
-#include "platform/eventlog_record.h"
-#include "platform/utf.h"
 
 namespace qs::evtwriter {
 
 namespace {
 
-using platform::WriteU16;
 using platform::WriteU32;
-
-void AppendUtf16(std::vector<std::uint8_t>& out, const std::string& utf8) {
-  for (char16_t u : platform::Utf8ToUtf16(utf8)) {
-    out.push_back(static_cast<std::uint8_t>(u));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
-  }
-  out.push_back(0);
-  out.push_back(0);
-}
-
-void PadTo4(std::vector<std::uint8_t>& out) {
-  while (out.size() % 4 != 0) out.push_back(0);
-}
 
 // Copies bytes into the record area of the image, continuing at 0x30 at the end of the file.
 void PutRing(std::vector<std::uint8_t>& image, std::size_t& pos, const std::uint8_t* bytes,
@@ -70,38 +54,23 @@ EvtRecord MakeEvent560(const Event560& e) {
 }
 
 std::vector<std::uint8_t> EncodeRecord(const EvtRecord& r, std::uint32_t recordNumber) {
-  std::vector<std::uint8_t> out(platform::kFixedRecordSize, 0);
-  AppendUtf16(out, r.sourceName);
-  AppendUtf16(out, r.computerName);
-  PadTo4(out);
-  const auto sidOffset = static_cast<std::uint32_t>(out.size());
-  out.insert(out.end(), r.userSid.begin(), r.userSid.end());
-  const auto stringOffset = static_cast<std::uint32_t>(out.size());
-  for (const auto& s : r.strings) AppendUtf16(out, s);
-  const auto dataOffset = static_cast<std::uint32_t>(out.size());
-  out.insert(out.end(), r.data.begin(), r.data.end());
-  PadTo4(out);
-  out.resize(out.size() + 4);
-
-  const auto length = static_cast<std::uint32_t>(out.size());
-  std::uint8_t* p = out.data();
-  WriteU32(p + 0, length);
-  WriteU32(p + 4, platform::kRecordSignature);
-  WriteU32(p + 8, recordNumber);
-  WriteU32(p + 12, r.timeGenerated);
-  WriteU32(p + 16, r.timeWritten);
-  WriteU32(p + 20, r.eventId);
-  WriteU16(p + 24, r.eventType);
-  WriteU16(p + 26, static_cast<std::uint16_t>(r.strings.size()));
-  WriteU16(p + 28, r.eventCategory);
-  WriteU16(p + 30, r.reservedFlags);
-  WriteU32(p + 32, r.closingRecordNumber);
-  WriteU32(p + 36, stringOffset);
-  WriteU32(p + 40, static_cast<std::uint32_t>(r.userSid.size()));
-  WriteU32(p + 44, r.userSid.empty() ? 0 : sidOffset);
-  WriteU32(p + 48, static_cast<std::uint32_t>(r.data.size()));
-  WriteU32(p + 52, dataOffset);
-  WriteU32(p + length - 4, length);
+  platform::EventRecordFields f;
+  f.RecordNumber = recordNumber;
+  f.TimeGenerated = r.timeGenerated;
+  f.TimeWritten = r.timeWritten;
+  f.EventID = r.eventId;
+  f.EventType = r.eventType;
+  f.EventCategory = r.eventCategory;
+  f.ReservedFlags = r.reservedFlags;
+  f.ClosingRecordNumber = r.closingRecordNumber;
+  f.SourceName = r.sourceName;
+  f.ComputerName = r.computerName;
+  f.UserSid = r.userSid;
+  f.Strings = r.strings;
+  f.Data = r.data;
+  std::vector<std::uint8_t> out = platform::BuildRecord(f, platform::RecordText::Utf16Le);
+  // A record without a SID names no place for one.
+  if (r.userSid.empty()) WriteU32(out.data() + platform::record_offset::kUserSidOffset, 0);
   return out;
 }
 
@@ -179,36 +148,38 @@ std::vector<std::uint8_t> EvtWriter::Bytes(const EvtLayout& layout) const {
   const std::uint32_t current = nextNumber_;
   const std::uint32_t staleCurrent = staleCount < records_.size() ? numbers_[staleCount] : current;
 
+  namespace eof_at = platform::evt_eof_offset;
   std::uint8_t eof[kEofRecordSize];
-  WriteU32(eof + 0, kEofRecordSize);
-  WriteU32(eof + 4, 0x11111111);
-  WriteU32(eof + 8, 0x22222222);
-  WriteU32(eof + 12, 0x33333333);
-  WriteU32(eof + 16, 0x44444444);
-  WriteU32(eof + 20, static_cast<std::uint32_t>(records_.empty() ? eofOffset : start));
-  WriteU32(eof + 24, static_cast<std::uint32_t>(eofOffset));
-  WriteU32(eof + 28, current);
-  WriteU32(eof + 32, oldest);
-  WriteU32(eof + 36, kEofRecordSize);
+  WriteU32(eof + eof_at::kSizeBeginning, kEofRecordSize);
+  for (std::size_t k = 0; k < std::size(platform::kEvtEofMarks); ++k)
+    WriteU32(eof + eof_at::kMarks + 4 * k, platform::kEvtEofMarks[k]);
+  WriteU32(eof + eof_at::kBeginRecord,
+           static_cast<std::uint32_t>(records_.empty() ? eofOffset : start));
+  WriteU32(eof + eof_at::kEndRecord, static_cast<std::uint32_t>(eofOffset));
+  WriteU32(eof + eof_at::kCurrentRecordNumber, current);
+  WriteU32(eof + eof_at::kOldestRecordNumber, oldest);
+  WriteU32(eof + eof_at::kSizeEnd, kEofRecordSize);
   PutRing(image, pos, eof, kEofRecordSize);
   PutRing(image, pos, layout.afterEof.data(), layout.afterEof.size());
 
   std::uint32_t flags = layout.extraFlags;
   if (layout.dirty) flags |= kFlagDirty;
   if (wrapped || start != kHeaderSize) flags |= kFlagWrap;
+  namespace header_at = platform::evt_header_offset;
   std::uint8_t* h = image.data();
-  WriteU32(h + 0, kHeaderSize);
-  WriteU32(h + 4, platform::kRecordSignature);
-  WriteU32(h + 8, 1);
-  WriteU32(h + 12, 1);
-  WriteU32(h + 16, static_cast<std::uint32_t>(records_.empty() ? eofOffset : start));
-  WriteU32(h + 20, static_cast<std::uint32_t>(staleEnd));
-  WriteU32(h + 24, staleCurrent);
-  WriteU32(h + 28, oldest);
-  WriteU32(h + 32, static_cast<std::uint32_t>(fileSize));
-  WriteU32(h + 36, flags);
-  WriteU32(h + 40, 0);
-  WriteU32(h + 44, kHeaderSize);
+  WriteU32(h + header_at::kHeaderSize, kHeaderSize);
+  WriteU32(h + header_at::kSignature, platform::kRecordSignature);
+  WriteU32(h + header_at::kMajorVersion, platform::kEvtVersion);
+  WriteU32(h + header_at::kMinorVersion, platform::kEvtVersion);
+  WriteU32(h + header_at::kStartOffset,
+           static_cast<std::uint32_t>(records_.empty() ? eofOffset : start));
+  WriteU32(h + header_at::kEndOffset, static_cast<std::uint32_t>(staleEnd));
+  WriteU32(h + header_at::kCurrentRecordNumber, staleCurrent);
+  WriteU32(h + header_at::kOldestRecordNumber, oldest);
+  WriteU32(h + header_at::kMaxSize, static_cast<std::uint32_t>(fileSize));
+  WriteU32(h + header_at::kFlags, flags);
+  WriteU32(h + header_at::kRetention, 0);
+  WriteU32(h + header_at::kEndHeaderSize, kHeaderSize);
   return image;
 }
 

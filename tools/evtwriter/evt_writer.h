@@ -22,21 +22,24 @@
 #include <string>
 #include <vector>
 
+#include "platform/eventlog_record.h"
+
 namespace qs::evtwriter {
 
-inline constexpr std::uint32_t kHeaderSize = 0x30;
-inline constexpr std::uint32_t kEofRecordSize = 0x28;
+// The file's layout is the reader's (platform/eventlog_record.h); these are its names here.
+inline constexpr std::uint32_t kHeaderSize = platform::kEvtHeaderSize;
+inline constexpr std::uint32_t kEofRecordSize = platform::kEvtEofRecordSize;
 
 // Header flags.
-inline constexpr std::uint32_t kFlagDirty = 0x1;
-inline constexpr std::uint32_t kFlagWrap = 0x2;
-inline constexpr std::uint32_t kFlagLogFull = 0x4;
-inline constexpr std::uint32_t kFlagArchive = 0x8;
+inline constexpr std::uint32_t kFlagDirty = platform::kEvtFlagDirty;
+inline constexpr std::uint32_t kFlagWrap = platform::kEvtFlagWrap;
+inline constexpr std::uint32_t kFlagLogFull = platform::kEvtFlagLogFull;
+inline constexpr std::uint32_t kFlagArchive = platform::kEvtFlagArchive;
 
 // Event types.
-inline constexpr std::uint16_t kAuditSuccess = 0x0008;
-inline constexpr std::uint16_t kAuditFailure = 0x0010;
-inline constexpr std::uint16_t kInformation = 0x0004;
+inline constexpr std::uint16_t kAuditSuccess = platform::kEventTypeAuditSuccess;
+inline constexpr std::uint16_t kAuditFailure = platform::kEventTypeAuditFailure;
+inline constexpr std::uint16_t kInformation = platform::kEventTypeInformation;
 
 // One record of any event. recordNumber 0 lets the writer number it (one more than the record
 // added before it, or the writer's first number).

@@ -1,5 +1,5 @@
-// A Linux audit log presented as a Security log: one record of event 560 for each file
-// modification (what counts as one: platform/posix/audit_parser.h), oldest first.
+// Opening a Linux audit log: its files are read and fed to the portable parser, whose
+// modifications become the records of an AuditLogSource (platform/formats/audit_log_source.h).
 //
 // auditd rotates its log by renaming audit.log to audit.log.1, audit.log.1 to audit.log.2, and so
 // on; the rotated files are read from the highest number down, then the current file, so that the
@@ -13,9 +13,10 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
-#include <unordered_map>
 
-#include "platform/posix/audit_parser.h"
+#include "platform/formats/audit_log_source.h"
+#include "platform/formats/audit_parser.h"
+#include "platform/posix/account_database.h"
 #include "platform/posix/log_source.h"
 
 namespace qs::platform {
@@ -69,72 +70,6 @@ std::string HostName() {
   if (gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
-
-class AuditLogSource : public LogSource {
- public:
-  explicit AuditLogSource(std::string hostName) : hostName_(std::move(hostName)) {}
-
-  // A path of the longest kind (PATH_MAX) makes a record of some 4 KiB: the scan reads records
-  // of any size, so none is left out.
-  //
-  // A program that saves by writing a temporary file and renaming it over the document writes
-  // both within the same second, and the scan takes only the first event of a second: the write
-  // of the temporary file, whose name no longer exists, would hide the document's. So the writes
-  // of a file that the same process (node and pid) then renames away are left out; the rename
-  // stands for them.
-  void Add(audit::FileModification&& m) {
-    if (!m.renamedFrom.empty()) {
-      if (auto it = byWriter_.find(WriterKey(m, m.renamedFrom)); it != byWriter_.end()) {
-        for (std::size_t index : it->second) dropped_[index] = true;
-        byWriter_.erase(it);
-      }
-    }
-    byWriter_[WriterKey(m, m.path)].push_back(modifications_.size());
-    modifications_.push_back(std::move(m));
-    dropped_.push_back(false);
-  }
-
-  // Once the whole log is read.
-  void Compact() {
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < modifications_.size(); ++i) {
-      if (dropped_[i]) continue;
-      if (kept != i) modifications_[kept] = std::move(modifications_[i]);
-      ++kept;
-    }
-    modifications_.resize(kept);
-    dropped_.clear();
-    byWriter_.clear();
-  }
-
-  std::size_t RecordCount() const override { return modifications_.size(); }
-
-  const std::vector<std::uint8_t>& Record(std::size_t index) override {
-    const auto& m = modifications_.at(index);
-    record_ = audit::BuildModificationRecord(m, ComputerName(m));
-    return record_;
-  }
-
- private:
-  std::string ComputerName(const audit::FileModification& m) const {
-    return audit::RecordComputerName(m.node, hostName_);
-  }
-
-  static std::string WriterKey(const audit::FileModification& m, const std::string& path) {
-    std::string key = m.node;
-    key.push_back('\0');
-    key += std::to_string(m.pid);
-    key.push_back('\0');
-    key += path;
-    return key;
-  }
-
-  std::string hostName_;
-  std::vector<audit::FileModification> modifications_;
-  std::vector<bool> dropped_;
-  std::unordered_map<std::string, std::vector<std::size_t>> byWriter_;
-  std::vector<std::uint8_t> record_;
-};
 
 }  // namespace
 

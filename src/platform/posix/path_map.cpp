@@ -16,6 +16,8 @@
 //   Windows resolves them lexically and never above the drive's root.
 #include "platform/path_map.h"
 
+#include "platform/ascii.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -25,16 +27,6 @@
 namespace qs::platform {
 
 namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -73,7 +65,7 @@ std::string StripTrailingSlashes(std::string folder) {
 }  // namespace
 
 void PathMap::SetDrive(char letter, std::string folder) {
-  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  letter = AsciiUpper(letter);
   if (letter < 'A' || letter > 'Z') return;
   if (folder.empty() || folder.front() != '/') return;  // only absolute folders can be reached
   drives_[letter] = StripTrailingSlashes(std::move(folder));
@@ -86,7 +78,7 @@ std::optional<std::string> PathMap::ToLocal(std::string_view logPath) const {
   // folder) and UNC paths cannot be reached.
   if (logPath.size() < 2 || logPath[1] != ':') return std::nullopt;
   char letter = logPath[0];
-  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  letter = AsciiUpper(letter);
   if (letter < 'A' || letter > 'Z') return std::nullopt;
   std::string_view rest = logPath.substr(2);
   if (!rest.empty() && rest.front() != '\\' && rest.front() != '/') return std::nullopt;

@@ -4,36 +4,28 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "platform/eventlog.h"
+#include "platform/ascii.h"
+#include "platform/eventlog_record.h"
 #include "platform/posix/log_source.h"
+#include "platform/posix/posix_eventlog.h"
 
 namespace qs::platform {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // Whether the file begins as an NT event-log header does: its size 0x30, then "LfLe". Such a file
 // is an event log, damaged when the .evt reader refuses it, and never an audit log.
 bool BeginsAsEvtLog(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
-  unsigned char head[8];
+  std::uint8_t head[8];
   const bool whole = std::fread(head, 1, sizeof head, file) == sizeof head;
   std::fclose(file);
-  return whole && std::memcmp(head, "\x30\0\0\0LfLe", sizeof head) == 0;
+  return whole && BeginsAsEvtHeader(head);
 }
 
 class PosixEventLogService final : public EventLogService {
@@ -72,8 +64,8 @@ class PosixEventLogService final : public EventLogService {
     const auto it = logs_.find(log);
     if (it == logs_.end()) return false;
     // Only the reading the scan does: sequential, oldest first.
-    if ((readFlags & EVENTLOG_SEQUENTIAL_READ) == 0 || (readFlags & EVENTLOG_FORWARDS_READ) == 0 ||
-        (readFlags & (EVENTLOG_SEEK_READ | EVENTLOG_BACKWARDS_READ)) != 0) {
+    if ((readFlags & kEventLogSequentialRead) == 0 || (readFlags & kEventLogForwardsRead) == 0 ||
+        (readFlags & (kEventLogSeekRead | kEventLogBackwardsRead)) != 0) {
       return false;
     }
     OpenLog& open = it->second;

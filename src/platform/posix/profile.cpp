@@ -1,6 +1,5 @@
-// INI reading and writing for a platform without the Windows profile functions. The rules are
-// told in the header; this file keeps the byte offsets of every line so that a write can change
-// one line and copy every other byte unchanged.
+// The settings file on disk: reading it whole, and replacing it through a temporary file. What
+// the content means and how a write changes it are the INI rules (platform/formats/ini_rules.h).
 #include "platform/profile.h"
 
 #include <fcntl.h>
@@ -12,100 +11,11 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/formats/ini_rules.h"
+
 namespace qs::platform {
 
 namespace {
-
-constexpr std::string_view kBlanks = " \t\r\v\f";
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = s.find_last_not_of(kBlanks);
-  return s.substr(first, last - first + 1);
-}
-
-enum class LineKind { Other, Header, Key };
-
-struct Line {
-  std::size_t begin = 0;    // first byte of the line
-  std::size_t textEnd = 0;  // end of its text, before CR LF or LF
-  std::size_t next = 0;     // first byte of the next line
-  LineKind kind = LineKind::Other;
-  std::string_view name;        // section or key name, trimmed
-  std::size_t afterEquals = 0;  // Key: first byte after the "="
-};
-
-std::vector<Line> ParseLines(std::string_view content) {
-  std::vector<Line> lines;
-  std::size_t pos = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  while (pos < content.size()) {
-    Line line;
-    line.begin = pos;
-    const std::size_t lf = content.find('\n', pos);
-    line.textEnd = (lf == std::string_view::npos) ? content.size() : lf;
-    line.next = (lf == std::string_view::npos) ? content.size() : lf + 1;
-    if (line.textEnd > pos && content[line.textEnd - 1] == '\r') --line.textEnd;
-
-    const std::string_view text = content.substr(pos, line.textEnd - pos);
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first != std::string_view::npos) {
-      const std::size_t close = text.rfind(']');
-      const std::size_t equals = text.find('=');
-      if (text[first] == '[' && close != std::string_view::npos && close > first) {
-        line.kind = LineKind::Header;
-        line.name = Trim(text.substr(first + 1, close - first - 1));
-      } else if (text[first] != ';' && equals != std::string_view::npos) {
-        const std::string_view name = Trim(text.substr(0, equals));
-        if (!name.empty()) {
-          line.kind = LineKind::Key;
-          line.name = name;
-          line.afterEquals = pos + equals + 1;
-        }
-      }
-    }
-    lines.push_back(line);
-    pos = line.next;
-  }
-  return lines;
-}
-
-// The index range [first, last) of the lines of the first section named `section` (the header
-// excluded), or nullopt. `header` receives the header's index.
-std::optional<std::pair<std::size_t, std::size_t>> FindSection(const std::vector<Line>& lines,
-                                                               std::string_view section,
-                                                               std::size_t* header = nullptr) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].kind != LineKind::Header || !EqualsNoCase(lines[i].name, section)) continue;
-    std::size_t end = i + 1;
-    while (end < lines.size() && lines[end].kind != LineKind::Header) ++end;
-    if (header) *header = i;
-    return std::pair{i + 1, end};
-  }
-  return std::nullopt;
-}
-
-std::string ValueOf(std::string_view content, const Line& line, std::size_t maxLength) {
-  std::string_view value = content.substr(line.afterEquals, line.textEnd - line.afterEquals);
-  value = value.substr(0, value.find('\0'));
-  value = Trim(value);
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value.substr(0, maxLength));
-}
 
 // The whole file, or nullopt when it cannot be read. errno tells why.
 std::optional<std::string> ReadAll(int fd) {
@@ -144,70 +54,6 @@ bool WriteAllBytes(int fd, std::string_view bytes) {
   return true;
 }
 
-bool HasLineBreakOrNul(std::string_view s) {
-  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-bool ValidNames(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string_view trimmedSection = Trim(section);
-  const std::string_view trimmedKey = Trim(key);
-  if (trimmedSection.empty() || trimmedKey.empty()) return false;
-  if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value))
-    return false;
-  if (section.find(']') != std::string_view::npos) return false;
-  if (key.find('=') != std::string_view::npos) return false;
-  if (trimmedKey.front() == '[' || trimmedKey.front() == ';') return false;
-  return true;
-}
-
-// The file's content with the key set.
-std::string WithKey(std::string_view content, std::string_view section, std::string_view key,
-                    std::string_view value) {
-  const std::vector<Line> lines = ParseLines(content);
-  const std::size_t lf = content.find('\n');
-  const std::string eol =
-      (lf != std::string::npos && lf > 0 && content[lf - 1] == '\r') ? "\r\n" : "\n";
-  const std::string keyLine = std::string(key) + "=" + std::string(value);
-
-  std::size_t header = 0;
-  const auto range = FindSection(lines, section, &header);
-  if (!range) {
-    std::string out(content);
-    const std::size_t bom = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-    if (out.size() > bom && out.back() != '\n') out += eol;
-    out += "[" + std::string(section) + "]" + eol + keyLine + eol;
-    return out;
-  }
-
-  std::size_t lastKey = header;
-  for (std::size_t i = range->first; i < range->second; ++i) {
-    if (lines[i].kind != LineKind::Key) continue;
-    if (EqualsNoCase(lines[i].name, key)) {
-      // Keep the name as spelled, the "=" and any blanks after it, and the line ending.
-      std::size_t valueStart = lines[i].afterEquals;
-      while (valueStart < lines[i].textEnd &&
-             (content[valueStart] == ' ' || content[valueStart] == '\t')) {
-        ++valueStart;
-      }
-      std::string out(content.substr(0, valueStart));
-      out += value;
-      out += content.substr(lines[i].textEnd);
-      return out;
-    }
-    lastKey = i;
-  }
-
-  const Line& after = lines[lastKey];
-  if (after.next == content.size() && content.back() != '\n') {
-    // The last line of the file, without a line ending.
-    return std::string(content) + eol + keyLine;
-  }
-  std::string out(content.substr(0, after.next));
-  out += keyLine + eol;
-  out += content.substr(after.next);
-  return out;
-}
-
 void SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -216,27 +62,6 @@ void SyncFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string ProfileStringIn(std::string_view content, std::string_view section,
-                            std::string_view key, std::string_view defaultValue,
-                            std::size_t maxLength) {
-  const std::vector<Line> lines = ParseLines(content);
-  if (const auto range = FindSection(lines, section)) {
-    for (std::size_t i = range->first; i < range->second; ++i) {
-      if (lines[i].kind == LineKind::Key && EqualsNoCase(lines[i].name, key)) {
-        return ValueOf(content, lines[i], maxLength);
-      }
-    }
-  }
-  return std::string(defaultValue.substr(0, maxLength));
-}
-
-std::optional<std::string> ProfileWithKey(std::string_view content, std::string_view section,
-                                          std::string_view key, std::string_view value) {
-  if (!ValidNames(section, key, value)) return std::nullopt;
-  if (content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF")) return std::nullopt;
-  return WithKey(content, Trim(section), Trim(key), value);
-}
 
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue, const std::string& path,
@@ -249,26 +74,15 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
 std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(std::string_view section,
                                                                           const std::string& path,
                                                                           std::size_t maxLength) {
-  std::vector<std::pair<std::string, std::string>> keys;
   const std::optional<std::string> content = ReadFileBytes(path);
-  if (!content) return keys;
-  const std::vector<Line> lines = ParseLines(*content);
-  const auto range = FindSection(lines, section);
-  if (!range) return keys;
-  for (std::size_t i = range->first; i < range->second; ++i) {
-    if (lines[i].kind != LineKind::Key) continue;
-    bool seen = false;
-    for (const auto& [name, value] : keys) seen = seen || EqualsNoCase(name, lines[i].name);
-    if (!seen)
-      keys.emplace_back(std::string(lines[i].name), ValueOf(*content, lines[i], maxLength));
-  }
-  return keys;
+  if (!content) return {};
+  return ProfileSectionIn(*content, section, maxLength);
 }
 
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path,
                                const ProfileWriteHook& beforeReplace) {
-  if (!ValidNames(section, key, value) || path.empty()) return false;
+  if (!ProfileNamesValid(section, key, value) || path.empty()) return false;
 
   // Replace the target of a symbolic link, not the link.
   std::string target = path;

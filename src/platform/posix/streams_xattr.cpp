@@ -1,9 +1,9 @@
+#include "platform/posix/streams_xattr.h"
+
 #include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
-
-#include "platform/streams.h"
 
 namespace qs::platform {
 
@@ -40,11 +40,11 @@ std::string StreamAttributeName(std::string_view name) {
   return attribute;
 }
 
-StreamFiles::~StreamFiles() {
+XattrStreamFiles::~XattrStreamFiles() {
   while (!open_.empty()) CloseStream(open_.begin()->first);
 }
 
-StreamHandle StreamFiles::OpenStream(std::string_view streamPath, std::uint32_t mode) {
+StreamHandle XattrStreamFiles::OpenStream(std::string_view streamPath, std::uint32_t mode) {
   std::string file;
   std::string name;
   if (!SplitStreamPath(streamPath, file, name)) return kInvalidStream;
@@ -85,12 +85,12 @@ StreamHandle StreamFiles::OpenStream(std::string_view streamPath, std::uint32_t 
   return handle;
 }
 
-std::int64_t StreamFiles::GetStreamSize(StreamHandle handle) const {
+std::int64_t XattrStreamFiles::GetStreamSize(StreamHandle handle) const {
   const Open* open = Find(handle);
   return open == nullptr ? -1 : static_cast<std::int64_t>(open->content.size());
 }
 
-std::int32_t StreamFiles::ReadStream(StreamHandle handle, char* buffer, std::int32_t count) {
+std::int32_t XattrStreamFiles::ReadStream(StreamHandle handle, char* buffer, std::int32_t count) {
   Open* open = Find(handle);
   if (open == nullptr || count < 0 || (buffer == nullptr && count > 0)) return -1;
   const std::size_t available =
@@ -101,7 +101,8 @@ std::int32_t StreamFiles::ReadStream(StreamHandle handle, char* buffer, std::int
   return static_cast<std::int32_t>(n);
 }
 
-std::int32_t StreamFiles::WriteStream(StreamHandle handle, const char* buffer, std::int32_t count) {
+std::int32_t XattrStreamFiles::WriteStream(StreamHandle handle, const char* buffer,
+                                           std::int32_t count) {
   Open* open = Find(handle);
   if (open == nullptr || !open->writable || count < 0 || (buffer == nullptr && count > 0)) {
     return -1;
@@ -119,7 +120,7 @@ std::int32_t StreamFiles::WriteStream(StreamHandle handle, const char* buffer, s
   return count;
 }
 
-void StreamFiles::CloseStream(StreamHandle handle) {
+void XattrStreamFiles::CloseStream(StreamHandle handle) {
   auto it = open_.find(handle);
   if (it == open_.end()) return;
   // Opened to empty the stream and never written.
@@ -128,17 +129,17 @@ void StreamFiles::CloseStream(StreamHandle handle) {
   open_.erase(it);
 }
 
-StreamFiles::Open* StreamFiles::Find(StreamHandle handle) {
+XattrStreamFiles::Open* XattrStreamFiles::Find(StreamHandle handle) {
   auto it = open_.find(handle);
   return it == open_.end() ? nullptr : &it->second;
 }
 
-const StreamFiles::Open* StreamFiles::Find(StreamHandle handle) const {
+const XattrStreamFiles::Open* XattrStreamFiles::Find(StreamHandle handle) const {
   auto it = open_.find(handle);
   return it == open_.end() ? nullptr : &it->second;
 }
 
-bool StreamFiles::Store(Open& open, const std::string& content) {
+bool XattrStreamFiles::Store(Open& open, const std::string& content) {
   std::string value = content;
   value.push_back('\0');
   if (!io_.Set(open.fd, open.attribute, value)) return false;

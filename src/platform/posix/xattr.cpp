@@ -1,4 +1,4 @@
-#include "platform/xattr.h"
+#include "platform/posix/xattr.h"
 
 #include <errno.h>
 #include <fcntl.h>

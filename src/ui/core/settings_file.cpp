@@ -1,10 +1,8 @@
 #include "ui/core/settings_file.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <limits>
 
+#include "platform/program_folder.h"
 #include "ui/core/text_number.h"
 
 namespace qs {
@@ -28,13 +26,9 @@ std::string SettingsFilePathIn(std::string_view programFolder) {
 }
 
 std::optional<std::string> SettingsFilePath() {
-  char buffer[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return std::nullopt;
-  const std::string exe(buffer, static_cast<std::size_t>(n));
-  const std::size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return std::nullopt;
-  return SettingsFilePathIn(exe.substr(0, slash));
+  const std::optional<std::string> folder = platform::ProgramFolder();
+  if (!folder) return std::nullopt;
+  return SettingsFilePathIn(*folder);
 }
 
 std::int32_t NumberSetting(std::string_view text, std::int32_t defaultValue, std::int32_t minimum,

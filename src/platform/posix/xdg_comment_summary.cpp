@@ -1,11 +1,11 @@
-#include "comments/xdg_comment_summary.h"
+#include "platform/posix/xdg_comment_summary.h"
 
 #include <errno.h>
 #include <unistd.h>
 
 #include "platform/utf.h"
 
-namespace qs {
+namespace qs::platform {
 
 namespace {
 constexpr std::int32_t kStatusOpen = 1;
@@ -26,9 +26,8 @@ std::int32_t XdgCommentSummary::OpenSummary(std::u16string_view path, std::int32
   Release();
   status_ = kSummaryNotOpened;
   const bool writing = (mode & kAccessMask) != 0;
-  const std::string local = platform::Utf16ToUtf8(path);
-  fd_ = platform::OpenFileForAttributes(
-      local, writing ? platform::FileAccess::Write : platform::FileAccess::Read);
+  const std::string local = Utf16ToUtf8(path);
+  fd_ = OpenFileForAttributes(local, writing ? FileAccess::Write : FileAccess::Read);
   if (fd_ < 0) return kSummaryFailed;
   writable_ = writing;
   status_ = kStatusOpen;
@@ -48,13 +47,13 @@ std::int32_t XdgCommentSummary::GetComments(std::u16string& text) {
     return errno == ENODATA ? kSummaryOk : kSummaryFailed;
   }
   // Bytes that are not UTF-8 (written by another tool) each become U+FFFD.
-  text = platform::Utf8ToUtf16(value);
+  text = Utf8ToUtf16(value);
   return kSummaryOk;
 }
 
 std::int32_t XdgCommentSummary::SetComments(std::u16string_view text) {
   if (fd_ < 0 || !writable_) return kSummaryFailed;
-  pending_ = platform::Utf16ToUtf8(text);
+  pending_ = Utf16ToUtf8(text);
   changed_ = true;
   return kSummaryOk;
 }
@@ -75,4 +74,4 @@ std::int32_t XdgCommentSummary::CloseSummary() {
   return wasOpen ? kSummaryOk : kSummaryFailed;
 }
 
-}  // namespace qs
+}  // namespace qs::platform

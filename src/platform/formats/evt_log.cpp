@@ -1,12 +1,8 @@
-#include "platform/posix/evt_log.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/formats/evt_log.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "platform/eventlog_record.h"
 
@@ -14,10 +10,10 @@ namespace qs::platform {
 
 namespace {
 
-constexpr std::uint32_t kHeaderSize = 0x30;
-constexpr std::uint32_t kEofSize = 0x28;
-constexpr std::uint32_t kFlagDirty = 0x1;
-constexpr std::uint32_t kEofMarks[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
+constexpr std::uint32_t kHeaderSize = kEvtHeaderSize;
+constexpr std::uint32_t kEofSize = kEvtEofRecordSize;
+namespace eof_at = evt_eof_offset;
+namespace header_at = evt_header_offset;
 
 // The record area of the file is a ring: [0x30, file size), a byte past its end continuing at
 // 0x30. Every position handed around here lies inside it.
@@ -71,17 +67,17 @@ struct EofRecord {
 // an aligned begin offset inside the record area.
 bool ReadEofAt(const Ring& ring, std::size_t pos, EofRecord& eof) {
   if (ring.size() < kEofSize) return false;
-  if (ring.U32(pos) != kEofSize) return false;
-  for (std::size_t k = 0; k < 4; ++k) {
-    if (ring.U32(ring.Advance(pos, 4 + 4 * k)) != kEofMarks[k]) return false;
+  if (ring.U32(ring.Advance(pos, eof_at::kSizeBeginning)) != kEofSize) return false;
+  for (std::size_t k = 0; k < std::size(kEvtEofMarks); ++k) {
+    if (ring.U32(ring.Advance(pos, eof_at::kMarks + 4 * k)) != kEvtEofMarks[k]) return false;
   }
-  if (ring.U32(ring.Advance(pos, 36)) != kEofSize) return false;
-  if (ring.U32(ring.Advance(pos, 24)) != pos) return false;
-  const std::uint32_t begin = ring.U32(ring.Advance(pos, 20));
+  if (ring.U32(ring.Advance(pos, eof_at::kSizeEnd)) != kEofSize) return false;
+  if (ring.U32(ring.Advance(pos, eof_at::kEndRecord)) != pos) return false;
+  const std::uint32_t begin = ring.U32(ring.Advance(pos, eof_at::kBeginRecord));
   if (!ring.Contains(begin) || begin % 4 != 0) return false;
   eof.begin = begin;
-  eof.current = ring.U32(ring.Advance(pos, 28));
-  eof.oldest = ring.U32(ring.Advance(pos, 32));
+  eof.current = ring.U32(ring.Advance(pos, eof_at::kCurrentRecordNumber));
+  eof.oldest = ring.U32(ring.Advance(pos, eof_at::kOldestRecordNumber));
   return true;
 }
 
@@ -109,7 +105,7 @@ std::uint32_t RecordLengthAt(const Ring& ring, std::size_t pos, std::size_t room
   if (room < kFixedRecordSize) return 0;
   const std::uint32_t length = ring.U32(pos);
   if (length < kFixedRecordSize || length % 4 != 0 || length > room) return 0;
-  if (ring.U32(ring.Advance(pos, 4)) != kRecordSignature) return 0;
+  if (ring.U32(ring.Advance(pos, record_offset::kSignature)) != kRecordSignature) return 0;
   if (ring.U32(ring.Advance(pos, length - 4)) != length) return 0;
   return length;
 }
@@ -160,10 +156,6 @@ std::size_t ConvertText(const std::uint8_t* rec, std::size_t pos, std::size_t en
   return pos;
 }
 
-void PadTo4(std::vector<std::uint8_t>& out) {
-  while (out.size() % 4 != 0) out.push_back(0);
-}
-
 // A span [offset, offset + length) that lies inside the record's variable part.
 bool Inside(std::uint32_t offset, std::uint32_t length, std::size_t bodyEnd) {
   return offset >= kFixedRecordSize && offset <= bodyEnd && length <= bodyEnd - offset;
@@ -177,68 +169,56 @@ void ConvertEvtRecord(const std::uint8_t* rec, std::size_t length, std::vector<s
   // The variable part ends before the trailing copy of Length (when there is room for one).
   const std::size_t bodyEnd = length >= kFixedRecordSize + 4 ? length - 4 : kFixedRecordSize;
 
+  // The fixed part is copied as it stands; FinishRecord rewrites the fields that place the parts.
   out.insert(out.end(), rec, rec + kFixedRecordSize);
-  std::size_t pos = ConvertText(rec, kFixedRecordSize, bodyEnd, out);  // source name
-  ConvertText(rec, pos, bodyEnd, out);                                 // computer name
-  PadTo4(out);
+  std::size_t pos = ConvertText(rec, record_offset::kSourceName, bodyEnd, out);
+  ConvertText(rec, pos, bodyEnd, out);  // computer name
+  PadRecordTo4(out);
 
-  const std::uint32_t sidLength = ReadU32(rec + 40);
-  const std::uint32_t sidOffset = ReadU32(rec + 44);
-  const auto outSidOffset = static_cast<std::uint32_t>(out.size());
-  std::uint32_t outSidLength = 0;
+  RecordPlacement placement;
+  const std::uint32_t sidLength = ReadU32(rec + record_offset::kUserSidLength);
+  const std::uint32_t sidOffset = ReadU32(rec + record_offset::kUserSidOffset);
+  placement.userSidOffset = static_cast<std::uint32_t>(out.size());
   if (sidLength != 0 && Inside(sidOffset, sidLength, bodyEnd)) {
     out.insert(out.end(), rec + sidOffset, rec + sidOffset + sidLength);
-    outSidLength = sidLength;
+    placement.userSidLength = sidLength;
   }
 
-  const std::uint16_t numStrings = ReadU16(rec + 26);
-  const std::uint32_t stringOffset = ReadU32(rec + 36);
-  const auto outStringOffset = static_cast<std::uint32_t>(out.size());
-  std::uint16_t outStrings = 0;
+  const std::uint16_t numStrings = ReadU16(rec + record_offset::kNumStrings);
+  const std::uint32_t stringOffset = ReadU32(rec + record_offset::kStringOffset);
+  placement.stringOffset = static_cast<std::uint32_t>(out.size());
   if (stringOffset >= kFixedRecordSize && stringOffset < bodyEnd) {
     pos = stringOffset;
-    while (outStrings < numStrings && pos + 2 <= bodyEnd) {
+    while (placement.numStrings < numStrings && pos + 2 <= bodyEnd) {
       pos = ConvertText(rec, pos, bodyEnd, out);
-      ++outStrings;
+      ++placement.numStrings;
     }
   }
 
-  const std::uint32_t dataLength = ReadU32(rec + 48);
-  const std::uint32_t dataOffset = ReadU32(rec + 52);
-  const auto outDataOffset = static_cast<std::uint32_t>(out.size());
-  std::uint32_t outDataLength = 0;
+  const std::uint32_t dataLength = ReadU32(rec + record_offset::kDataLength);
+  const std::uint32_t dataOffset = ReadU32(rec + record_offset::kDataOffset);
+  placement.dataOffset = static_cast<std::uint32_t>(out.size());
   if (dataLength != 0 && Inside(dataOffset, dataLength, bodyEnd)) {
     out.insert(out.end(), rec + dataOffset, rec + dataOffset + dataLength);
-    outDataLength = dataLength;
+    placement.dataLength = dataLength;
   }
-  PadTo4(out);
-  out.resize(out.size() + 4);
-
-  const auto outLength = static_cast<std::uint32_t>(out.size());
-  std::uint8_t* p = out.data();
-  WriteU32(p + 0, outLength);
-  WriteU16(p + 26, outStrings);
-  WriteU32(p + 36, outStringOffset);
-  WriteU32(p + 40, outSidLength);
-  WriteU32(p + 44, outSidOffset);
-  WriteU32(p + 48, outDataLength);
-  WriteU32(p + 52, outDataOffset);
-  WriteU32(p + outLength - 4, outLength);
+  FinishRecord(out, placement);
 }
 
 std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
   // A header, then room at least for the EOF record; offsets are 32-bit.
   if (image.size() < kHeaderSize + kEofSize || image.size() > 0xFFFFFFFFu) return nullptr;
   const std::uint8_t* h = image.data();
-  if (ReadU32(h + 0) != kHeaderSize || ReadU32(h + 4) != kRecordSignature || ReadU32(h + 8) != 1 ||
-      ReadU32(h + 12) != 1 || ReadU32(h + 44) != kHeaderSize) {
+  if (!BeginsAsEvtHeader(h) || ReadU32(h + header_at::kMajorVersion) != kEvtVersion ||
+      ReadU32(h + header_at::kMinorVersion) != kEvtVersion ||
+      ReadU32(h + header_at::kEndHeaderSize) != kHeaderSize) {
     return nullptr;
   }
-  const std::uint32_t headerStart = ReadU32(h + 16);
-  const std::uint32_t headerEnd = ReadU32(h + 20);
-  const std::uint32_t headerCurrent = ReadU32(h + 24);
-  const std::uint32_t headerOldest = ReadU32(h + 28);
-  const std::uint32_t flags = ReadU32(h + 36);
+  const std::uint32_t headerStart = ReadU32(h + header_at::kStartOffset);
+  const std::uint32_t headerEnd = ReadU32(h + header_at::kEndOffset);
+  const std::uint32_t headerCurrent = ReadU32(h + header_at::kCurrentRecordNumber);
+  const std::uint32_t headerOldest = ReadU32(h + header_at::kOldestRecordNumber);
+  const std::uint32_t flags = ReadU32(h + header_at::kFlags);
 
   std::unique_ptr<EvtLog> log(new EvtLog());
   log->image_ = std::move(image);
@@ -252,7 +232,7 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
   EofRecord eof;
   std::size_t eofAt = 0;
   bool haveEof = false;
-  if ((flags & kFlagDirty) == 0 && ring.Contains(headerEnd) && ReadEofAt(ring, headerEnd, eof) &&
+  if ((flags & kEvtFlagDirty) == 0 && ring.Contains(headerEnd) && ReadEofAt(ring, headerEnd, eof) &&
       eof.begin == headerStart && eof.current == headerCurrent && eof.oldest == headerOldest) {
     eofAt = headerEnd;
     haveEof = true;
@@ -293,13 +273,14 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
     // on at 0x30. Behind the EOF record (in file order) the log must wrap, so when the next
     // record there fails its checks or breaks the numbering, and a record with the next number
     // starts at 0x30, go on from there: otherwise every record written after the wrap is lost.
-    const bool inSequence = length != 0 && ring.U32(ring.Advance(pos, 8)) == lastNumber + 1;
+    const bool inSequence =
+        length != 0 && ring.U32(ring.Advance(pos, record_offset::kRecordNumber)) == lastNumber + 1;
     if (!inSequence && haveEof && !resumed && !log->offsets_.empty() && pos > eofAt) {
       const std::size_t tail = log->image_.size() - pos;
       if (walked + tail < ring.size()) {
         const std::uint32_t first =
             RecordLengthAt(ring, kHeaderSize, roomAt(kHeaderSize, walked + tail));
-        if (first != 0 && ring.U32(kHeaderSize + 8) == lastNumber + 1) {
+        if (first != 0 && ring.U32(kHeaderSize + record_offset::kRecordNumber) == lastNumber + 1) {
           walked += tail;
           pos = kHeaderSize;
           resumed = true;
@@ -315,13 +296,14 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
       const std::uint32_t claimed = ring.U32(pos);
       const std::size_t room = roomAt(pos, walked);
       if (claimed < kFixedRecordSize || claimed % 4 != 0 || claimed > room ||
-          ring.U32(ring.Advance(pos, 4)) != kRecordSignature || claimed == room) {
+          ring.U32(ring.Advance(pos, record_offset::kSignature)) != kRecordSignature ||
+          claimed == room) {
         break;
       }
       const std::size_t next = ring.Advance(pos, claimed);
-      const std::uint32_t number = ring.U32(ring.Advance(pos, 8));
+      const std::uint32_t number = ring.U32(ring.Advance(pos, record_offset::kRecordNumber));
       if (RecordLengthAt(ring, next, roomAt(next, walked + claimed)) == 0 ||
-          ring.U32(ring.Advance(next, 8)) != number + 1) {
+          ring.U32(ring.Advance(next, record_offset::kRecordNumber)) != number + 1) {
         break;
       }
       lastNumber = number;
@@ -330,7 +312,7 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
       continue;
     }
     log->offsets_.push_back(static_cast<std::uint32_t>(pos));
-    lastNumber = ring.U32(ring.Advance(pos, 8));
+    lastNumber = ring.U32(ring.Advance(pos, record_offset::kRecordNumber));
     walked += length;
     pos = ring.Advance(pos, length);
   }
@@ -349,37 +331,6 @@ const std::vector<std::uint8_t>& EvtLog::Record(std::size_t index) {
     ConvertEvtRecord(spanning_.data(), len, converted_);
   }
   return converted_;
-}
-
-std::unique_ptr<LogSource> OpenEvtLog(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  std::vector<std::uint8_t> image;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<std::uint64_t>(st.st_size) >= kHeaderSize + kEofSize &&
-            static_cast<std::uint64_t>(st.st_size) <= 0xFFFFFFFFu;
-  if (ok) {
-    // Look at the header before reading a file that may be large and of another kind.
-    std::uint8_t header[kHeaderSize];
-    ok = ::pread(fd, header, kHeaderSize, 0) == static_cast<ssize_t>(kHeaderSize) &&
-         ReadU32(header) == kHeaderSize && ReadU32(header + 4) == kRecordSignature;
-  }
-  if (ok) {
-    image.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < image.size()) {
-      const ssize_t n =
-          ::pread(fd, image.data() + got, image.size() - got, static_cast<off_t>(got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    image.resize(got);  // a file that shrank while being read is parsed as far as it goes
-  }
-  ::close(fd);
-  if (!ok) return nullptr;
-  return EvtLog::Parse(std::move(image));
 }
 
 }  // namespace qs::platform

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/posix/log_source.h"
+#include "platform/formats/log_source.h"
 
 namespace qs::platform {
 

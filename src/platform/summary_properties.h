@@ -1,13 +1,17 @@
-// The component that opens a file's summary properties and reads and writes their Comments
-// entry. Texts are UTF-16, the unit of the comment logic. Every operation returns a 32-bit result
-// code, negative on failure.
+// The summary-property service: the component that opens a file's summary properties, one file
+// at a time, and reads, writes and saves their Comments entry. Texts are UTF-16, the unit of the
+// comment logic. Every operation returns a 32-bit result code, negative on failure. NTFS keeps
+// the properties in the file's property sets; the POSIX implementation
+// (posix/xdg_comment_summary.h) in the freedesktop comment attribute.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
-namespace qs {
+namespace qs::platform {
 
 // The status of an open that gave no usable summary (besides 0).
 inline constexpr std::int32_t kSummaryNotOpened = static_cast<std::int32_t>(0x8004791BU);
@@ -38,4 +42,8 @@ class SummaryPropertyComponent {
   virtual std::int32_t CloseSummary() = 0;
 };
 
-}  // namespace qs
+// Makes the component; may return null when it cannot be created. A component that needs the
+// system to load something is thus created on first use, not at start-up.
+using SummaryFactory = std::function<std::unique_ptr<SummaryPropertyComponent>()>;
+
+}  // namespace qs::platform

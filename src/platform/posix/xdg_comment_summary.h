@@ -5,16 +5,16 @@
 
 #include <string>
 
-#include "comments/summary_property_component.h"
-#include "platform/xattr.h"
+#include "platform/posix/xattr.h"
+#include "platform/summary_properties.h"
 
-namespace qs {
+namespace qs::platform {
 
 inline constexpr const char* kXdgCommentAttribute = "user.xdg.comment";
 
 class XdgCommentSummary final : public SummaryPropertyComponent {
  public:
-  explicit XdgCommentSummary(platform::XattrIo& io = platform::SystemXattrIo()) : io_(io) {}
+  explicit XdgCommentSummary(XattrIo& io = SystemXattrIo()) : io_(io) {}
   ~XdgCommentSummary() override;
   XdgCommentSummary(const XdgCommentSummary&) = delete;
   XdgCommentSummary& operator=(const XdgCommentSummary&) = delete;
@@ -32,7 +32,7 @@ class XdgCommentSummary final : public SummaryPropertyComponent {
  private:
   void Release();
 
-  platform::XattrIo& io_;
+  XattrIo& io_;
   int fd_ = -1;
   bool writable_ = false;
   std::int32_t status_ = 0;
@@ -40,4 +40,4 @@ class XdgCommentSummary final : public SummaryPropertyComponent {
   bool changed_ = false;
 };
 
-}  // namespace qs
+}  // namespace qs::platform

@@ -50,32 +50,23 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/formats/audit_record.h"
+
+// The parser's parts, each in its own file beside this one: audit_fields (lines and fields),
+// audit_syscalls (the calls that modify a file), audit_paths (absolute paths), audit_event (one
+// handler per record type, and the modification an event shows) and audit_record (the record
+// that stands for a modification).
 namespace qs::platform::audit {
 
 inline constexpr std::size_t kMaxOpenEvents = 256;
 inline constexpr std::size_t kMaxLineLength = 64 * 1024;
-inline constexpr std::size_t kMaxItemsPerEvent = 16;
-inline constexpr std::uint32_t kUnsetId = 4294967295u;
 
-// One file modification.
-struct FileModification {
-  std::uint32_t seconds = 0;  // the event's time, seconds since 1970 UTC
-  std::uint32_t serial = 0;
-  std::uint32_t pid = 0;
-  std::uint32_t session = kUnsetId;
-  std::string node;         // the node= value, empty without one
-  std::string path;         // absolute
-  std::string primaryUser;  // the account that acted on the file
-  std::string clientUser;   // the person logged in when that differs, else "-"
-  std::string renamedFrom;  // a rename: the old name (absolute), when the log gives it
-  bool operator==(const FileModification&) const = default;
-};
+struct AuditEvent;
 
-// The name of a numeric user id in the account database, nullopt when it has none.
+// The name of a numeric user id in the account database, nullopt when it has none. The parser
+// itself reads no account database: the platform passes its own (AccountDatabaseLookup in
+// platform/posix/account_database.h), tests pass a table.
 using UserNameLookup = std::function<std::optional<std::string>(std::uint32_t uid)>;
-
-// getpwuid_r, each id asked once.
-UserNameLookup AccountDatabaseLookup();
 
 // Reads audit text line by line and hands every modification to the sink.
 class AuditParser {
@@ -93,35 +84,18 @@ class AuditParser {
   void Finish();
 
  private:
-  struct Event;
-  void Complete(Event& event);
-  static std::string ResolveName(const Event& event, const std::string& name, int dirFdArg,
-                                 const std::string* parentName);
   void CompleteFront();
 
   UserNameLookup lookup_;
   std::function<void(FileModification&&)> sink_;
   // Open events, oldest first; finished ones wait here until those before them are done.
-  std::deque<std::unique_ptr<Event>> open_;
-  std::unordered_map<std::string, Event*> bySerial_;
+  std::deque<std::unique_ptr<AuditEvent>> open_;
+  std::unordered_map<std::string, AuditEvent*> bySerial_;
   std::string partial_;
   bool skippingLine_ = false;
 };
 
 // All modifications of a whole text (the last line counts only when it ends with a newline).
 std::vector<FileModification> ParseAuditText(std::string_view text, const UserNameLookup& lookup);
-
-// The computer name that a record of this modification carries: its node, else the host name.
-// Characters that a record cannot hold are removed, and a name ending in "File" gets a trailing
-// dot, so that the record's first "File" followed by a zero byte is always its object type.
-std::string RecordComputerName(std::string_view node, std::string_view hostName);
-
-// Event 560 in the Windows 2000 layout, A form, fifteen insertion strings: Object Server
-// "Security", Object Type "File", Object Name (the path), New Handle ID, Operation ID (two
-// strings), Process ID, Primary User Name, Primary Domain, Primary Logon ID, Client User Name,
-// Client Domain, Client Logon ID, Accesses (WriteData, AppendData, WriteEA, WriteAttributes) and
-// Privileges.
-std::vector<std::uint8_t> BuildModificationRecord(const FileModification& modification,
-                                                  std::string_view computerName);
 
 }  // namespace qs::platform::audit

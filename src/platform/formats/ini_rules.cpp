@@ -1,0 +1,202 @@
+// The INI rules on a file's content held in memory, for a platform without the Windows profile
+// functions. The rules are told in platform/profile.h; this file keeps the byte offsets of every
+// line so that a write can change one line and copy every other byte unchanged.
+#include "platform/formats/ini_rules.h"
+
+#include <optional>
+
+#include "platform/ascii.h"
+
+namespace qs::platform {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\v\f";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = s.find_last_not_of(kBlanks);
+  return s.substr(first, last - first + 1);
+}
+
+enum class LineKind { Other, Header, Key };
+
+struct Line {
+  std::size_t begin = 0;    // first byte of the line
+  std::size_t textEnd = 0;  // end of its text, before CR LF or LF
+  std::size_t next = 0;     // first byte of the next line
+  LineKind kind = LineKind::Other;
+  std::string_view name;        // section or key name, trimmed
+  std::size_t afterEquals = 0;  // Key: first byte after the "="
+};
+
+std::vector<Line> ParseLines(std::string_view content) {
+  std::vector<Line> lines;
+  std::size_t pos = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
+  while (pos < content.size()) {
+    Line line;
+    line.begin = pos;
+    const std::size_t lf = content.find('\n', pos);
+    line.textEnd = (lf == std::string_view::npos) ? content.size() : lf;
+    line.next = (lf == std::string_view::npos) ? content.size() : lf + 1;
+    if (line.textEnd > pos && content[line.textEnd - 1] == '\r') --line.textEnd;
+
+    const std::string_view text = content.substr(pos, line.textEnd - pos);
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first != std::string_view::npos) {
+      const std::size_t close = text.rfind(']');
+      const std::size_t equals = text.find('=');
+      if (text[first] == '[' && close != std::string_view::npos && close > first) {
+        line.kind = LineKind::Header;
+        line.name = Trim(text.substr(first + 1, close - first - 1));
+      } else if (text[first] != ';' && equals != std::string_view::npos) {
+        const std::string_view name = Trim(text.substr(0, equals));
+        if (!name.empty()) {
+          line.kind = LineKind::Key;
+          line.name = name;
+          line.afterEquals = pos + equals + 1;
+        }
+      }
+    }
+    lines.push_back(line);
+    pos = line.next;
+  }
+  return lines;
+}
+
+// The index range [first, last) of the lines of the first section named `section` (the header
+// excluded), or nullopt. `header` receives the header's index.
+std::optional<std::pair<std::size_t, std::size_t>> FindSection(const std::vector<Line>& lines,
+                                                               std::string_view section,
+                                                               std::size_t* header = nullptr) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != LineKind::Header || !EqualsNoCase(lines[i].name, section)) continue;
+    std::size_t end = i + 1;
+    while (end < lines.size() && lines[end].kind != LineKind::Header) ++end;
+    if (header) *header = i;
+    return std::pair{i + 1, end};
+  }
+  return std::nullopt;
+}
+
+std::string ValueOf(std::string_view content, const Line& line, std::size_t maxLength) {
+  std::string_view value = content.substr(line.afterEquals, line.textEnd - line.afterEquals);
+  value = value.substr(0, value.find('\0'));
+  value = Trim(value);
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value.substr(0, maxLength));
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool ValidNames(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string_view trimmedSection = Trim(section);
+  const std::string_view trimmedKey = Trim(key);
+  if (trimmedSection.empty() || trimmedKey.empty()) return false;
+  if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value))
+    return false;
+  if (section.find(']') != std::string_view::npos) return false;
+  if (key.find('=') != std::string_view::npos) return false;
+  if (trimmedKey.front() == '[' || trimmedKey.front() == ';') return false;
+  return true;
+}
+
+// The file's content with the key set.
+std::string WithKey(std::string_view content, std::string_view section, std::string_view key,
+                    std::string_view value) {
+  const std::vector<Line> lines = ParseLines(content);
+  const std::size_t lf = content.find('\n');
+  const std::string eol =
+      (lf != std::string::npos && lf > 0 && content[lf - 1] == '\r') ? "\r\n" : "\n";
+  const std::string keyLine = std::string(key) + "=" + std::string(value);
+
+  std::size_t header = 0;
+  const auto range = FindSection(lines, section, &header);
+  if (!range) {
+    std::string out(content);
+    const std::size_t bom = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
+    if (out.size() > bom && out.back() != '\n') out += eol;
+    out += "[" + std::string(section) + "]" + eol + keyLine + eol;
+    return out;
+  }
+
+  std::size_t lastKey = header;
+  for (std::size_t i = range->first; i < range->second; ++i) {
+    if (lines[i].kind != LineKind::Key) continue;
+    if (EqualsNoCase(lines[i].name, key)) {
+      // Keep the name as spelled, the "=" and any blanks after it, and the line ending.
+      std::size_t valueStart = lines[i].afterEquals;
+      while (valueStart < lines[i].textEnd &&
+             (content[valueStart] == ' ' || content[valueStart] == '\t')) {
+        ++valueStart;
+      }
+      std::string out(content.substr(0, valueStart));
+      out += value;
+      out += content.substr(lines[i].textEnd);
+      return out;
+    }
+    lastKey = i;
+  }
+
+  const Line& after = lines[lastKey];
+  if (after.next == content.size() && content.back() != '\n') {
+    // The last line of the file, without a line ending.
+    return std::string(content) + eol + keyLine;
+  }
+  std::string out(content.substr(0, after.next));
+  out += keyLine + eol;
+  out += content.substr(after.next);
+  return out;
+}
+
+}  // namespace
+
+std::string ProfileStringIn(std::string_view content, std::string_view section,
+                            std::string_view key, std::string_view defaultValue,
+                            std::size_t maxLength) {
+  const std::vector<Line> lines = ParseLines(content);
+  if (const auto range = FindSection(lines, section)) {
+    for (std::size_t i = range->first; i < range->second; ++i) {
+      if (lines[i].kind == LineKind::Key && EqualsNoCase(lines[i].name, key)) {
+        return ValueOf(content, lines[i], maxLength);
+      }
+    }
+  }
+  return std::string(defaultValue.substr(0, maxLength));
+}
+
+std::optional<std::string> ProfileWithKey(std::string_view content, std::string_view section,
+                                          std::string_view key, std::string_view value) {
+  if (!ValidNames(section, key, value)) return std::nullopt;
+  if (content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF")) return std::nullopt;
+  return WithKey(content, Trim(section), Trim(key), value);
+}
+
+std::vector<std::pair<std::string, std::string>> ProfileSectionIn(std::string_view content,
+                                                                  std::string_view section,
+                                                                  std::size_t maxLength) {
+  std::vector<std::pair<std::string, std::string>> keys;
+  const std::vector<Line> lines = ParseLines(content);
+  const auto range = FindSection(lines, section);
+  if (!range) return keys;
+  for (std::size_t i = range->first; i < range->second; ++i) {
+    if (lines[i].kind != LineKind::Key) continue;
+    bool seen = false;
+    for (const auto& [name, value] : keys) seen = seen || EqualsNoCase(name, lines[i].name);
+    if (!seen) keys.emplace_back(std::string(lines[i].name), ValueOf(content, lines[i], maxLength));
+  }
+  return keys;
+}
+
+bool ProfileNamesValid(std::string_view section, std::string_view key, std::string_view value) {
+  return ValidNames(section, key, value);
+}
+
+}  // namespace qs::platform

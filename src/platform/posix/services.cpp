@@ -1,0 +1,22 @@
+#include "platform/services.h"
+
+#include "platform/posix/file_status.h"
+#include "platform/posix/posix_eventlog.h"
+#include "platform/posix/streams_xattr.h"
+#include "platform/posix/xdg_comment_summary.h"
+
+namespace qs::platform {
+
+PlatformServices MakePlatformServices(const std::string& securityLogPath, const PathMap& drives) {
+  PlatformServices services;
+  services.eventLog = MakePosixEventLogService(securityLogPath);
+  services.fileStatus = std::make_unique<PosixFileStatus>(drives);
+  services.streams = std::make_unique<XattrStreamFiles>();
+  services.makeSummary = [] {
+    return std::unique_ptr<SummaryPropertyComponent>(std::make_unique<XdgCommentSummary>());
+  };
+  services.system = MakePosixSystemInfoService();
+  return services;
+}
+
+}  // namespace qs::platform

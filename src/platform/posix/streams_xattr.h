@@ -1,0 +1,56 @@
+// The named-stream service of this platform. A stream is kept where a Samba file server with
+// vfs_streams_xattr keeps it, so that Windows and Macintosh clients of the share see it as the
+// file's stream: the stream "NAME" of a file is its extended attribute
+// "user.DosStream.NAME:$DATA", holding the stream's bytes followed by one 0x00 byte.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/xattr.h"
+#include "platform/streams.h"
+
+namespace qs::platform {
+
+// The attribute that holds the stream `name` ("Comments").
+std::string StreamAttributeName(std::string_view name);
+
+class XattrStreamFiles final : public StreamService {
+ public:
+  explicit XattrStreamFiles(XattrIo& io = SystemXattrIo()) : io_(io) {}
+  ~XattrStreamFiles() override;
+  XattrStreamFiles(const XattrStreamFiles&) = delete;
+  XattrStreamFiles& operator=(const XattrStreamFiles&) = delete;
+
+  // Writing also fails on a file system that refuses user attributes. With kOpenCreateBit an
+  // existing stream keeps its stored value until the first write replaces it whole, or the close
+  // empties it. Links are followed only when trusted (see OpenFileForAttributes).
+  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode) override;
+  std::int64_t GetStreamSize(StreamHandle handle) const override;
+  std::int32_t ReadStream(StreamHandle handle, char* buffer, std::int32_t count) override;
+  // The stream is stored whole on every write, so a write that the file system refuses (E2BIG,
+  // ENOSPC) leaves the stored stream as it was before that call (the old stream, when it is the
+  // first write since the open) and returns -1.
+  std::int32_t WriteStream(StreamHandle handle, const char* buffer, std::int32_t count) override;
+  void CloseStream(StreamHandle handle) override;
+
+ private:
+  struct Open {
+    int fd = -1;
+    std::string attribute;
+    std::string content;  // the stream's bytes, without the stored 0x00
+    std::size_t position = 0;
+    bool writable = false;
+    bool emptyOnClose = false;  // emptied by the open, old value still stored
+  };
+  Open* Find(StreamHandle handle);
+  const Open* Find(StreamHandle handle) const;
+  bool Store(Open& open, const std::string& content);
+
+  XattrIo& io_;
+  std::map<StreamHandle, Open> open_;
+  StreamHandle next_ = 1;
+};
+
+}  // namespace qs::platform
