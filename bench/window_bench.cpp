@@ -64,7 +64,6 @@ double TimePass(const std::string& logPath, std::int16_t performance, long& sele
     s.MaxSelectedEvents = 3000;
     return s;
   };
-  services.writeSetting = [](std::string_view, std::string_view) {};
   services.trayAvailable = [] { return false; };
   qs::frmQuillstamp window(state, services);
   CountingComments comments;

@@ -1,1 +1,1 @@
-qs_add_fuzzer(ini_reader ${CMAKE_CURRENT_LIST_DIR}/ini_reader.cpp LIBS qs_platform qs_ui_core)
+qs_add_fuzzer(ini_reader ${CMAKE_CURRENT_LIST_DIR}/ini_reader.cpp LIBS qs_platform qs_core)

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/text_number.h"
 #include "platform/profile.h"
-#include "ui/core/text_number.h"
 
 namespace {
 

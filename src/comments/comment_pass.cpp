@@ -14,7 +14,7 @@ FileCommentStep::FileCommentStep(EventList& eventList, const CurrentEvent& curre
       pump_(pump) {}
 
 void FileCommentStep::CommentPass() {
-  const std::uint32_t attributes = fileStatus_.GetFileAttributesA(currentEvent_.file);
+  const std::uint32_t attributes = fileStatus_.ReadFileAttributes(currentEvent_.file);
   const bool readable = attributes != platform::kInvalidFileAttributes;
   if (readable && (attributes & platform::kFileAttributeDirectory) != 0) return;
 

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "comments/comment_writers.h"
+#include "core/settings.h"
 #include "platform/file_status.h"
 #include "scan/event_list.h"
 #include "scan/event_pump.h"
 #include "scan/record_decoder.h"
 #include "scan/scan_pass.h"
-#include "ui/settings.h"
 
 namespace qs {
 

@@ -10,13 +10,13 @@
 #include "comments/comment_writers.h"
 #include "comments/mac_comment.h"
 #include "comments/win_comment.h"
+#include "core/settings.h"
 #include "platform/path_map.h"
 #include "platform/streams.h"
 #include "platform/summary_properties.h"
 #include "scan/event_list.h"
 #include "scan/event_pump.h"
 #include "scan/record_decoder.h"
-#include "ui/settings.h"
 
 namespace qs {
 

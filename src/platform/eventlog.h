@@ -21,19 +21,19 @@ class EventLogService {
   virtual ~EventLogService() = default;
 
   // serverName empty: the local computer. Returns 0 when the log cannot be opened.
-  virtual EventLogHandle OpenEventLog(std::string_view serverName, std::string_view sourceName) = 0;
+  virtual EventLogHandle OpenLog(std::string_view serverName, std::string_view sourceName) = 0;
 
-  virtual bool GetNumberOfEventLogRecords(EventLogHandle log, std::uint32_t& count) = 0;
+  virtual bool NumberOfRecords(EventLogHandle log, std::uint32_t& count) = 0;
 
   // A sequential forwards read returns the next record, oldest first, and moves on by one.
   // When bytesToRead is smaller than the next record (0 included) the call returns false, stores
   // the record's size in bytesNeeded and does not move on. At the end of the log it returns false
   // with bytesNeeded 0.
-  virtual bool ReadEventLog(EventLogHandle log, std::uint32_t readFlags, std::uint32_t recordOffset,
-                            void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
-                            std::uint32_t& bytesNeeded) = 0;
+  virtual bool ReadRecord(EventLogHandle log, std::uint32_t readFlags, std::uint32_t recordOffset,
+                          void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                          std::uint32_t& bytesNeeded) = 0;
 
-  virtual bool CloseEventLog(EventLogHandle log) = 0;
+  virtual bool CloseLog(EventLogHandle log) = 0;
 };
 
 }  // namespace qs::platform

@@ -17,7 +17,7 @@ class FileStatusService {
   virtual ~FileStatusService() = default;
   // The attributes of the file at `logPath` (the path as the log gives it), or
   // kInvalidFileAttributes.
-  virtual std::uint32_t GetFileAttributesA(std::string_view logPath) const = 0;
+  virtual std::uint32_t ReadFileAttributes(std::string_view logPath) const = 0;
 };
 
 }  // namespace qs::platform

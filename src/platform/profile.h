@@ -48,13 +48,13 @@ inline constexpr std::size_t kMaxProfileValue = 254;
 // The value of `key` in `section` of the file at `path`, or `defaultValue` when the file, the
 // section or the key is missing; at most `maxLength` characters of either. Settings that hold
 // paths pass a larger limit, since a cut path would name another file.
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    std::string_view defaultValue, const std::string& path,
-                                    std::size_t maxLength = kMaxProfileValue);
+std::string ReadIniString(std::string_view section, std::string_view key,
+                          std::string_view defaultValue, const std::string& path,
+                          std::size_t maxLength = kMaxProfileValue);
 
 // The keys of the first section named `section`, in file order, each name once (its first key),
 // with their values read by the rules above. Empty when the file or the section is missing.
-std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(
+std::vector<std::pair<std::string, std::string>> ReadIniSection(
     std::string_view section, const std::string& path, std::size_t maxLength = kMaxProfileValue);
 
 // Called after the temporary file has been written and flushed, before it replaces the old file,
@@ -64,9 +64,8 @@ using ProfileWriteHook = std::function<bool(const std::string& tempPath)>;
 
 // Sets `key` of `section` to `value` in the file at `path`. Returns true when the new file is in
 // place; callers that follow the program's rules do not examine the result.
-bool WritePrivateProfileString(std::string_view section, std::string_view key,
-                               std::string_view value, const std::string& path,
-                               const ProfileWriteHook& beforeReplace = {});
+bool WriteIniString(std::string_view section, std::string_view key, std::string_view value,
+                    const std::string& path, const ProfileWriteHook& beforeReplace = {});
 
 // The same rules on a file's content held in memory (the file functions above are built on
 // them): the value of a key, and the content after a write, or nullopt when the write would be

@@ -27,7 +27,6 @@ EventList::EventList(const Settings& settings, EventListObserver* observer)
 }
 
 void EventList::SetUpList(int gridWidthTwips) {
-  if (observer_ != nullptr) observer_->ListAboutToReset();
   rows_.clear();
   for (std::size_t c = 0; c < header_.size(); ++c) header_[c] = kHeaderTexts[c];
   const int rest = gridWidthTwips - (kDateTimeWidth + kUserWidth + 2 * kMarkWidth + kGridMargin);
@@ -37,7 +36,6 @@ void EventList::SetUpList(int gridWidthTwips) {
 }
 
 void EventList::ClearList() {
-  if (observer_ != nullptr) observer_->ListAboutToReset();
   rows_.clear();
   if (observer_ != nullptr) observer_->ListReset();
 }
@@ -50,12 +48,10 @@ void EventList::InsertNewest(const EventDateTime& when, std::string_view user,
   const int count = EventCount();
   const int keep = std::clamp(limit - 1, 0, count);
   if (keep < count) {
-    if (observer_ != nullptr) observer_->RowsAboutToBeRemovedFromBottom(keep + 1, count);
     rows_.resize(static_cast<std::size_t>(keep));
     if (observer_ != nullptr) observer_->RowsRemovedFromBottom(keep + 1, count);
   }
 
-  if (observer_ != nullptr) observer_->RowAboutToBeInsertedAtTop();
   Row row;
   row[kColDateTime] = DateText(when);
   row[kColUser] = user;

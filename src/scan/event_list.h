@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/settings.h"
 #include "scan/event_time.h"
-#include "ui/settings.h"
 
 namespace qs {
 
@@ -29,15 +29,12 @@ inline constexpr std::string_view StreamNotOpened = "???";
 inline bool IsFailed(std::string_view mark) { return mark.find('?') != std::string_view::npos; }
 }  // namespace StatusMark
 
-// Told of every change, so that a grid can follow the model. Each change is announced by its
-// "About" call before the rows change (row numbers as they are then) and reported by the other
-// call once it is done, as a Qt item model needs it.
+// Told of every change once it is done, so that a grid can follow the list. Each report names the
+// rows exactly (row numbers as they were before the change), so that a follower that keeps its own
+// count of rows can announce the same change to its view, before and after, from the report alone.
 class EventListObserver {
  public:
   virtual ~EventListObserver() = default;
-  virtual void ListAboutToReset() {}
-  virtual void RowsAboutToBeRemovedFromBottom(int /*first*/, int /*last*/) {}
-  virtual void RowAboutToBeInsertedAtTop() {}
   virtual void ListReset() {}                                         // set up or cleared
   virtual void RowsRemovedFromBottom(int /*first*/, int /*last*/) {}  // data rows, inclusive
   virtual void RowInsertedAtTop() {}                                  // the new row is row 1

@@ -14,7 +14,7 @@ void ReadLog(ScanContext& c, platform::EventLogHandle log) {
 
   std::int32_t RecordsRead = 0;
   std::uint32_t count = 0;
-  c.eventLog.GetNumberOfEventLogRecords(log, count);
+  c.eventLog.NumberOfRecords(log, count);
   c.state.RecordsInLog = static_cast<std::int32_t>(std::min<std::uint32_t>(count, kMaxCount));
   if (c.state.RecordsInLog != 0) {
     c.view.SetProgressMaximum(c.state.RecordsInLog < kMaxCount ? c.state.RecordsInLog + 1
@@ -30,15 +30,15 @@ void ReadLog(ScanContext& c, platform::EventLogHandle log) {
     // The size query does not move on; the read of exactly that size does.
     std::uint32_t bytesRead = 0;
     std::uint32_t bytesNeeded = 0;
-    c.eventLog.ReadEventLog(log, kScanReadFlags, static_cast<std::uint32_t>(RecordsRead),
-                            RecordBuffer.data(), 0, bytesRead, bytesNeeded);
+    c.eventLog.ReadRecord(log, kScanReadFlags, static_cast<std::uint32_t>(RecordsRead),
+                          RecordBuffer.data(), 0, bytesRead, bytesNeeded);
     bool result = false;
     const std::uint32_t recordSize = bytesNeeded;
     if (recordSize != 0 && recordSize <= kMaxRecordBufferSize) {
       if (recordSize > RecordBuffer.size()) RecordBuffer.resize(recordSize, 0);
       bytesRead = 0;
-      result = c.eventLog.ReadEventLog(log, kScanReadFlags, static_cast<std::uint32_t>(RecordsRead),
-                                       RecordBuffer.data(), recordSize, bytesRead, bytesNeeded);
+      result = c.eventLog.ReadRecord(log, kScanReadFlags, static_cast<std::uint32_t>(RecordsRead),
+                                     RecordBuffer.data(), recordSize, bytesRead, bytesNeeded);
     }
 
     ++RecordsRead;
@@ -67,14 +67,14 @@ void ScanPass(ScanContext& c) {
   // Until the first event of the run is taken, every pass starts from an empty list.
   if (c.state.NewestEventTime == 0) c.eventList.ClearList();
 
-  const platform::EventLogHandle log = c.eventLog.OpenEventLog("", kSecurityLogName);
+  const platform::EventLogHandle log = c.eventLog.OpenLog("", kSecurityLogName);
   if (log == 0) {
     std::string message(kUnableToOpenLog);
     message += kSecurityLogName;
     c.view.ShowOpenLogError(message);
   } else {
     ReadLog(c, log);
-    c.eventLog.CloseEventLog(log);
+    c.eventLog.CloseLog(log);
     c.view.SetProgressValue(0);
   }
 

@@ -5,11 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/run_state.h"
+#include "core/settings.h"
 #include "platform/eventlog.h"
 #include "scan/event_list.h"
 #include "scan/event_pump.h"
 #include "scan/record_decoder.h"
-#include "ui/settings.h"
 
 namespace qs {
 
@@ -39,12 +40,6 @@ struct ScanState {
   std::int32_t NewestEventTime = 0;
   std::int32_t RecordsInLog = 0;
   CurrentEvent currentEvent;
-};
-
-// The run state that a pass reads (owned by run control).
-struct RunState {
-  bool StopFlag = true;
-  std::int32_t RemainingWait = 10;
 };
 
 inline constexpr std::string_view kReadingSecurityLog = "Reading Security Log";

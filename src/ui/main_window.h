@@ -1,6 +1,11 @@
 // The main window frmQuillstamp: its start-up, its controls, the run control's buttons and
 // timer, the notification-area icon and the window behaviour around it. It is also the view
 // that the scan pass drives and the event pump that every yield of a pass runs.
+//
+// Its code is split by concern: main_window_layout.cpp (controls, menus and their places),
+// main_window_tray.cpp (the icon and the window's showing and hiding), main_window_pump.cpp (the
+// event pump, what the pass and run control drive) and main_window_handlers.cpp (start-up and the
+// handlers of the controls and menus).
 #pragma once
 
 #include <QMainWindow>
@@ -11,12 +16,15 @@
 #include <string>
 #include <string_view>
 
+#include "core/run_control.h"
+#include "core/settings.h"
+#include "core/settings_file.h"
+#include "core/system_identity.h"
 #include "platform/eventlog.h"
 #include "platform/sysinfo.h"
 #include "scan/event_list.h"
+#include "scan/program_state.h"
 #include "scan/scan_pass.h"
-#include "ui/core/run_control.h"
-#include "ui/settings.h"
 #include "ui/settings_dialogs.h"
 #include "ui/tray.h"
 
@@ -37,36 +45,14 @@ namespace qs {
 
 class EventListModel;
 
-inline constexpr std::string_view kAppName = "Quillstamp";
-
-// The program-wide state of one run, owned by the program and shared by the passes.
-struct ProgramState {
-  Settings settings;
-  RunState run;
-  ScanState scan;
-  SelectionContext selection;
-  EventList eventList{settings};
-};
-
-// What start-up composes from the system's answers (steps 1 and 5 to 8).
-struct SystemIdentity {
-  std::string ComputerName;
-  std::string OwnAccountName;
-  std::string SystemName;
-  std::string SystemDescription;
-  bool ntFamily = false;
-  bool offersWin2000Comment = false;  // SystemName is "Windows 2000" or the host offers it
-  std::string title;
-};
-SystemIdentity ReadSystemIdentity(platform::SystemInfoService& system);
-
 // The services the window is given, so that it can run against fakes.
 struct WindowServices {
   platform::SystemInfoService* system = nullptr;
   platform::EventLogService* eventLog = nullptr;
-  // The settings file: read once at start-up, written key by key ("Configuration" section).
+  // The settings file: read once at start-up, written key by key ("Configuration" section); no
+  // key is written when there is no writer.
   std::function<Settings()> readSettings;
-  std::function<void(std::string_view key, std::string_view value)> writeSetting;
+  SettingsKeyWriter* settingsWriter = nullptr;
   // Whether the desktop has a notification area; QSystemTrayIcon's answer when empty.
   std::function<bool()> trayAvailable;
   // Ends the program after "Exit program" is answered Yes; QCoreApplication::exit(0) when empty.
@@ -128,8 +114,8 @@ class frmQuillstamp : public QMainWindow,
   void SetRemainingWait(std::int32_t seconds) override;
   void SetMaxSelectedEventsCaption(const QString& caption) override;
   void SetWinCommentsCaption(const QString& caption) override;
-  // SettingsKeyWriter
-  void WriteKey(std::string_view key, std::string_view value) override;
+  // SettingsKeyWriter: the services' writer, which the window and its dialogs write through.
+  bool WriteKey(std::string_view key, std::string_view value) override;
 
   const SystemIdentity& identity() const { return identity_; }
   ProgramState& state() { return state_; }

@@ -1,9 +1,6 @@
 #include "ui/program.h"
 
-#include <string_view>
 #include <utility>
-
-#include "platform/profile.h"
 
 namespace qs {
 
@@ -13,11 +10,8 @@ WindowServices Program::Services(Program& self, const std::string& programFolder
   services.system = self.platform_.system.get();
   services.eventLog = self.platform_.eventLog.get();
   services.readSettings = [&file = self.settingsFile_] { return file.ReadConfiguration(); };
-  services.writeSetting = [path = self.settingsFile_.path()](std::string_view key,
-                                                             std::string_view value) {
-    // The result is not examined: a failed write leaves the new value in memory for the run.
-    platform::WritePrivateProfileString(kConfigurationSection, key, value, path);
-  };
+  // A failed write is not examined: the new value stays in memory for the run.
+  services.settingsWriter = &self.settingsFile_;
   services.trayAvailable = std::move(trayAvailable);
   services.programFolder = programFolder;
   return services;

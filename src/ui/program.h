@@ -9,9 +9,9 @@
 
 #include "comments/comment_pass.h"
 #include "comments/file_comments.h"
+#include "core/settings_file.h"
 #include "platform/path_map.h"
 #include "platform/services.h"
-#include "ui/core/settings_file.h"
 #include "ui/main_window.h"
 
 namespace qs {
@@ -29,7 +29,7 @@ class Program {
   static WindowServices Services(Program& self, const std::string& programFolder,
                                  std::function<bool()> trayAvailable);
 
-  const SettingsFile settingsFile_;
+  SettingsFile settingsFile_;
   // Where this platform keeps the Security log and the files that the log names.
   const platform::PathMap drives_;
   platform::PlatformServices platform_;

@@ -11,12 +11,11 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
-#include <string>
-#include <string_view>
-#include <utility>
 
+#include "core/app_title.h"
+#include "core/settings.h"
+#include "core/settings_file.h"
 #include "ui/about_box.h"
-#include "ui/settings.h"
 
 class QLabel;
 class QLineEdit;
@@ -25,9 +24,6 @@ class QScrollBar;
 class QToolButton;
 
 namespace qs {
-
-// The versioned title: the title of every settings dialog and of their input-error messages.
-inline constexpr const char* kVersionedTitle = "Quillstamp 1.0b";
 
 // What the dialogs change on the main window once a value is accepted. The main window implements
 // it over its own controls; the dialogs compose the captions.
@@ -44,25 +40,6 @@ class MainWindowUpdates {
   virtual void SetMaxSelectedEventsCaption(const QString& caption) = 0;
   // chkWinComments, e.g. "in Windows 2000 files comments [<2000 chars]".
   virtual void SetWinCommentsCaption(const QString& caption) = 0;
-};
-
-// Writes one key of section "Configuration" of the settings file. The main window implements it
-// over the settings file's writer; `value` is plain decimal text ("30").
-class SettingsKeyWriter {
- public:
-  virtual ~SettingsKeyWriter() = default;
-  virtual void WriteKey(std::string_view key, std::string_view value) = 0;
-};
-
-// The writer the program uses: section "Configuration" of the settings file at `path`, one key per
-// call, through the platform's profile functions. A failed write is not reported.
-class SettingsFileKeyWriter : public SettingsKeyWriter {
- public:
-  explicit SettingsFileKeyWriter(std::string path) : path_(std::move(path)) {}
-  void WriteKey(std::string_view key, std::string_view value) override;
-
- private:
-  std::string path_;
 };
 
 // --- What the main window calls (Configuration menu) -------------------------------------------

@@ -39,22 +39,22 @@ int IconClickMerger::MessageFor(Notice notice, std::int64_t nowMs, int doubleCli
       if (havePress_ && nowMs - lastPressMs_ >= 0 &&
           nowMs - lastPressMs_ <= doubleClickIntervalMs) {
         havePress_ = false;  // a third press starts a new pair
-        return WM_LBUTTONDBLCLK;
+        return kLeftButtonDoubleClick;
       }
       havePress_ = true;
       lastPressMs_ = nowMs;
-      return WM_LBUTTONDOWN;
+      return kLeftButtonDown;
     case Notice::LeftDoubleClick:
       havePress_ = false;
-      return WM_LBUTTONDBLCLK;
+      return kLeftButtonDoubleClick;
     case Notice::RightPress:
       havePress_ = false;
-      return WM_RBUTTONDOWN;
+      return kRightButtonDown;
     case Notice::MiddlePress:
       havePress_ = false;
-      return WM_MBUTTONDOWN;
+      return kMiddleButtonDown;
   }
-  return WM_MOUSEMOVE;
+  return kMouseMove;
 }
 
 }  // namespace qs

@@ -7,11 +7,11 @@
 
 namespace qs {
 
-inline constexpr int WM_MOUSEMOVE = 0x200;
-inline constexpr int WM_LBUTTONDOWN = 0x201;
-inline constexpr int WM_LBUTTONDBLCLK = 0x203;
-inline constexpr int WM_RBUTTONDOWN = 0x204;
-inline constexpr int WM_MBUTTONDOWN = 0x207;
+inline constexpr int kMouseMove = 0x200;
+inline constexpr int kLeftButtonDown = 0x201;
+inline constexpr int kLeftButtonDoubleClick = 0x203;
+inline constexpr int kRightButtonDown = 0x204;
+inline constexpr int kMiddleButtonDown = 0x207;
 
 enum class TrayAction { None, Toggle, PopupMenu };
 

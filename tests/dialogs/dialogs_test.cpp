@@ -35,9 +35,10 @@ struct Recorder : SettingsKeyWriter, MainWindowUpdates {
   std::string Open() const {
     return dialog != nullptr && dialog->isVisible() ? " open" : " closed";
   }
-  void WriteKey(std::string_view key, std::string_view value) override {
+  bool WriteKey(std::string_view key, std::string_view value) override {
     writes.emplace_back(key, value);
     log.push_back("write " + std::string(key) + "=" + std::string(value) + Open());
+    return true;
   }
   void SetWaitingBarMaximum(int maximum) override {
     log.push_back("bar " + std::to_string(maximum) + Open());
@@ -613,7 +614,7 @@ TEST_F(DialogTest, OkChangesOnlyItsKeyInTheSettingsFileAndCancelLeavesItAlone) {
     const std::string ini = dir / "Quillstamp.ini";
     test::WriteFile(ini, kHandWritten);
     Settings settings;
-    SettingsFileKeyWriter writer(ini);
+    SettingsFile writer(ini);
     Recorder window;
     c.run(settings, writer, window);
     const std::string after = test::ReadFile(ini);
@@ -626,7 +627,7 @@ TEST_F(DialogTest, OkChangesOnlyItsKeyInTheSettingsFileAndCancelLeavesItAlone) {
       const auto expected = platform::ProfileWithKey(kHandWritten, "Configuration", c.key, c.value);
       ASSERT_TRUE(expected.has_value());
       EXPECT_EQ(after, *expected);
-      EXPECT_EQ(platform::GetPrivateProfileString("configuration", c.key, "", ini), c.value);
+      EXPECT_EQ(platform::ReadIniString("configuration", c.key, "", ini), c.value);
     }
   }
 }

@@ -18,7 +18,7 @@
 namespace {
 
 struct Sink : qs::SettingsKeyWriter, qs::MainWindowUpdates {
-  void WriteKey(std::string_view, std::string_view) override {}
+  bool WriteKey(std::string_view, std::string_view) override { return true; }
   void SetWaitingBarMaximum(int) override {}
   void SetMaxAttenteCaption(const QString&) override {}
   void SetRemainingWait(std::int32_t) override {}

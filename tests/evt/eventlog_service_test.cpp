@@ -37,12 +37,12 @@ class EventLogServiceTest : public testing::Test {
   // Size query, then a read of exactly that size; 0 at the end of the log.
   std::uint32_t ReadNext(EventLogHandle h) {
     std::uint32_t read = 99, needed = 99;
-    EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, nullptr, 0, read, needed));
+    EXPECT_FALSE(service_->ReadRecord(h, kForwards, 0, nullptr, 0, read, needed));
     EXPECT_EQ(read, 0u);
     if (needed == 0) return 0;
     std::vector<std::uint8_t> buffer(needed + 16, 0xee);
-    EXPECT_TRUE(service_->ReadEventLog(h, kForwards, 0, buffer.data(),
-                                       static_cast<std::uint32_t>(buffer.size()), read, needed));
+    EXPECT_TRUE(service_->ReadRecord(h, kForwards, 0, buffer.data(),
+                                     static_cast<std::uint32_t>(buffer.size()), read, needed));
     EXPECT_EQ(needed, 0u);
     buffer.resize(read);
     return ParseAnsiRecord(buffer).recordNumber;
@@ -54,23 +54,23 @@ class EventLogServiceTest : public testing::Test {
 };
 
 TEST_F(EventLogServiceTest, SizeQueryDoesNotMoveOnAndTooSmallBufferFails) {
-  const EventLogHandle h = service_->OpenEventLog("", "Security");
+  const EventLogHandle h = service_->OpenLog("", "Security");
   ASSERT_NE(h, 0u);
   std::uint32_t count = 0;
-  ASSERT_TRUE(service_->GetNumberOfEventLogRecords(h, count));
+  ASSERT_TRUE(service_->NumberOfRecords(h, count));
   EXPECT_EQ(count, 4u);
 
   std::uint32_t read = 0, first = 0, again = 0;
-  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, nullptr, 0, read, first));
-  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, nullptr, 0, read, again));
+  EXPECT_FALSE(service_->ReadRecord(h, kForwards, 0, nullptr, 0, read, first));
+  EXPECT_FALSE(service_->ReadRecord(h, kForwards, 0, nullptr, 0, read, again));
   ASSERT_GT(first, 56u);
   EXPECT_EQ(again, first);
   std::vector<std::uint8_t> buffer(first);
   std::uint32_t needed = 0;
-  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, buffer.data(), first - 1, read, needed));
+  EXPECT_FALSE(service_->ReadRecord(h, kForwards, 0, buffer.data(), first - 1, read, needed));
   EXPECT_EQ(needed, first);
   EXPECT_EQ(read, 0u);
-  ASSERT_TRUE(service_->ReadEventLog(h, kForwards, 0, buffer.data(), first, read, needed));
+  ASSERT_TRUE(service_->ReadRecord(h, kForwards, 0, buffer.data(), first, read, needed));
   EXPECT_EQ(read, first);
   const AnsiRecord r = ParseAnsiRecord(buffer);
   EXPECT_EQ(r.recordNumber, 7u);
@@ -78,11 +78,11 @@ TEST_F(EventLogServiceTest, SizeQueryDoesNotMoveOnAndTooSmallBufferFails) {
   ASSERT_EQ(r.strings.size(), 15u);
   EXPECT_EQ(r.strings[2], "D:\\data\\file0.txt");
   EXPECT_EQ(ReadNext(h), 8u);
-  EXPECT_TRUE(service_->CloseEventLog(h));
+  EXPECT_TRUE(service_->CloseLog(h));
 }
 
 TEST_F(EventLogServiceTest, EndOfLogAnswersZeroEveryTime) {
-  const EventLogHandle h = service_->OpenEventLog("", "Security");
+  const EventLogHandle h = service_->OpenLog("", "Security");
   ASSERT_NE(h, 0u);
   EXPECT_EQ(ReadNext(h), 7u);
   EXPECT_EQ(ReadNext(h), 8u);
@@ -92,68 +92,68 @@ TEST_F(EventLogServiceTest, EndOfLogAnswersZeroEveryTime) {
   EXPECT_EQ(ReadNext(h), 0u);
   std::vector<std::uint8_t> buffer(8192);
   std::uint32_t read = 1, needed = 1;
-  EXPECT_FALSE(service_->ReadEventLog(h, kForwards, 0, buffer.data(), 8192, read, needed));
+  EXPECT_FALSE(service_->ReadRecord(h, kForwards, 0, buffer.data(), 8192, read, needed));
   EXPECT_EQ(read, 0u);
   EXPECT_EQ(needed, 0u);
-  EXPECT_TRUE(service_->CloseEventLog(h));
+  EXPECT_TRUE(service_->CloseLog(h));
 }
 
 TEST_F(EventLogServiceTest, HandlesAreIndependentAndClosedOnesAreInvalid) {
-  const EventLogHandle a = service_->OpenEventLog("", "Security");
-  const EventLogHandle b = service_->OpenEventLog("", "Security");
+  const EventLogHandle a = service_->OpenLog("", "Security");
+  const EventLogHandle b = service_->OpenLog("", "Security");
   ASSERT_NE(a, 0u);
   ASSERT_NE(b, 0u);
   ASSERT_NE(a, b);
   EXPECT_EQ(ReadNext(a), 7u);
   EXPECT_EQ(ReadNext(a), 8u);
   EXPECT_EQ(ReadNext(b), 7u);
-  EXPECT_TRUE(service_->CloseEventLog(a));
+  EXPECT_TRUE(service_->CloseLog(a));
   EXPECT_EQ(ReadNext(b), 8u);
 
   std::uint32_t read = 0, needed = 0, count = 0;
-  EXPECT_FALSE(service_->ReadEventLog(a, kForwards, 0, nullptr, 0, read, needed));
+  EXPECT_FALSE(service_->ReadRecord(a, kForwards, 0, nullptr, 0, read, needed));
   EXPECT_EQ(needed, 0u);
-  EXPECT_FALSE(service_->GetNumberOfEventLogRecords(a, count));
-  EXPECT_FALSE(service_->CloseEventLog(a));
-  EXPECT_FALSE(service_->GetNumberOfEventLogRecords(0, count));
-  EXPECT_FALSE(service_->CloseEventLog(12345));
-  EXPECT_TRUE(service_->CloseEventLog(b));
+  EXPECT_FALSE(service_->NumberOfRecords(a, count));
+  EXPECT_FALSE(service_->CloseLog(a));
+  EXPECT_FALSE(service_->NumberOfRecords(0, count));
+  EXPECT_FALSE(service_->CloseLog(12345));
+  EXPECT_TRUE(service_->CloseLog(b));
 }
 
 TEST_F(EventLogServiceTest, EachOpenReadsTheFileAsItIsNow) {
-  const EventLogHandle before = service_->OpenEventLog("", "Security");
+  const EventLogHandle before = service_->OpenLog("", "Security");
   evtwriter::EvtWriter w(100);
   w.Add(evtwriter::EvtRecord{});
   w.WriteFile(path_);
-  const EventLogHandle after = service_->OpenEventLog("", "Security");
+  const EventLogHandle after = service_->OpenLog("", "Security");
   std::uint32_t count = 0;
-  ASSERT_TRUE(service_->GetNumberOfEventLogRecords(before, count));
+  ASSERT_TRUE(service_->NumberOfRecords(before, count));
   EXPECT_EQ(count, 4u);
-  ASSERT_TRUE(service_->GetNumberOfEventLogRecords(after, count));
+  ASSERT_TRUE(service_->NumberOfRecords(after, count));
   EXPECT_EQ(count, 1u);
   EXPECT_EQ(ReadNext(after), 100u);
 }
 
 TEST_F(EventLogServiceTest, OnlySequentialForwardsReadsAreServed) {
-  const EventLogHandle h = service_->OpenEventLog("", "Security");
+  const EventLogHandle h = service_->OpenLog("", "Security");
   std::uint32_t read = 0, needed = 0;
   for (std::uint32_t flags : {kEventLogSequentialRead | kEventLogBackwardsRead,
                               kEventLogSeekRead | kEventLogForwardsRead, 0u}) {
-    EXPECT_FALSE(service_->ReadEventLog(h, flags, 0, nullptr, 0, read, needed));
+    EXPECT_FALSE(service_->ReadRecord(h, flags, 0, nullptr, 0, read, needed));
     EXPECT_EQ(needed, 0u);
   }
   EXPECT_EQ(ReadNext(h), 7u);
 }
 
 TEST_F(EventLogServiceTest, OpenFailsForRemoteServerOtherSourceOrUnusableFile) {
-  EXPECT_EQ(service_->OpenEventLog("\\\\SERVER", "Security"), 0u);
-  EXPECT_EQ(service_->OpenEventLog("localhost", "Security"), 0u);
-  EXPECT_EQ(service_->OpenEventLog("", "Application"), 0u);
-  EXPECT_EQ(service_->OpenEventLog("", ""), 0u);
-  EXPECT_EQ(MakePosixEventLogService(dir_ / "missing.evt")->OpenEventLog("", "Security"), 0u);
-  EXPECT_EQ(MakePosixEventLogService(dir_.path().string())->OpenEventLog("", "Security"), 0u);
+  EXPECT_EQ(service_->OpenLog("\\\\SERVER", "Security"), 0u);
+  EXPECT_EQ(service_->OpenLog("localhost", "Security"), 0u);
+  EXPECT_EQ(service_->OpenLog("", "Application"), 0u);
+  EXPECT_EQ(service_->OpenLog("", ""), 0u);
+  EXPECT_EQ(MakePosixEventLogService(dir_ / "missing.evt")->OpenLog("", "Security"), 0u);
+  EXPECT_EQ(MakePosixEventLogService(dir_.path().string())->OpenLog("", "Security"), 0u);
   // Windows compares source names without regard to case.
-  EXPECT_NE(service_->OpenEventLog("", "security"), 0u);
+  EXPECT_NE(service_->OpenLog("", "security"), 0u);
 }
 
 // A file that begins as an event-log header but that the reader refuses is a damaged log: the open
@@ -175,7 +175,7 @@ TEST_F(EventLogServiceTest, DamagedEventLogFailsToOpen) {
     c.damage(bytes);
     const std::string path = dir_ / "damaged.evt";
     WriteFile(path, bytes);
-    EXPECT_EQ(MakePosixEventLogService(path)->OpenEventLog("", "Security"), 0u);
+    EXPECT_EQ(MakePosixEventLogService(path)->OpenLog("", "Security"), 0u);
   }
 }
 

@@ -130,25 +130,25 @@ TEST(EvtFixtures, RecordAcrossTheEndOfTheFileIsWhole) {
 TEST(EvtFixtures, ServiceReadsTheWrappedLogOneRecordPerRead) {
   auto service =
       platform::MakePosixEventLogService((FixturesDir() / "evt" / "plaso_SysEvent.Evt").string());
-  const platform::EventLogHandle h = service->OpenEventLog("", "Security");
+  const platform::EventLogHandle h = service->OpenLog("", "Security");
   ASSERT_NE(h, 0u);
   std::uint32_t count = 0;
-  ASSERT_TRUE(service->GetNumberOfEventLogRecords(h, count));
+  ASSERT_TRUE(service->NumberOfRecords(h, count));
   EXPECT_EQ(count, 6063u);
   const std::uint32_t flags = platform::kEventLogSequentialRead | platform::kEventLogForwardsRead;
   std::vector<std::uint8_t> buffer(2048);
   std::uint32_t read = 0, needed = 0, expected = 1392;
   while (true) {
-    ASSERT_FALSE(service->ReadEventLog(h, flags, 0, buffer.data(), 0, read, needed));
+    ASSERT_FALSE(service->ReadRecord(h, flags, 0, buffer.data(), 0, read, needed));
     if (needed == 0) break;
     if (needed > buffer.size()) buffer.resize(needed);
-    ASSERT_TRUE(service->ReadEventLog(h, flags, 0, buffer.data(), needed, read, needed));
+    ASSERT_TRUE(service->ReadRecord(h, flags, 0, buffer.data(), needed, read, needed));
     buffer.resize(read);
     ASSERT_EQ(ParseAnsiRecord(buffer).recordNumber, expected++);
     buffer.resize(2048);
   }
   EXPECT_EQ(expected, 7455u);
-  EXPECT_TRUE(service->CloseEventLog(h));
+  EXPECT_TRUE(service->CloseLog(h));
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ std::vector<std::uint8_t> MakeRawRecord(std::uint32_t eventId, std::int32_t time
   return out;
 }
 
-platform::EventLogHandle FakeEventLog::OpenEventLog(std::string_view serverName,
-                                                    std::string_view sourceName) {
+platform::EventLogHandle FakeEventLog::OpenLog(std::string_view serverName,
+                                               std::string_view sourceName) {
   ++opens;
   openedServer = serverName;
   openedSource = sourceName;
@@ -45,16 +45,16 @@ platform::EventLogHandle FakeEventLog::OpenEventLog(std::string_view serverName,
   return 42;
 }
 
-bool FakeEventLog::GetNumberOfEventLogRecords(platform::EventLogHandle log, std::uint32_t& count) {
+bool FakeEventLog::NumberOfRecords(platform::EventLogHandle log, std::uint32_t& count) {
   if (log != 42 || !open_) return false;
   count = reportedCount != 0xFFFFFFFF ? reportedCount : static_cast<std::uint32_t>(records.size());
   return true;
 }
 
-bool FakeEventLog::ReadEventLog(platform::EventLogHandle log, std::uint32_t flags,
-                                std::uint32_t /*recordOffset*/, void* buffer,
-                                std::uint32_t bytesToRead, std::uint32_t& bytesRead,
-                                std::uint32_t& bytesNeeded) {
+bool FakeEventLog::ReadRecord(platform::EventLogHandle log, std::uint32_t flags,
+                              std::uint32_t /*recordOffset*/, void* buffer,
+                              std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                              std::uint32_t& bytesNeeded) {
   readFlags.push_back(flags);
   bytesRead = 0;
   bytesNeeded = 0;
@@ -80,7 +80,7 @@ bool FakeEventLog::ReadEventLog(platform::EventLogHandle log, std::uint32_t flag
   return true;
 }
 
-bool FakeEventLog::CloseEventLog(platform::EventLogHandle log) {
+bool FakeEventLog::CloseLog(platform::EventLogHandle log) {
   if (log != 42 || !open_) return false;
   open_ = false;
   ++closes;

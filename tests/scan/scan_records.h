@@ -52,13 +52,13 @@ class FakeEventLog : public platform::EventLogService {
   std::vector<std::uint32_t> readFlags;
   std::vector<std::uint32_t> readSizes;  // bytesToRead of the reads that were not size queries
 
-  platform::EventLogHandle OpenEventLog(std::string_view serverName,
-                                        std::string_view sourceName) override;
-  bool GetNumberOfEventLogRecords(platform::EventLogHandle log, std::uint32_t& count) override;
-  bool ReadEventLog(platform::EventLogHandle log, std::uint32_t flags, std::uint32_t recordOffset,
-                    void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
-                    std::uint32_t& bytesNeeded) override;
-  bool CloseEventLog(platform::EventLogHandle log) override;
+  platform::EventLogHandle OpenLog(std::string_view serverName,
+                                   std::string_view sourceName) override;
+  bool NumberOfRecords(platform::EventLogHandle log, std::uint32_t& count) override;
+  bool ReadRecord(platform::EventLogHandle log, std::uint32_t flags, std::uint32_t recordOffset,
+                  void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                  std::uint32_t& bytesNeeded) override;
+  bool CloseLog(platform::EventLogHandle log) override;
 
  private:
   std::size_t next_ = 0;

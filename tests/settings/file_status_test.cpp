@@ -26,17 +26,17 @@ TEST(FileStatus, AttributesOfTheMix) {
   PathMap map;
   map.SetDrive('S', dir.path().string());
   const PosixFileStatus status(map);
-  EXPECT_EQ(status.GetFileAttributesA("S:\\writable.txt"), kFileAttributeNormal);
-  EXPECT_EQ(status.GetFileAttributesA("S:\\readonly.TXT"), kFileAttributeReadOnly);
-  EXPECT_EQ(status.GetFileAttributesA("S:\\group.txt"), kFileAttributeReadOnly);
-  EXPECT_EQ(status.GetFileAttributesA("S:\\folder"), kFileAttributeDirectory);
-  EXPECT_EQ(status.GetFileAttributesA("S:\\missing.txt"), kInvalidFileAttributes);
-  EXPECT_EQ(status.GetFileAttributesA("T:\\writable.txt"), kInvalidFileAttributes);  // unmapped
-  EXPECT_EQ(status.GetFileAttributesA("writable.txt"), kInvalidFileAttributes);
-  EXPECT_EQ(status.GetFileAttributesA(dir / "writable.txt"), kFileAttributeNormal);
-  EXPECT_EQ(status.GetFileAttributesA(dir / "Folder"), kFileAttributeDirectory);
-  EXPECT_EQ(status.GetFileAttributesA(dir / "readonly.txt"), kInvalidFileAttributes);  // as given
-  EXPECT_EQ(status.GetFileAttributesA(std::string(dir / "writable.txt") + std::string("\0x", 2)),
+  EXPECT_EQ(status.ReadFileAttributes("S:\\writable.txt"), kFileAttributeNormal);
+  EXPECT_EQ(status.ReadFileAttributes("S:\\readonly.TXT"), kFileAttributeReadOnly);
+  EXPECT_EQ(status.ReadFileAttributes("S:\\group.txt"), kFileAttributeReadOnly);
+  EXPECT_EQ(status.ReadFileAttributes("S:\\folder"), kFileAttributeDirectory);
+  EXPECT_EQ(status.ReadFileAttributes("S:\\missing.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(status.ReadFileAttributes("T:\\writable.txt"), kInvalidFileAttributes);  // unmapped
+  EXPECT_EQ(status.ReadFileAttributes("writable.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(status.ReadFileAttributes(dir / "writable.txt"), kFileAttributeNormal);
+  EXPECT_EQ(status.ReadFileAttributes(dir / "Folder"), kFileAttributeDirectory);
+  EXPECT_EQ(status.ReadFileAttributes(dir / "readonly.txt"), kInvalidFileAttributes);  // as given
+  EXPECT_EQ(status.ReadFileAttributes(std::string(dir / "writable.txt") + std::string("\0x", 2)),
             kInvalidFileAttributes);
 }
 

@@ -45,21 +45,21 @@ TEST_F(PlatformServicesTest, EveryServiceIsThere) {
 }
 
 TEST_F(PlatformServicesTest, TheSecurityLogIsTheGivenFile) {
-  const EventLogHandle log = services.eventLog->OpenEventLog("", "Security");
+  const EventLogHandle log = services.eventLog->OpenLog("", "Security");
   ASSERT_NE(log, 0u);
   std::uint32_t count = 99;
-  EXPECT_TRUE(services.eventLog->GetNumberOfEventLogRecords(log, count));
+  EXPECT_TRUE(services.eventLog->NumberOfRecords(log, count));
   EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(services.eventLog->CloseEventLog(log));
+  EXPECT_TRUE(services.eventLog->CloseLog(log));
 
   const PlatformServices missing = MakePlatformServices(dir / "missing.log", drives);
-  EXPECT_EQ(missing.eventLog->OpenEventLog("", "Security"), 0u);
+  EXPECT_EQ(missing.eventLog->OpenLog("", "Security"), 0u);
 }
 
 TEST_F(PlatformServicesTest, FileStatusGoesThroughTheDrives) {
-  EXPECT_EQ(services.fileStatus->GetFileAttributesA("S:\\a.txt"), kFileAttributeNormal);
-  EXPECT_EQ(services.fileStatus->GetFileAttributesA("S:\\"), kFileAttributeDirectory);
-  EXPECT_EQ(services.fileStatus->GetFileAttributesA("T:\\a.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(services.fileStatus->ReadFileAttributes("S:\\a.txt"), kFileAttributeNormal);
+  EXPECT_EQ(services.fileStatus->ReadFileAttributes("S:\\"), kFileAttributeDirectory);
+  EXPECT_EQ(services.fileStatus->ReadFileAttributes("T:\\a.txt"), kInvalidFileAttributes);
 }
 
 // Both comments land where a Samba share and the file managers look for them.

@@ -22,7 +22,7 @@ using qs::test::WriteFile;
 
 std::string Read(const std::string& path, std::string_view key,
                  std::string_view section = "Configuration") {
-  return GetPrivateProfileString(section, key, "", path);
+  return ReadIniString(section, key, "", path);
 }
 
 // Runs `body` in a child process that has given up root, and returns its exit status. Root
@@ -102,9 +102,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProfileRead, MissingOrUnreadableFilesGiveTheDefault) {
   TempDir dir;
-  EXPECT_EQ(GetPrivateProfileString("Configuration", "A", "dflt", dir / "missing.ini"), "dflt");
-  EXPECT_EQ(GetPrivateProfileString("Configuration", "A", "dflt", dir.path().string()), "dflt");
-  EXPECT_EQ(GetPrivateProfileString("Configuration", "A", std::string(300, 'd'), dir / "missing"),
+  EXPECT_EQ(ReadIniString("Configuration", "A", "dflt", dir / "missing.ini"), "dflt");
+  EXPECT_EQ(ReadIniString("Configuration", "A", "dflt", dir.path().string()), "dflt");
+  EXPECT_EQ(ReadIniString("Configuration", "A", std::string(300, 'd'), dir / "missing"),
             std::string(254, 'd'));
 
   // No read permission.
@@ -112,9 +112,8 @@ TEST(ProfileRead, MissingOrUnreadableFilesGiveTheDefault) {
   ::chmod(dir.path().c_str(), 0755);
   ::chmod((dir / "a.ini").c_str(), 0000);
   const std::string path = dir / "a.ini";
-  EXPECT_EQ(AsUnprivilegedChild([&] {
-              return GetPrivateProfileString("Configuration", "A", "d", path) == "d" ? 0 : 1;
-            }),
+  EXPECT_EQ(AsUnprivilegedChild(
+                [&] { return ReadIniString("Configuration", "A", "d", path) == "d" ? 0 : 1; }),
             0);
 }
 
@@ -136,12 +135,12 @@ TEST(ProfileSection, ListsTheKeysOfTheFirstSectionOnce) {
   WriteFile(dir / "a.ini",
             "[Drives]\nD = /srv/d\n;E=/commented\nnot a key\nd=/second\nF=\"/srv/f f\"\n"
             "[drives]\nG=/g\n");
-  const auto keys = GetPrivateProfileSection("DRIVES", dir / "a.ini");
+  const auto keys = ReadIniSection("DRIVES", dir / "a.ini");
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0], (std::pair<std::string, std::string>{"D", "/srv/d"}));
   EXPECT_EQ(keys[1], (std::pair<std::string, std::string>{"F", "/srv/f f"}));
-  EXPECT_TRUE(GetPrivateProfileSection("Missing", dir / "a.ini").empty());
-  EXPECT_TRUE(GetPrivateProfileSection("Drives", dir / "missing.ini").empty());
+  EXPECT_TRUE(ReadIniSection("Missing", dir / "a.ini").empty());
+  EXPECT_TRUE(ReadIniSection("Drives", dir / "missing.ini").empty());
 }
 
 // A file written by hand: comments, blank lines, CR LF, other sections, odd name case.
@@ -163,7 +162,7 @@ TEST(ProfileWrite, ChangesOnlyTheValueOfTheKey) {
   TempDir dir;
   const std::string path = dir / "q.ini";
   WriteFile(path, kHandWritten);
-  ASSERT_TRUE(WritePrivateProfileString("Configuration", "Temporisation", "20", path));
+  ASSERT_TRUE(WriteIniString("Configuration", "Temporisation", "20", path));
   std::string expected = kHandWritten;
   expected.replace(expected.find("5 ; five"), 8, "20");
   EXPECT_EQ(ReadFile(path), expected);
@@ -175,7 +174,7 @@ TEST(ProfileWrite, AddsAKeyAfterTheLastKeyOfItsSection) {
   TempDir dir;
   const std::string path = dir / "q.ini";
   WriteFile(path, kHandWritten);
-  ASSERT_TRUE(WritePrivateProfileString("Configuration", "Performance", "7", path));
+  ASSERT_TRUE(WriteIniString("Configuration", "Performance", "7", path));
   std::string expected = kHandWritten;
   expected.insert(expected.find("; about"), "Performance=7\r\n");
   EXPECT_EQ(ReadFile(path), expected);
@@ -185,20 +184,20 @@ TEST(ProfileWrite, AddsTheSectionAtTheEnd) {
   TempDir dir;
   const std::string path = dir / "q.ini";
   WriteFile(path, kHandWritten);
-  ASSERT_TRUE(WritePrivateProfileString("Drives", "D", "/srv/d", path));
+  ASSERT_TRUE(WriteIniString("Drives", "D", "/srv/d", path));
   EXPECT_EQ(ReadFile(path), kHandWritten + "[Drives]\r\nD=/srv/d\r\n");
 
   // LF files get LF lines; a last line without its line ending gets one first.
   WriteFile(path, "[A]\nx=1");
-  ASSERT_TRUE(WritePrivateProfileString("B", "y", "2", path));
+  ASSERT_TRUE(WriteIniString("B", "y", "2", path));
   EXPECT_EQ(ReadFile(path), "[A]\nx=1\n[B]\ny=2\n");
-  ASSERT_TRUE(WritePrivateProfileString("A", "z", "3", path));
+  ASSERT_TRUE(WriteIniString("A", "z", "3", path));
   EXPECT_EQ(ReadFile(path), "[A]\nx=1\nz=3\n[B]\ny=2\n");
   WriteFile(path, "[A]\nx=1");
-  ASSERT_TRUE(WritePrivateProfileString("a", "z", "3", path));
+  ASSERT_TRUE(WriteIniString("a", "z", "3", path));
   EXPECT_EQ(ReadFile(path), "[A]\nx=1\nz=3");
   WriteFile(path, "[A]");
-  ASSERT_TRUE(WritePrivateProfileString("A", "z", "3", path));
+  ASSERT_TRUE(WriteIniString("A", "z", "3", path));
   EXPECT_EQ(ReadFile(path), "[A]\nz=3");
 }
 
@@ -206,17 +205,17 @@ TEST(ProfileWrite, DuplicatesAndBomStayAsTheyWere) {
   TempDir dir;
   const std::string path = dir / "q.ini";
   WriteFile(path, "\xEF\xBB\xBF[C]\nk=1\nK=2\n[c]\nk=3\n");
-  ASSERT_TRUE(WritePrivateProfileString("C", "k", "9", path));
+  ASSERT_TRUE(WriteIniString("C", "k", "9", path));
   EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[C]\nk=9\nK=2\n[c]\nk=3\n");
   WriteFile(path, "\xEF\xBB\xBF");
-  ASSERT_TRUE(WritePrivateProfileString("C", "k", "1", path));
+  ASSERT_TRUE(WriteIniString("C", "k", "1", path));
   EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[C]\nk=1\n");
 }
 
 TEST(ProfileWrite, CreatesAMissingFile) {
   TempDir dir;
   const std::string path = dir / "new.ini";
-  ASSERT_TRUE(WritePrivateProfileString("Configuration", "TimeSeconds", "0", path));
+  ASSERT_TRUE(WriteIniString("Configuration", "TimeSeconds", "0", path));
   EXPECT_EQ(ReadFile(path), "[Configuration]\nTimeSeconds=0\n");
 }
 
@@ -225,11 +224,11 @@ TEST(ProfileWrite, AnInterruptedWriteLeavesTheOldFileWhole) {
   const std::string path = dir / "q.ini";
   WriteFile(path, kHandWritten);
   std::string seen;
-  EXPECT_FALSE(WritePrivateProfileString("Configuration", "Temporisation", "20", path,
-                                         [&](const std::string& temp) {
-                                           seen = ReadFile(temp);
-                                           return false;  // the program dies here
-                                         }));
+  EXPECT_FALSE(
+      WriteIniString("Configuration", "Temporisation", "20", path, [&](const std::string& temp) {
+        seen = ReadFile(temp);
+        return false;  // the program dies here
+      }));
   // The whole new content had reached the temporary file before the old file was touched.
   EXPECT_NE(seen.find("temporisation = 20\r\n"), std::string::npos);
   EXPECT_EQ(ReadFile(path), kHandWritten);
@@ -245,7 +244,7 @@ TEST(ProfileWrite, KeepsPermissionsAndSymbolicLinks) {
   WriteFile(path, "[C]\nk=1\n");
   ::chmod(path.c_str(), 0640);
   fs::create_symlink(path, dir / "link.ini");
-  ASSERT_TRUE(WritePrivateProfileString("C", "k", "2", dir / "link.ini"));
+  ASSERT_TRUE(WriteIniString("C", "k", "2", dir / "link.ini"));
   EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
   EXPECT_EQ(ReadFile(path), "[C]\nk=2\n");
   struct stat st;
@@ -260,28 +259,28 @@ TEST(ProfileWrite, FailsWithoutTouchingAnything) {
 
   // Read-only file (no owner write bit): refused even as root.
   ::chmod(path.c_str(), 0444);
-  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", path));
+  EXPECT_FALSE(WriteIniString("C", "k", "2", path));
   EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
   ::chmod(path.c_str(), 0644);
 
   // A folder that does not exist, and a folder that is a file.
-  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", dir / "nowhere/q.ini"));
+  EXPECT_FALSE(WriteIniString("C", "k", "2", dir / "nowhere/q.ini"));
   EXPECT_FALSE(fs::exists(dir / "nowhere"));
-  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", dir / "q.ini/q.ini"));
+  EXPECT_FALSE(WriteIniString("C", "k", "2", dir / "q.ini/q.ini"));
   EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
 
   // Names and values that would break the lines.
-  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2\n[X]", path));
-  EXPECT_FALSE(WritePrivateProfileString("C", "k=x", "2", path));
-  EXPECT_FALSE(WritePrivateProfileString("C]", "k", "2", path));
-  EXPECT_FALSE(WritePrivateProfileString("C", "", "2", path));
-  EXPECT_FALSE(WritePrivateProfileString("C", ";k", "2", path));
-  EXPECT_FALSE(WritePrivateProfileString("C", "k", std::string_view("2\0", 2), path));
+  EXPECT_FALSE(WriteIniString("C", "k", "2\n[X]", path));
+  EXPECT_FALSE(WriteIniString("C", "k=x", "2", path));
+  EXPECT_FALSE(WriteIniString("C]", "k", "2", path));
+  EXPECT_FALSE(WriteIniString("C", "", "2", path));
+  EXPECT_FALSE(WriteIniString("C", ";k", "2", path));
+  EXPECT_FALSE(WriteIniString("C", "k", std::string_view("2\0", 2), path));
   EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
 
   // A UTF-16 file is not garbled with single-byte lines.
   WriteFile(dir / "u.ini", std::string("\xFF\xFE[\0C\0]\0", 8));
-  EXPECT_FALSE(WritePrivateProfileString("C", "k", "2", dir / "u.ini"));
+  EXPECT_FALSE(WriteIniString("C", "k", "2", dir / "u.ini"));
   EXPECT_EQ(ReadFile(dir / "u.ini"), std::string("\xFF\xFE[\0C\0]\0", 8));
 }
 
@@ -298,8 +297,8 @@ TEST(ProfileWrite, PermissionsOfAnUnprivilegedUser) {
   ::chmod(unreadable.c_str(), 0222);  // writable but not readable: its content would be lost
 
   EXPECT_EQ(AsUnprivilegedChild([&] {
-              const bool a = WritePrivateProfileString("C", "k", "2", locked);
-              const bool b = WritePrivateProfileString("C", "k", "2", unreadable);
+              const bool a = WriteIniString("C", "k", "2", locked);
+              const bool b = WriteIniString("C", "k", "2", unreadable);
               return (a ? 1 : 0) | (b ? 2 : 0);
             }),
             0);

@@ -1,4 +1,4 @@
-#include "ui/core/settings_file.h"
+#include "core/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -123,19 +123,19 @@ TEST(SettingsFileRead, LongValuesAreCutTo254Characters) {
 TEST(SettingsFileWrite, EachWriterUpdatesSettingsThenTheFile) {
   TempDir dir;
   const std::string path = dir / "Quillstamp.ini";
-  const SettingsFile file(path);
+  SettingsFile file(path);
   Settings s;
-  EXPECT_TRUE(file.WriteTimeSeconds(s, false));
+  EXPECT_TRUE(WriteTimeSeconds(file, s, false));
   EXPECT_EQ(ReadFile(path), "[Configuration]\nTimeSeconds=0\n");
 
-  EXPECT_TRUE(file.WriteTemporisation(s, 60000));
-  EXPECT_TRUE(file.WriteWinComments(s, true));
-  EXPECT_TRUE(file.WriteMacComments(s, true));
-  EXPECT_TRUE(file.WriteTimeSeconds(s, true));
-  EXPECT_TRUE(file.WriteMaxWinComments(s, 10000));
-  EXPECT_TRUE(file.WriteMaxSelectedEvents(s, 3000));
-  EXPECT_TRUE(file.WriteAutomatic(s, true));
-  EXPECT_TRUE(file.WritePerformance(s, 1));
+  EXPECT_TRUE(WriteTemporisation(file, s, 60000));
+  EXPECT_TRUE(WriteWinComments(file, s, true));
+  EXPECT_TRUE(WriteMacComments(file, s, true));
+  EXPECT_TRUE(WriteTimeSeconds(file, s, true));
+  EXPECT_TRUE(WriteMaxWinComments(file, s, 10000));
+  EXPECT_TRUE(WriteMaxSelectedEvents(file, s, 3000));
+  EXPECT_TRUE(WriteAutomatic(file, s, true));
+  EXPECT_TRUE(WritePerformance(file, s, 1));
   EXPECT_EQ(s.Temporisation, 60000);
   EXPECT_TRUE(s.WinComments && s.MacComments && s.TimeSeconds && s.Automatic);
   EXPECT_EQ(s.MaxWinComments, 10000);
@@ -153,18 +153,18 @@ TEST(SettingsFileWrite, EachWriterUpdatesSettingsThenTheFile) {
   EXPECT_EQ(back.Performance, 1);
 
   // No range check, plain decimal text.
-  EXPECT_TRUE(file.WriteTemporisation(s, -3));
-  EXPECT_EQ(platform::GetPrivateProfileString("Configuration", "Temporisation", "", path), "-3");
+  EXPECT_TRUE(WriteTemporisation(file, s, -3));
+  EXPECT_EQ(platform::ReadIniString("Configuration", "Temporisation", "", path), "-3");
 }
 
 TEST(SettingsFileWrite, AutomaticTwiceWritesOneThenZero) {
   TempDir dir;
-  const SettingsFile file(dir / "Quillstamp.ini");
+  SettingsFile file(dir / "Quillstamp.ini");
   Settings s;
-  file.WriteAutomatic(s, !s.Automatic);
-  EXPECT_EQ(platform::GetPrivateProfileString("Configuration", "Automatic", "", file.path()), "1");
-  file.WriteAutomatic(s, !s.Automatic);
-  EXPECT_EQ(platform::GetPrivateProfileString("Configuration", "Automatic", "", file.path()), "0");
+  WriteAutomatic(file, s, !s.Automatic);
+  EXPECT_EQ(platform::ReadIniString("Configuration", "Automatic", "", file.path()), "1");
+  WriteAutomatic(file, s, !s.Automatic);
+  EXPECT_EQ(platform::ReadIniString("Configuration", "Automatic", "", file.path()), "0");
   EXPECT_FALSE(s.Automatic);
 }
 
@@ -173,14 +173,15 @@ TEST(SettingsFileWrite, AFailedWriteKeepsTheNewValueInSettings) {
   // Tests run as root, which ignores permission bits: the failures are a folder that does not
   // exist, and a write interrupted before the new file replaces the old one.
   Settings s;
-  EXPECT_FALSE(SettingsFile(dir / "nowhere/Quillstamp.ini").WritePerformance(s, 77));
+  SettingsFile nowhere(dir / "nowhere/Quillstamp.ini");
+  EXPECT_FALSE(WritePerformance(nowhere, s, 77));
   EXPECT_EQ(s.Performance, 77);
   EXPECT_FALSE(fs::exists(dir / "nowhere"));
 
   const std::string path = dir / "Quillstamp.ini";
   WriteFile(path, "[Configuration]\nPerformance=5\n");
-  const SettingsFile failing(path, [](const std::string&) { return false; });
-  EXPECT_FALSE(failing.WriteMacComments(s, true));
+  SettingsFile failing(path, [](const std::string&) { return false; });
+  EXPECT_FALSE(WriteMacComments(failing, s, true));
   EXPECT_TRUE(s.MacComments);
   EXPECT_EQ(ReadFile(path), "[Configuration]\nPerformance=5\n");
 }

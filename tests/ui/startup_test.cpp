@@ -158,7 +158,7 @@ TEST(Startup, ControlsShowTheSettingsAndTheAccount) {
 TEST(Startup, DefaultsAndAnUnreadableTimeZone) {
   SystemAnswers a;
   a.userOk = false;
-  a.tzResult = platform::TIME_ZONE_ID_INVALID;
+  a.tzResult = platform::kTimeZoneIdInvalid;
   a.bias = 300;
   WindowRig rig(a);
   EXPECT_EQ(rig.Text("lblMaxAttente"), "10 s");

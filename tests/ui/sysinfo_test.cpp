@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/sysinfo.h"
+#include "platform/posix/posix_sysinfo.h"
 
 namespace qs::platform {
 namespace {
@@ -33,7 +33,7 @@ TEST(KernelRelease, MajorAndMinor) {
 TEST(PosixSystemInfo, NamesComeWithATerminatingNul) {
   auto info = MakePosixSystemInfoService();
   std::string buffer(1024, ' ');
-  ASSERT_TRUE(info->GetComputerNameA(buffer));
+  ASSERT_TRUE(info->ReadComputerName(buffer));
   char host[256] = {};
   ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
   EXPECT_EQ(buffer.substr(0, buffer.find('\0')), host);
@@ -41,18 +41,18 @@ TEST(PosixSystemInfo, NamesComeWithATerminatingNul) {
   EXPECT_EQ(buffer.back(), ' ');
 
   buffer.assign(1024, ' ');
-  ASSERT_TRUE(info->GetUserNameA(buffer));
+  ASSERT_TRUE(info->ReadUserName(buffer));
   EXPECT_EQ(buffer.substr(0, buffer.find('\0')), getpwuid(geteuid())->pw_name);
 }
 
 TEST(PosixSystemInfo, VersionIsTheKernelOfAnNtFamilyHost) {
   auto info = MakePosixSystemInfoService();
-  OSVERSIONINFOA v;
+  OsVersionInfo v;
   v.szCSDVersion.fill(' ');
-  ASSERT_TRUE(info->GetVersionExA(v));
+  ASSERT_TRUE(info->ReadVersion(v));
   utsname names{};
   ASSERT_EQ(uname(&names), 0);
-  EXPECT_EQ(v.dwPlatformId, VER_PLATFORM_WIN32_NT);
+  EXPECT_EQ(v.dwPlatformId, kPlatformWin32Nt);
   EXPECT_EQ(v.hostSystemName, names.sysname);
   EXPECT_EQ(v.dwMajorVersion, static_cast<std::uint32_t>(std::atoi(names.release)));
   EXPECT_EQ(v.dwBuildNumber, 0u);
@@ -95,7 +95,7 @@ TEST_F(TimeZoneTest, StandardOffsetWhateverTheSeason) {
   for (const auto& c : cases) {
     SetTz(c.tz);
     std::int32_t bias = 12345;
-    EXPECT_NE(info->GetTimeZoneInformation(bias), TIME_ZONE_ID_INVALID) << c.tz;
+    EXPECT_NE(info->ReadTimeZone(bias), kTimeZoneIdInvalid) << c.tz;
     EXPECT_EQ(bias, c.bias) << c.tz;
   }
 }

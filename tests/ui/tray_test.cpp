@@ -30,22 +30,22 @@ INSTANTIATE_TEST_SUITE_P(
     Scales, IconDecoding,
     testing::Values(
         // 96 DPI, 15 twips per pixel: a double-click toggles, a single press does nothing.
-        DecodeCase{96, WM_MOUSEMOVE, TrayAction::None},
-        DecodeCase{96, WM_LBUTTONDOWN, TrayAction::None},
-        DecodeCase{96, WM_LBUTTONDBLCLK, TrayAction::Toggle},
-        DecodeCase{96, WM_RBUTTONDOWN, TrayAction::PopupMenu},
-        DecodeCase{96, WM_MBUTTONDOWN, TrayAction::None},
+        DecodeCase{96, kMouseMove, TrayAction::None},
+        DecodeCase{96, kLeftButtonDown, TrayAction::None},
+        DecodeCase{96, kLeftButtonDoubleClick, TrayAction::Toggle},
+        DecodeCase{96, kRightButtonDown, TrayAction::PopupMenu},
+        DecodeCase{96, kMiddleButtonDown, TrayAction::None},
         // 120 DPI, 12 twips per pixel: a single press toggles, a double-click does nothing.
-        DecodeCase{120, WM_MOUSEMOVE, TrayAction::None},
-        DecodeCase{120, WM_LBUTTONDOWN, TrayAction::Toggle},
-        DecodeCase{120, WM_LBUTTONDBLCLK, TrayAction::None},
-        DecodeCase{120, WM_RBUTTONDOWN, TrayAction::PopupMenu},
+        DecodeCase{120, kMouseMove, TrayAction::None},
+        DecodeCase{120, kLeftButtonDown, TrayAction::Toggle},
+        DecodeCase{120, kLeftButtonDoubleClick, TrayAction::None},
+        DecodeCase{120, kRightButtonDown, TrayAction::PopupMenu},
         // Any other scale acts as 15 twips per pixel, so the icon always answers.
-        DecodeCase{144, WM_LBUTTONDOWN, TrayAction::None},
-        DecodeCase{144, WM_LBUTTONDBLCLK, TrayAction::Toggle},
-        DecodeCase{144, WM_RBUTTONDOWN, TrayAction::PopupMenu},
-        DecodeCase{100, WM_LBUTTONDBLCLK, TrayAction::Toggle},
-        DecodeCase{192, WM_RBUTTONDOWN, TrayAction::PopupMenu}),
+        DecodeCase{144, kLeftButtonDown, TrayAction::None},
+        DecodeCase{144, kLeftButtonDoubleClick, TrayAction::Toggle},
+        DecodeCase{144, kRightButtonDown, TrayAction::PopupMenu},
+        DecodeCase{100, kLeftButtonDoubleClick, TrayAction::Toggle},
+        DecodeCase{192, kRightButtonDown, TrayAction::PopupMenu}),
     [](const testing::TestParamInfo<DecodeCase>& info) {
       return "Dpi" + std::to_string(static_cast<int>(info.param.dpi)) + "Message" +
              std::to_string(info.param.message);
@@ -68,14 +68,14 @@ TEST(IconDecoding, TheTableOfCodes) {
 TEST(IconClicks, TwoPressesWithinTheIntervalAreADoubleClick) {
   using N = IconClickMerger::Notice;
   IconClickMerger m;
-  EXPECT_EQ(m.MessageFor(N::LeftPress, 1000, 400), WM_LBUTTONDOWN);
-  EXPECT_EQ(m.MessageFor(N::LeftPress, 1300, 400), WM_LBUTTONDBLCLK);
-  EXPECT_EQ(m.MessageFor(N::LeftPress, 1350, 400), WM_LBUTTONDOWN);  // a third starts anew
-  EXPECT_EQ(m.MessageFor(N::LeftPress, 2000, 400), WM_LBUTTONDOWN);  // too late
-  EXPECT_EQ(m.MessageFor(N::LeftDoubleClick, 2100, 400), WM_LBUTTONDBLCLK);
-  EXPECT_EQ(m.MessageFor(N::LeftPress, 2200, 400), WM_LBUTTONDOWN);
-  EXPECT_EQ(m.MessageFor(N::RightPress, 2300, 400), WM_RBUTTONDOWN);
-  EXPECT_EQ(m.MessageFor(N::LeftPress, 2350, 400), WM_LBUTTONDOWN);
+  EXPECT_EQ(m.MessageFor(N::LeftPress, 1000, 400), kLeftButtonDown);
+  EXPECT_EQ(m.MessageFor(N::LeftPress, 1300, 400), kLeftButtonDoubleClick);
+  EXPECT_EQ(m.MessageFor(N::LeftPress, 1350, 400), kLeftButtonDown);  // a third starts anew
+  EXPECT_EQ(m.MessageFor(N::LeftPress, 2000, 400), kLeftButtonDown);  // too late
+  EXPECT_EQ(m.MessageFor(N::LeftDoubleClick, 2100, 400), kLeftButtonDoubleClick);
+  EXPECT_EQ(m.MessageFor(N::LeftPress, 2200, 400), kLeftButtonDown);
+  EXPECT_EQ(m.MessageFor(N::RightPress, 2300, 400), kRightButtonDown);
+  EXPECT_EQ(m.MessageFor(N::LeftPress, 2350, 400), kLeftButtonDown);
 }
 
 TEST(WindowBehaviour, MinimisingHidesAndTheIconBringsTheWindowBack) {

@@ -36,7 +36,7 @@ bool FakeSystem::Put(bool ok, const std::string& name, std::string& buffer) {
   return true;
 }
 
-bool FakeSystem::GetVersionExA(platform::OSVERSIONINFOA& info) {
+bool FakeSystem::ReadVersion(platform::OsVersionInfo& info) {
   info.dwPlatformId = a_.platformId;
   info.dwMajorVersion = a_.major;
   info.dwMinorVersion = a_.minor;
@@ -62,7 +62,7 @@ FakeLog::FakeLog(int records) {
   }
 }
 
-platform::EventLogHandle FakeLog::OpenEventLog(std::string_view, std::string_view source) {
+platform::EventLogHandle FakeLog::OpenLog(std::string_view, std::string_view source) {
   if (openFailuresLeft > 0) {
     --openFailuresLeft;
     return 0;
@@ -75,14 +75,14 @@ platform::EventLogHandle FakeLog::OpenEventLog(std::string_view, std::string_vie
   return 7;
 }
 
-bool FakeLog::GetNumberOfEventLogRecords(platform::EventLogHandle, std::uint32_t& count) {
+bool FakeLog::NumberOfRecords(platform::EventLogHandle, std::uint32_t& count) {
   count = static_cast<std::uint32_t>(records_.size());
   return true;
 }
 
-bool FakeLog::ReadEventLog(platform::EventLogHandle, std::uint32_t, std::uint32_t, void* buffer,
-                           std::uint32_t bytesToRead, std::uint32_t& bytesRead,
-                           std::uint32_t& bytesNeeded) {
+bool FakeLog::ReadRecord(platform::EventLogHandle, std::uint32_t, std::uint32_t, void* buffer,
+                         std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                         std::uint32_t& bytesNeeded) {
   bytesRead = 0;
   bytesNeeded = 0;
   if (next_ >= records_.size()) return false;
@@ -99,7 +99,7 @@ bool FakeLog::ReadEventLog(platform::EventLogHandle, std::uint32_t, std::uint32_
   return true;
 }
 
-bool FakeLog::CloseEventLog(platform::EventLogHandle) {
+bool FakeLog::CloseLog(platform::EventLogHandle) {
   open_ = false;
   return true;
 }
@@ -127,9 +127,7 @@ WindowRig::WindowRig(SystemAnswers answers, Settings storedSettings, int records
   services.system = &system;
   services.eventLog = &log;
   services.readSettings = [this] { return stored; };
-  services.writeSetting = [this](std::string_view key, std::string_view value) {
-    writes.emplace_back(std::string(key), std::string(value));
-  };
+  services.settingsWriter = &settingsWriter;
   services.trayAvailable = [this] { return tray; };
   services.quit = [this] { ++quits; };
   services.logicalDpi = dpi;

@@ -28,23 +28,23 @@ struct SystemAnswers {
   std::string computer = "FILESERVER";
   bool userOk = true;
   std::string user = "admin";
-  std::uint32_t platformId = platform::VER_PLATFORM_WIN32_NT;
+  std::uint32_t platformId = platform::kPlatformWin32Nt;
   std::uint32_t major = 5, minor = 0, build = 2195;
   std::string servicePack = "Service Pack 2";
   std::string hostName;  // empty: a Windows system
-  std::uint32_t tzResult = platform::TIME_ZONE_ID_STANDARD;
+  std::uint32_t tzResult = platform::kTimeZoneIdStandard;
   std::int32_t bias = -60;
 };
 
 class FakeSystem : public platform::SystemInfoService {
  public:
   explicit FakeSystem(SystemAnswers a) : a_(std::move(a)) {}
-  bool GetComputerNameA(std::string& buffer) override {
+  bool ReadComputerName(std::string& buffer) override {
     return Put(a_.computerOk, a_.computer, buffer);
   }
-  bool GetUserNameA(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
-  bool GetVersionExA(platform::OSVERSIONINFOA& info) override;
-  std::uint32_t GetTimeZoneInformation(std::int32_t& bias) override {
+  bool ReadUserName(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
+  bool ReadVersion(platform::OsVersionInfo& info) override;
+  std::uint32_t ReadTimeZone(std::int32_t& bias) override {
     bias = a_.bias;
     return a_.tzResult;
   }
@@ -59,12 +59,12 @@ class FakeSystem : public platform::SystemInfoService {
 class FakeLog : public platform::EventLogService {
  public:
   explicit FakeLog(int records);
-  platform::EventLogHandle OpenEventLog(std::string_view server, std::string_view source) override;
-  bool GetNumberOfEventLogRecords(platform::EventLogHandle log, std::uint32_t& count) override;
-  bool ReadEventLog(platform::EventLogHandle log, std::uint32_t flags, std::uint32_t offset,
-                    void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
-                    std::uint32_t& bytesNeeded) override;
-  bool CloseEventLog(platform::EventLogHandle log) override;
+  platform::EventLogHandle OpenLog(std::string_view server, std::string_view source) override;
+  bool NumberOfRecords(platform::EventLogHandle log, std::uint32_t& count) override;
+  bool ReadRecord(platform::EventLogHandle log, std::uint32_t flags, std::uint32_t offset,
+                  void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                  std::uint32_t& bytesNeeded) override;
+  bool CloseLog(platform::EventLogHandle log) override;
 
   int opens = 0;             // passes that opened the log
   int openFailuresLeft = 0;  // the next opens that fail
@@ -115,7 +115,15 @@ struct WindowRig {
   FakeLog log;
   FakeComments comments;
   Settings stored;
-  std::vector<std::pair<std::string, std::string>> writes;
+  // The keys the window writes, in order, through the settings writer it is given.
+  struct KeyRecorder : SettingsKeyWriter {
+    std::vector<std::pair<std::string, std::string>> writes;
+    bool WriteKey(std::string_view key, std::string_view value) override {
+      writes.emplace_back(std::string(key), std::string(value));
+      return true;
+    }
+  } settingsWriter;
+  std::vector<std::pair<std::string, std::string>>& writes = settingsWriter.writes;
   int quits = 0;
   bool tray = true;
   std::unique_ptr<frmQuillstamp> window;

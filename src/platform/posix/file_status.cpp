@@ -4,7 +4,7 @@
 
 namespace qs::platform {
 
-std::uint32_t PosixFileStatus::GetFileAttributesA(std::string_view logPath) const {
+std::uint32_t PosixFileStatus::ReadFileAttributes(std::string_view logPath) const {
   const std::optional<std::string> local = drives_.ToLocal(logPath);
   // A NUL inside the path would make the call look at a shorter path than the one named.
   if (!local || local->find('\0') != std::string::npos) return kInvalidFileAttributes;

@@ -13,7 +13,7 @@ namespace qs::platform {
 class PosixFileStatus final : public FileStatusService {
  public:
   explicit PosixFileStatus(const PathMap& drives) : drives_(drives) {}
-  std::uint32_t GetFileAttributesA(std::string_view logPath) const override;
+  std::uint32_t ReadFileAttributes(std::string_view logPath) const override;
 
  private:
   const PathMap& drives_;

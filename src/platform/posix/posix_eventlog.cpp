@@ -32,7 +32,7 @@ class PosixEventLogService final : public EventLogService {
  public:
   explicit PosixEventLogService(std::string path) : path_(std::move(path)) {}
 
-  EventLogHandle OpenEventLog(std::string_view serverName, std::string_view sourceName) override {
+  EventLogHandle OpenLog(std::string_view serverName, std::string_view sourceName) override {
     // Only the local computer's Security log is served (source names are not case-sensitive).
     if (!serverName.empty() || !EqualsNoCase(sourceName, "Security")) return 0;
     // A log is a regular file; a folder or a device is no log, whatever a reader makes of it.
@@ -48,7 +48,7 @@ class PosixEventLogService final : public EventLogService {
     return handle;
   }
 
-  bool GetNumberOfEventLogRecords(EventLogHandle log, std::uint32_t& count) override {
+  bool NumberOfRecords(EventLogHandle log, std::uint32_t& count) override {
     const auto it = logs_.find(log);
     if (it == logs_.end()) return false;
     const std::size_t n = it->second.source->RecordCount();
@@ -56,9 +56,9 @@ class PosixEventLogService final : public EventLogService {
     return true;
   }
 
-  bool ReadEventLog(EventLogHandle log, std::uint32_t readFlags, std::uint32_t /*recordOffset*/,
-                    void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
-                    std::uint32_t& bytesNeeded) override {
+  bool ReadRecord(EventLogHandle log, std::uint32_t readFlags, std::uint32_t /*recordOffset*/,
+                  void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                  std::uint32_t& bytesNeeded) override {
     bytesRead = 0;
     bytesNeeded = 0;
     const auto it = logs_.find(log);
@@ -68,7 +68,7 @@ class PosixEventLogService final : public EventLogService {
         (readFlags & (kEventLogSeekRead | kEventLogBackwardsRead)) != 0) {
       return false;
     }
-    OpenLog& open = it->second;
+    OpenedLog& open = it->second;
     if (open.next >= open.source->RecordCount()) return false;
     // The size query and the read that follows it convert the record once.
     if (open.converted != open.next) {
@@ -86,10 +86,10 @@ class PosixEventLogService final : public EventLogService {
     return true;
   }
 
-  bool CloseEventLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
+  bool CloseLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
 
  private:
-  struct OpenLog {
+  struct OpenedLog {
     std::unique_ptr<LogSource> source;
     std::size_t next = 0;  // position of the next record to read
     std::size_t converted = static_cast<std::size_t>(-1);
@@ -97,7 +97,7 @@ class PosixEventLogService final : public EventLogService {
   };
 
   std::string path_;
-  std::map<EventLogHandle, OpenLog> logs_;
+  std::map<EventLogHandle, OpenedLog> logs_;
   EventLogHandle nextHandle_ = 1;
 };
 

@@ -63,25 +63,24 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    std::string_view defaultValue, const std::string& path,
-                                    std::size_t maxLength) {
+std::string ReadIniString(std::string_view section, std::string_view key,
+                          std::string_view defaultValue, const std::string& path,
+                          std::size_t maxLength) {
   const std::optional<std::string> content = ReadFileBytes(path);
   if (!content) return std::string(defaultValue.substr(0, maxLength));
   return ProfileStringIn(*content, section, key, defaultValue, maxLength);
 }
 
-std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(std::string_view section,
-                                                                          const std::string& path,
-                                                                          std::size_t maxLength) {
+std::vector<std::pair<std::string, std::string>> ReadIniSection(std::string_view section,
+                                                                const std::string& path,
+                                                                std::size_t maxLength) {
   const std::optional<std::string> content = ReadFileBytes(path);
   if (!content) return {};
   return ProfileSectionIn(*content, section, maxLength);
 }
 
-bool WritePrivateProfileString(std::string_view section, std::string_view key,
-                               std::string_view value, const std::string& path,
-                               const ProfileWriteHook& beforeReplace) {
+bool WriteIniString(std::string_view section, std::string_view key, std::string_view value,
+                    const std::string& path, const ProfileWriteHook& beforeReplace) {
   if (!ProfileNamesValid(section, key, value) || path.empty()) return false;
 
   // Replace the target of a symbolic link, not the link.

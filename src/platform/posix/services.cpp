@@ -2,6 +2,7 @@
 
 #include "platform/posix/file_status.h"
 #include "platform/posix/posix_eventlog.h"
+#include "platform/posix/posix_sysinfo.h"
 #include "platform/posix/streams_xattr.h"
 #include "platform/posix/xdg_comment_summary.h"
 

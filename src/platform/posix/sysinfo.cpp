@@ -1,4 +1,4 @@
-#include "platform/sysinfo.h"
+#include "platform/posix/posix_sysinfo.h"
 
 #include <pwd.h>
 #include <sys/utsname.h>
@@ -40,14 +40,14 @@ bool OffsetAt(std::time_t when, long& eastSeconds, bool& daylight) {
 
 class PosixSystemInfo : public SystemInfoService {
  public:
-  bool GetComputerNameA(std::string& buffer) override {
+  bool ReadComputerName(std::string& buffer) override {
     std::vector<char> name(HOST_NAME_MAX + 2, '\0');
     if (gethostname(name.data(), name.size() - 1) != 0) return false;
     PutName(buffer, std::string(name.data()));
     return true;
   }
 
-  bool GetUserNameA(std::string& buffer) override {
+  bool ReadUserName(std::string& buffer) override {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> storage(size > 0 ? static_cast<std::size_t>(size) : 16384);
     passwd entry{};
@@ -59,25 +59,25 @@ class PosixSystemInfo : public SystemInfoService {
     return true;
   }
 
-  bool GetVersionExA(OSVERSIONINFOA& info) override {
+  bool ReadVersion(OsVersionInfo& info) override {
     utsname names{};
     if (uname(&names) != 0) return false;
     ParseKernelRelease(names.release, info.dwMajorVersion, info.dwMinorVersion);
     // A kernel release has no build number in the Windows sense.
     info.dwBuildNumber = 0;
-    info.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    info.dwPlatformId = kPlatformWin32Nt;
     info.szCSDVersion[0] = '\0';
     info.hostSystemName = names.sysname;
     return true;
   }
 
-  std::uint32_t GetTimeZoneInformation(std::int32_t& bias) override {
+  std::uint32_t ReadTimeZone(std::int32_t& bias) override {
     tzset();
     // The standard offset is the one in force in whichever of January and July is not daylight
     // time; that keeps the daylight offset out whichever hemisphere the zone lies in.
     std::time_t now = std::time(nullptr);
     std::tm today{};
-    if (localtime_r(&now, &today) == nullptr) return TIME_ZONE_ID_INVALID;
+    if (localtime_r(&now, &today) == nullptr) return kTimeZoneIdInvalid;
     std::tm january{};
     january.tm_year = today.tm_year;
     january.tm_mon = 0;
@@ -91,12 +91,12 @@ class PosixSystemInfo : public SystemInfoService {
     long janOffset = 0, julOffset = 0;
     bool janDst = false, julDst = false;
     if (!OffsetAt(janTime, janOffset, janDst) || !OffsetAt(julTime, julOffset, julDst))
-      return TIME_ZONE_ID_INVALID;
+      return kTimeZoneIdInvalid;
     long standard = janOffset;
     if (janDst && !julDst) standard = julOffset;
     bias = static_cast<std::int32_t>(-standard / 60);
-    if (janOffset == julOffset) return TIME_ZONE_ID_UNKNOWN;
-    return today.tm_isdst > 0 ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
+    if (janOffset == julOffset) return kTimeZoneIdUnknown;
+    return today.tm_isdst > 0 ? kTimeZoneIdDaylight : kTimeZoneIdStandard;
   }
 };
 

@@ -1,21 +1,15 @@
-#include "ui/main_window.h"
-
-#include <QAbstractEventDispatcher>
+// The main window's controls and menus, at their design places grown to what the style and the
+// fonts need.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
-#include <QCursor>
-#include <QDateTime>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -25,62 +19,21 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
-#include <QWindow>
-#include <QWindowStateChangeEvent>
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
 
 #include "scan/event_time.h"
-#include "ui/about_box.h"
 #include "ui/event_list_model.h"
+#include "ui/main_window.h"
+#include "ui/main_window_parts.h"
 
 // The images live in this static library; naming them here links them into every program.
 static void InitResources() { Q_INIT_RESOURCE(quillstamp); }
 
 namespace qs {
 namespace {
-
-// Design size of the window's client area, in twips.
-constexpr int kClientWidth = 9510;
-constexpr int kClientHeight = 6810;
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string TrimBlanks(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
-// A name call's buffer as start-up reads it: blanks around it removed, then the terminating NUL.
-std::string NameFromBuffer(const std::string& buffer) {
-  std::string name = TrimBlanks(buffer);
-  if (name.size() > 1 && name.back() == '\0') name.pop_back();
-  return name;
-}
-
-const char* Flag(bool on) { return on ? "1" : "0"; }
-
-// A label keeps its design place, but a caption longer than the design width widens it rather
-// than being cut: to the left for a right-aligned label, to the right otherwise.
-void SetCaption(QLabel* label, const QString& text) {
-  label->setText(text);
-  const int needed = label->sizeHint().width();
-  QRect box = label->geometry();
-  const int design = label->property("designWidth").toInt();
-  const int width = std::max(design, needed);
-  if (width == box.width()) return;
-  if (label->alignment() & Qt::AlignRight)
-    box.setLeft(box.right() + 1 - width);
-  else
-    box.setWidth(width);
-  label->setGeometry(box);
-}
 
 QRect DesignPlace(const QWidget* w) { return w->property("designPlace").toRect(); }
 
@@ -104,63 +57,19 @@ QRect Grown(const QRect& place, int width, int height) {
 
 }  // namespace
 
-SystemIdentity ReadSystemIdentity(platform::SystemInfoService& system) {
-  SystemIdentity id;
-  id.title = kVersionedTitle;
-
-  std::string buffer(1024, ' ');
-  system.GetComputerNameA(buffer);
-  id.ComputerName = NameFromBuffer(buffer);
-  if (!id.ComputerName.empty()) id.title += "   " + id.ComputerName;
-
-  buffer.assign(1024, ' ');
-  system.GetUserNameA(buffer);
-  id.OwnAccountName = NameFromBuffer(buffer);
-  if (!id.OwnAccountName.empty()) id.title += "; " + id.OwnAccountName;
-
-  platform::OSVERSIONINFOA info;
-  info.szCSDVersion.fill(' ');
-  system.GetVersionExA(info);
-  if (info.dwPlatformId == platform::VER_PLATFORM_WIN32_WINDOWS) {
-    if (info.dwMinorVersion == 0)
-      id.SystemName = "Windows 95";
-    else if (info.dwMinorVersion == 10)
-      id.SystemName = "Windows 98";
-  } else if (info.dwPlatformId == platform::VER_PLATFORM_WIN32_NT) {
-    id.SystemName =
-        (info.dwMajorVersion == 3 || info.dwMajorVersion == 4) ? "Windows NT" : "Windows 2000";
-  } else {
-    id.SystemName = "???";
-  }
-  id.ntFamily = info.dwPlatformId == platform::VER_PLATFORM_WIN32_NT;
-  id.offersWin2000Comment = id.SystemName == "Windows 2000";
-  if (!info.hostSystemName.empty()) {
-    // A host other than Windows names itself; its platform layer offers every service.
-    id.SystemName = info.hostSystemName;
-    id.offersWin2000Comment = true;
-  }
-
-  const auto build = static_cast<std::int16_t>(info.dwBuildNumber & 0xFFFF);
-  id.SystemDescription = id.SystemName + " v." + std::to_string(info.dwMajorVersion) + "." +
-                         std::to_string(info.dwMinorVersion) + ", Build " + std::to_string(build);
-  std::string servicePack(info.szCSDVersion.data(), info.szCSDVersion.size());
-  if (const auto nul = servicePack.find('\0'); nul != std::string::npos) servicePack.resize(nul);
-  servicePack = TrimBlanks(servicePack);
-  if (!servicePack.empty()) id.SystemDescription += ", " + servicePack;
-  id.title += "; " + id.SystemDescription;
-  return id;
+void SetCaption(QLabel* label, const QString& text) {
+  label->setText(text);
+  const int needed = label->sizeHint().width();
+  QRect box = label->geometry();
+  const int design = label->property("designWidth").toInt();
+  const int width = std::max(design, needed);
+  if (width == box.width()) return;
+  if (label->alignment() & Qt::AlignRight)
+    box.setLeft(box.right() + 1 - width);
+  else
+    box.setWidth(width);
+  label->setGeometry(box);
 }
-
-// Every event that the application delivers passes through here; a round of event processing
-// had something to do exactly when this count moved during it.
-class frmQuillstamp::EventCounter : public QObject {
- public:
-  std::uint64_t count = 0;
-  bool eventFilter(QObject*, QEvent*) override {
-    ++count;
-    return false;
-  }
-};
 
 frmQuillstamp::frmQuillstamp(ProgramState& state, WindowServices services, QWidget* parent)
     : QMainWindow(parent),
@@ -260,10 +169,10 @@ void frmQuillstamp::BuildControls() {
   client_->setObjectName("client");
   // The controls' design sizes were made for a narrow 8-point sans-serif face; a face of the
   // same metrics keeps every caption inside its control.
-  QFont small = client_->font();
-  small.setFamilies({"Liberation Sans", "Arial", "Helvetica", small.family()});
-  small.setPointSizeF(8);
-  client_->setFont(small);
+  QFont captionFont = client_->font();
+  captionFont.setFamilies({"Liberation Sans", "Arial", "Helvetica", captionFont.family()});
+  captionFont.setPointSizeF(8);
+  client_->setFont(captionFont);
   client_->setFixedSize(Px(kClientWidth), Px(kClientHeight));
   setCentralWidget(client_);
 
@@ -499,334 +408,5 @@ void frmQuillstamp::FitColumns() {
   widths[kColFile] = std::max(0, std::min(widths[kColFile], room - others));
   for (int c = 0; c < kColumnCount; ++c) gridEvenements_->setColumnWidth(c, widths[c]);
 }
-
-void frmQuillstamp::Form_Load() {
-  if (loaded_) return;
-  loaded_ = true;
-  // 1. The versioned title (completed below).
-  setWindowTitle(QString(kVersionedTitle));
-  // 2. The settings file's path is the program's own business (the services hold it).
-  // 3. No close box: the window ends only through "&Exit".
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
-  // 4. The grid at the top-left corner, as wide as the window, then its columns.
-  gridEvenements_->setGeometry(0, 0, Px(kClientWidth), gridEvenements_->height());
-  state_.eventList.SetUpList(kClientWidth);
-  FitColumns();
-  // 5. to 8. Computer, user and system.
-  identity_ = ReadSystemIdentity(*services_.system);
-  state_.selection.OwnAccountName = identity_.OwnAccountName;
-  SetCaption(lblNotSelected_,
-             Q("Events generated by account '" + identity_.OwnAccountName + "' are not selected"));
-  setWindowTitle(Q(identity_.title));
-  // 9. A system outside the NT family is warned, and start-up goes on.
-  if (!identity_.ntFamily) {
-    QMessageBox box(QMessageBox::Critical, Q(kAppName),
-                    "Sorry, this program runs only on Windows NT 4 or Windows 2000",
-                    QMessageBox::Ok, this);
-    box.exec();
-  }
-  // 10. Settings, applied through the window's writers.
-  if (services_.readSettings) state_.settings = services_.readSettings();
-  const std::int32_t tempo = state_.settings.Temporisation;
-  SetCaption(lblMaxAttente_, QString::number(tempo) + " s");
-  state_.run.RemainingWait = tempo;
-  ProgressBarAttente_->setMaximum(tempo < 2 ? 1 : tempo - 1);
-  if (state_.settings.WinComments) chkWinComments_->setChecked(true);
-  if (state_.settings.MacComments) chkMacComments_->setChecked(true);
-  if (state_.settings.TimeSeconds)
-    optTimeSeconds_->setChecked(true);
-  else
-    optTimeNotSeconds_->setChecked(true);
-  chkWinComments_->setText("in Windows 2000 files comments [<" +
-                           QString::number(state_.settings.MaxWinComments) + " chars]");
-  FitFrames();  // a hand-written value can be wider than the design caption
-  SetCaption(lblMaxSelectedEvents_, "(Max selected events in list=" +
-                                        QString::number(state_.settings.MaxSelectedEvents) + ")");
-  mnuAutomatic_->setChecked(state_.settings.Automatic);
-  // 11. The time zone's standard offset; the analysis starts off.
-  std::int32_t bias = 0;
-  if (services_.system->GetTimeZoneInformation(bias) == platform::TIME_ZONE_ID_INVALID) bias = 0;
-  state_.selection.TimeZoneBias = bias;
-  state_.run.StopFlag = true;
-  // 12. Without the Windows 2000 comment the box stays off for the whole run.
-  if (!identity_.offersWin2000Comment) {
-    chkWinComments_->setEnabled(false);
-    chkWinComments_->setChecked(false);
-  }
-  // 13. The notification-area icon.
-  tray_ = new QSystemTrayIcon(QIcon(":/quillstamp/quillstamp_32.png"), this);
-  tray_->setObjectName("PictureQuillstamp1");
-  tray_->setToolTip(QString(kVersionedTitle));
-  tray_->setContextMenu(mnuFichier_);
-  connect(tray_, &QSystemTrayIcon::activated, this,
-          [this](QSystemTrayIcon::ActivationReason reason) {
-            switch (reason) {
-              case QSystemTrayIcon::Trigger:
-                IconNotified(IconClickMerger::Notice::LeftPress);
-                break;
-              case QSystemTrayIcon::DoubleClick:
-                IconNotified(IconClickMerger::Notice::LeftDoubleClick);
-                break;
-              case QSystemTrayIcon::Context:
-                IconNotified(IconClickMerger::Notice::RightPress);
-                break;
-              case QSystemTrayIcon::MiddleClick:
-                IconNotified(IconClickMerger::Notice::MiddlePress);
-                break;
-              case QSystemTrayIcon::Unknown:
-                break;
-            }
-          });
-  tray_->show();
-}
-
-void frmQuillstamp::WriteKey(std::string_view key, std::string_view value) {
-  if (services_.writeSetting) services_.writeSetting(key, value);
-}
-
-void frmQuillstamp::SetWaitingBarMaximum(int maximum) { ProgressBarAttente_->setMaximum(maximum); }
-
-void frmQuillstamp::SetMaxAttenteCaption(const QString& caption) {
-  SetCaption(lblMaxAttente_, caption);
-}
-
-void frmQuillstamp::SetRemainingWait(std::int32_t seconds) { state_.run.RemainingWait = seconds; }
-
-void frmQuillstamp::SetMaxSelectedEventsCaption(const QString& caption) {
-  SetCaption(lblMaxSelectedEvents_, caption);
-}
-
-void frmQuillstamp::SetWinCommentsCaption(const QString& caption) {
-  chkWinComments_->setText(caption);
-  FitFrames();
-}
-
-void frmQuillstamp::mnuSetTime_Click() { ShowTempoDialog(this, state_.settings, *this, *this); }
-
-void frmQuillstamp::mnuSetMaxWinComments_Click() {
-  ShowMaxWinCommentsDialog(this, state_.settings, *this, *this);
-}
-
-void frmQuillstamp::mnuMaxSelectedEvents_Click() {
-  ShowMaxSelectedDialog(this, state_.settings, *this, *this);
-}
-
-void frmQuillstamp::mnuPerformance_Click() { ShowPerformanceDialog(this, state_.settings, *this); }
-
-void frmQuillstamp::mnuAide_Click() { OpenHelp(this, services_.programFolder); }
-
-void frmQuillstamp::mnuAPropos_Click() { ShowAboutBox(this); }
-
-void frmQuillstamp::chkWinComments_Click() {
-  state_.settings.WinComments = chkWinComments_->isChecked();
-  WriteKey("WinComments", Flag(state_.settings.WinComments));
-}
-
-void frmQuillstamp::chkMacComments_Click() {
-  state_.settings.MacComments = chkMacComments_->isChecked();
-  optTimeSeconds_->setEnabled(state_.settings.MacComments);
-  optTimeNotSeconds_->setEnabled(state_.settings.MacComments);
-  WriteKey("MacComments", Flag(state_.settings.MacComments));
-}
-
-void frmQuillstamp::optTimeSeconds_Click() {
-  state_.settings.TimeSeconds = optTimeSeconds_->isChecked();
-  WriteKey("TimeSeconds", Flag(state_.settings.TimeSeconds));
-}
-
-void frmQuillstamp::optTimeNotSeconds_Click() {
-  state_.settings.TimeSeconds = !optTimeNotSeconds_->isChecked();
-  WriteKey("TimeSeconds", Flag(state_.settings.TimeSeconds));
-}
-
-void frmQuillstamp::mnuAutomatic_Click() {
-  // The action inverts its own check mark before it reports the click.
-  state_.settings.Automatic = mnuAutomatic_->isChecked();
-  WriteKey("Automatic", Flag(state_.settings.Automatic));
-}
-
-// ---- Window behaviour -------------------------------------------------------------------------
-
-bool frmQuillstamp::TrayAvailable() const {
-  if (services_.trayAvailable) return services_.trayAvailable();
-  return QSystemTrayIcon::isSystemTrayAvailable();
-}
-
-bool frmQuillstamp::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate) FirstActivation();
-  return QMainWindow::event(e);
-}
-
-void frmQuillstamp::FirstActivation() {
-  // Only the first activation starts the analysis by itself: a later one (after "Show main
-  // window") would otherwise stop a running analysis.
-  if (!loaded_ || activatedOnce_) return;
-  activatedOnce_ = true;
-  activationGrace_->stop();
-  if (state_.settings.Automatic) {
-    setWindowState(windowState() | Qt::WindowMinimized);
-    // The pass runs from the event loop rather than inside the activation's delivery.
-    QTimer::singleShot(0, this, [this] { cmdGo_Click(); });
-  }
-}
-
-void frmQuillstamp::changeEvent(QEvent* e) {
-  QMainWindow::changeEvent(e);
-  if (e->type() == QEvent::WindowStateChange) Form_Resize();
-}
-
-void frmQuillstamp::Form_Resize() {
-  // Without a notification area there would be no way back to a hidden window: it stays
-  // minimised in the task bar instead.
-  if (isMinimized() && TrayAvailable()) hide();
-  mnuRestaurer_->setVisible(isHidden());
-}
-
-void frmQuillstamp::closeEvent(QCloseEvent* e) {
-  // The window has no Close: "&Exit" is the only way out.
-  e->ignore();
-}
-
-void frmQuillstamp::showEvent(QShowEvent* e) {
-  QMainWindow::showEvent(e);
-  // Without a window manager (a virtual display, a session that activates nothing at login) no
-  // activation ever comes; the automatic start then follows the first showing.
-  if (loaded_ && !activatedOnce_ && !activationGrace_->isActive()) activationGrace_->start();
-  if (!centred_) {
-    centred_ = true;
-    if (QScreen* screen = this->screen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
-  }
-}
-
-void frmQuillstamp::IconNotified(IconClickMerger::Notice notice) {
-  const int message = clickMerger_.MessageFor(notice, QDateTime::currentMSecsSinceEpoch(),
-                                              QApplication::doubleClickInterval());
-  PictureQuillstamp1_MouseMove(0, 0, IconMessageX(message, iconTwipsPerPixel()), 0);
-}
-
-void frmQuillstamp::PictureQuillstamp1_MouseMove(int /*button*/, int /*shift*/, float x,
-                                                 float /*y*/) {
-  switch (DecodeIconX(x)) {
-    case TrayAction::Toggle:
-      ToggleWindow();
-      break;
-    case TrayAction::PopupMenu:
-      // Trays that open the icon's menu themselves have already shown it.
-      if (!mnuFichier_->isVisible()) mnuFichier_->popup(QCursor::pos());
-      break;
-    case TrayAction::None:
-      break;
-  }
-}
-
-void frmQuillstamp::ToggleWindow() {
-  if (isMinimized() || isHidden()) {
-    // In front of every other window for a moment, then an ordinary window again.
-    QWindow* handle = windowHandle();
-    if (handle != nullptr) handle->setFlag(Qt::WindowStaysOnTopHint, true);
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    if (handle != nullptr) handle->setFlag(Qt::WindowStaysOnTopHint, false);
-    show();
-    raise();
-    activateWindow();
-    mnuRestaurer_->setVisible(isHidden());
-  } else {
-    setWindowState(windowState() | Qt::WindowMinimized);
-  }
-}
-
-void frmQuillstamp::mnuRestaurer_Click() {
-  setWindowState(windowState() & ~Qt::WindowMinimized);
-  show();
-  raise();
-  activateWindow();
-  mnuRestaurer_->setVisible(isHidden());
-}
-
-void frmQuillstamp::mnuQuitter_Click() {
-  QMessageBox box(QMessageBox::Question, Q(kAppName), "Exit program",
-                  QMessageBox::Yes | QMessageBox::No, this);
-  if (box.exec() != QMessageBox::Yes) return;
-  if (tray_ != nullptr) tray_->hide();
-  if (services_.quit)
-    services_.quit();
-  else
-    QCoreApplication::exit(0);
-}
-
-// ---- Run control's controls -------------------------------------------------------------------
-
-void frmQuillstamp::SetGoButton(bool running) {
-  cmdGo_->setText(running ? QString() : Q(kStartCaption));
-  cmdGo_->setIcon(QIcon(running ? ":/quillstamp/stop.png" : ":/quillstamp/start.png"));
-}
-
-void frmQuillstamp::SetStartMenuCaption(std::string_view caption) {
-  mnuStart_->setText(Q(caption));
-}
-
-void frmQuillstamp::SetRunLocksEnabled(bool enabled) {
-  mnuQuitter_->setEnabled(enabled);
-  mnuConfiguration_->menuAction()->setEnabled(enabled);
-  FrameComments_->setEnabled(enabled);
-}
-
-void frmQuillstamp::RepaintNow() { repaint(); }
-
-void frmQuillstamp::SetTimerEnabled(bool enabled) {
-  if (!enabled)
-    Timer1_->stop();
-  else if (!Timer1_->isActive())
-    Timer1_->start();
-}
-
-void frmQuillstamp::SetWaitingValue(std::int32_t value) { ProgressBarAttente_->setValue(value); }
-
-void frmQuillstamp::RunScanPass() {
-  if (commentStep_ == nullptr) qFatal("Quillstamp: a pass was started without its comment step");
-  ScanContext context{*services_.eventLog, state_.eventList, state_.scan, state_.settings,
-                      state_.run,          state_.selection, *this,       *commentStep_};
-  ScanPass(context);
-}
-
-// ---- What the pass drives ---------------------------------------------------------------------
-
-bool frmQuillstamp::ProcessPendingEvents() {
-  // Qt 6 can no longer say beforehand whether events are pending, so a round processes what is
-  // there and tells afterwards: the dispatcher reports the timers, sockets and window-system
-  // events it handled, and the counter catches the posted events (repaints, queued calls) that
-  // the dispatcher delivers without reporting them.
-  const std::uint64_t before = eventCounter_->count;
-  bool handled = false;
-  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
-    handled = dispatcher->processEvents(QEventLoop::AllEvents);
-  else
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-  return handled || eventCounter_->count != before;
-}
-
-void frmQuillstamp::ShowEventsStatus(std::string_view text) { SetCaption(lblEvents_, Q(text)); }
-
-void frmQuillstamp::ShowMaxEvents(std::string_view text) { SetCaption(lblMaxEvents_, Q(text)); }
-
-void frmQuillstamp::SetProgressMaximum(std::int32_t maximum) {
-  ProgressEvents_->setMaximum(maximum);
-}
-
-void frmQuillstamp::SetProgressValue(std::int32_t value) { ProgressEvents_->setValue(value); }
-
-bool frmQuillstamp::IsWindowVisible() const { return isVisible(); }
-
-void frmQuillstamp::ShowOpenLogError(std::string_view message) {
-  QMessageBox box(QMessageBox::NoIcon, Q(kAppName), Q(message), QMessageBox::Ok, this);
-  box.exec();
-}
-
-void frmQuillstamp::EnableTimer() { SetTimerEnabled(true); }
 
 }  // namespace qs

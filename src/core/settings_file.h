@@ -1,5 +1,6 @@
 // Quillstamp.ini: the settings read at start-up, the writers that keep the file up to date as
-// settings change, and the two sections that tell where things live on this platform.
+// settings change, and the two sections that tell where things live on this platform. The key
+// names are defined here once, for the reading rules and for every writer.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/settings.h"
 #include "platform/path_map.h"
 #include "platform/profile.h"
-#include "ui/settings.h"
 
 namespace qs {
 
@@ -33,8 +34,8 @@ inline constexpr std::string_view kDrivesSection = "Drives";
 // The settings file of a program whose executable lies in `programFolder`: the folder, "/",
 // "Quillstamp" and ".ini". The separator is always added, also after a folder that ends with one.
 std::string SettingsFilePathIn(std::string_view programFolder);
-// The same for the running executable (the folder of /proc/self/exe); nullopt when it cannot be
-// found.
+// The same for the running executable (the folder that the platform's ProgramFolder finds);
+// nullopt when it cannot be found.
 std::optional<std::string> SettingsFilePath();
 
 // A number key's value: the text by TextToNumber, rounded half to even; 0, no number, or a number
@@ -44,7 +45,30 @@ std::int32_t NumberSetting(std::string_view text, std::int32_t defaultValue, std
 // A flag key's value: on only when the text reads as exactly the number 1 (1, 1.0, 01, " 1").
 bool FlagSetting(std::string_view text);
 
-class SettingsFile {
+// Writes one key of section "Configuration": `value` is the key's text ("1"/"0" for flags, plain
+// decimal for numbers). The settings file is the writer the program uses; the window and the
+// dialogs write through this interface only, so that tests can record what they write. The result
+// tells whether the key reached the file, for callers that care (tests); the program's rules do
+// not examine it.
+class SettingsKeyWriter {
+ public:
+  virtual ~SettingsKeyWriter() = default;
+  virtual bool WriteKey(std::string_view key, std::string_view value) = 0;
+};
+
+// The writers of the eight settings: each first updates `settings`, then writes its key through
+// `writer`. None checks a range. A failed write is not reported and the new value stays in
+// `settings`.
+bool WriteTemporisation(SettingsKeyWriter& writer, Settings& settings, std::int32_t value);
+bool WriteWinComments(SettingsKeyWriter& writer, Settings& settings, bool on);
+bool WriteMacComments(SettingsKeyWriter& writer, Settings& settings, bool on);
+bool WriteTimeSeconds(SettingsKeyWriter& writer, Settings& settings, bool on);
+bool WriteMaxWinComments(SettingsKeyWriter& writer, Settings& settings, std::int16_t value);
+bool WriteMaxSelectedEvents(SettingsKeyWriter& writer, Settings& settings, std::int16_t value);
+bool WriteAutomatic(SettingsKeyWriter& writer, Settings& settings, bool on);
+bool WritePerformance(SettingsKeyWriter& writer, Settings& settings, std::int16_t value);
+
+class SettingsFile final : public SettingsKeyWriter {
  public:
   // `beforeReplace` is passed to every write (tests use it to interrupt one).
   explicit SettingsFile(std::string path, platform::ProfileWriteHook beforeReplace = {});
@@ -55,18 +79,8 @@ class SettingsFile {
   // anything missing or unreadable gives the default of its field.
   Settings ReadConfiguration() const;
 
-  // The writers: each first updates `settings`, then writes its key ("1"/"0" for flags, plain
-  // decimal for numbers). None checks a range. A failed write is not reported and the new value
-  // stays in `settings`. The result of the file write is returned for callers that care (tests);
-  // the program's rules do not examine it.
-  bool WriteTemporisation(Settings& settings, std::int32_t value) const;
-  bool WriteWinComments(Settings& settings, bool on) const;
-  bool WriteMacComments(Settings& settings, bool on) const;
-  bool WriteTimeSeconds(Settings& settings, bool on) const;
-  bool WriteMaxWinComments(Settings& settings, std::int16_t value) const;
-  bool WriteMaxSelectedEvents(Settings& settings, std::int16_t value) const;
-  bool WriteAutomatic(Settings& settings, bool on) const;
-  bool WritePerformance(Settings& settings, std::int16_t value) const;
+  // One key of "Configuration", through the platform's profile functions (and the write hook).
+  bool WriteKey(std::string_view key, std::string_view value) override;
 
   // "SecurityLog" of "Platform": the log file the scan reads; kDefaultSecurityLog when missing
   // or empty.
@@ -76,8 +90,6 @@ class SettingsFile {
   platform::PathMap ReadDrives() const;
 
  private:
-  bool WriteKey(std::string_view key, std::string_view value) const;
-
   std::string path_;
   platform::ProfileWriteHook beforeReplace_;
 };

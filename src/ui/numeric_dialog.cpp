@@ -1,12 +1,10 @@
-#include "ui/settings_dialogs.h"
-
+// The three numeric dialogs (frmTempo, frmMaxSelected, frmMaxWinComments): one class, one row of
+// the table below each.
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSizePolicy>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -16,9 +14,9 @@
 #include <string>
 #include <system_error>
 
-#include "platform/profile.h"
-#include "ui/core/settings_file.h"
-#include "ui/core/text_number.h"
+#include "core/text_number.h"
+#include "ui/dialog_parts.h"
+#include "ui/settings_dialogs.h"
 
 namespace qs {
 
@@ -30,29 +28,33 @@ struct NumericDialogRow {
   const char* titleCaption;  // lblTempo
   const char* unitName;      // the unit label's object name
   const char* unitCaption;
-  const char* key;
   std::int32_t minimum;
   std::int32_t maximum;
   const char* minimumMessage;
   const char* maximumMessage;
   std::int32_t (*get)(const Settings&);
-  void (*set)(Settings&, std::int32_t);
+  // Stores the accepted value in the settings and writes its key.
+  void (*write)(SettingsKeyWriter&, Settings&, std::int32_t);
 };
 
 const NumericDialogRow& RowOf(NumericDialogKind kind) {
   static const NumericDialogRow rows[] = {
-      {"Set time between two Security Log analysis", "lblSecondes", "seconds", "Temporisation", 1,
-       60000, "Minimal temporisation reached", "Maximal temporisation reached",
+      {"Set time between two Security Log analysis", "lblSecondes", "seconds", 1, 60000,
+       "Minimal temporisation reached", "Maximal temporisation reached",
        [](const Settings& s) -> std::int32_t { return s.Temporisation; },
-       [](Settings& s, std::int32_t v) { s.Temporisation = v; }},
-      {"Set max selected events in list", "lblEvents", "events", "MaxSelectedEvents", 10, 3000,
+       [](SettingsKeyWriter& w, Settings& s, std::int32_t v) { WriteTemporisation(w, s, v); }},
+      {"Set max selected events in list", "lblEvents", "events", 10, 3000,
        "Minimal selected events reached", "Maximal selected events reached",
        [](const Settings& s) -> std::int32_t { return s.MaxSelectedEvents; },
-       [](Settings& s, std::int32_t v) { s.MaxSelectedEvents = static_cast<std::int16_t>(v); }},
-      {"Set max size for Windows 2000 comments", "lblCharacters", "characters", "MaxWinComments",
-       100, 10000, "Minimal size reached", "Maximal size reached",
+       [](SettingsKeyWriter& w, Settings& s, std::int32_t v) {
+         WriteMaxSelectedEvents(w, s, static_cast<std::int16_t>(v));
+       }},
+      {"Set max size for Windows 2000 comments", "lblCharacters", "characters", 100, 10000,
+       "Minimal size reached", "Maximal size reached",
        [](const Settings& s) -> std::int32_t { return s.MaxWinComments; },
-       [](Settings& s, std::int32_t v) { s.MaxWinComments = static_cast<std::int16_t>(v); }},
+       [](SettingsKeyWriter& w, Settings& s, std::int32_t v) {
+         WriteMaxWinComments(w, s, static_cast<std::int16_t>(v));
+       }},
   };
   switch (kind) {
     case NumericDialogKind::Tempo:
@@ -71,57 +73,13 @@ double NumberOf(const QLineEdit* edit) {
   return TextToNumber(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
 
-QPushButton* MakeButton(const char* caption, const char* name, QWidget* parent) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  return button;
+bool RunNumeric(NumericDialogKind kind, QWidget* parent, Settings& settings,
+                SettingsKeyWriter& writer, MainWindowUpdates& window) {
+  NumericSettingDialog dialog(kind, settings, writer, window, parent);
+  return dialog.exec() == QDialog::Accepted;
 }
-
-QLabel* MakeLabel(const char* caption, const char* name, QWidget* parent) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setTextFormat(Qt::PlainText);
-  return label;
-}
-
-QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel) {
-  auto* row = new QHBoxLayout;
-  row->addStretch(1);
-  row->addWidget(ok);
-  row->addWidget(cancel);
-  return row;
-}
-
-std::string Decimal(std::int32_t value) { return std::to_string(value); }
-
-// A horizontal scroll bar whose Left and Right keys move the thumb the way they point. Qt's scroll
-// bars invert their controls (so that the wheel scrolls a page the natural way), which on a
-// horizontal bar also turns Left into a step towards the maximum. Up, Down, Page Up, Page Down,
-// Home, End and the wheel keep their behaviour: Up and Page Up go towards the minimum, as on a
-// horizontal scroll bar of Windows.
-class PointingScrollBar : public QScrollBar {
- public:
-  using QScrollBar::QScrollBar;
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override {
-    if (orientation() == Qt::Horizontal &&
-        (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
-      // In a right-to-left layout the minimum is at the right end.
-      const bool towardsMinimum = (event->key() == Qt::Key_Left) != isRightToLeft();
-      triggerAction(towardsMinimum ? SliderSingleStepSub : SliderSingleStepAdd);
-      event->accept();
-      return;
-    }
-    QScrollBar::keyPressEvent(event);
-  }
-};
 
 }  // namespace
-
-void SettingsFileKeyWriter::WriteKey(std::string_view key, std::string_view value) {
-  platform::WritePrivateProfileString(kConfigurationSection, key, value, path_);
-}
 
 QString DecimalText(double n) {
   if (std::isnan(n)) return QStringLiteral("0");
@@ -274,89 +232,28 @@ void NumericSettingDialog::cmdOK_Click() {
     return;
   }
   const auto value = static_cast<std::int32_t>(RoundHalfEven(number));
-  row.set(settings_, value);
   switch (kind_) {
     case NumericDialogKind::Tempo:
       window_.SetWaitingBarMaximum(value < 2 ? 1 : value - 1);
       window_.SetMaxAttenteCaption(QString::number(value) + QStringLiteral(" s"));
       window_.SetRemainingWait(value);
-      writer_.WriteKey(row.key, Decimal(value));
+      row.write(writer_, settings_, value);
       accept();
       break;
     case NumericDialogKind::MaxSelected:
-      writer_.WriteKey(row.key, Decimal(value));
+      row.write(writer_, settings_, value);
       accept();
       window_.SetMaxSelectedEventsCaption(QStringLiteral("(Max selected events in list=") +
                                           QString::number(value) + QStringLiteral(")"));
       break;
     case NumericDialogKind::MaxWinComments:
-      writer_.WriteKey(row.key, Decimal(value));
+      row.write(writer_, settings_, value);
       window_.SetWinCommentsCaption(QStringLiteral("in Windows 2000 files comments [<") +
                                     QString::number(value) + QStringLiteral(" chars]"));
       accept();
       break;
   }
 }
-
-PerformanceDialog::PerformanceDialog(Settings& settings, SettingsKeyWriter& writer, QWidget* parent)
-    : QDialog(parent), settings_(settings), writer_(writer) {
-  setWindowTitle(QString::fromLatin1(kVersionedTitle));
-  setModal(true);
-
-  QLabel* title = MakeLabel("Set performance", "lblPerformance", this);
-
-  scroll_ = new PointingScrollBar(Qt::Horizontal, this);
-  scroll_->setObjectName(QStringLiteral("HScroll1"));
-  scroll_->setRange(1, 100);
-  scroll_->setSingleStep(1);
-  scroll_->setPageStep(1);  // a click beside the thumb moves one step, like an arrow
-  scroll_->setValue(settings_.Performance);
-  scroll_->setMinimumWidth(480);
-
-  QLabel* lblMin = MakeLabel("Flowing less freely and quicker", "lblMin", this);
-  lblMin->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  QLabel* lblMax = MakeLabel("Flowing more freely and slower", "lblMax", this);
-  lblMax->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  auto* ends = new QHBoxLayout;
-  ends->addWidget(lblMin);
-  ends->addStretch(1);
-  ends->addWidget(lblMax);
-
-  ok_ = MakeButton("&OK", "cmdOK", this);
-  cancel_ = MakeButton("&Cancel", "cmdAnnuler", this);
-  ok_->setDefault(true);
-  cancel_->setAutoDefault(false);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(title);
-  layout->addWidget(scroll_);
-  layout->addLayout(ends);
-  layout->addSpacing(6);
-  layout->addLayout(ButtonRow(ok_, cancel_));
-  layout->setSizeConstraint(QLayout::SetFixedSize);
-
-  connect(ok_, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
-  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-  scroll_->setFocus();
-}
-
-void PerformanceDialog::cmdOK_Click() {
-  // No check: the scroll bar only yields 1 to 100.
-  const int value = scroll_->value();
-  settings_.Performance = static_cast<std::int16_t>(value);
-  writer_.WriteKey("Performance", Decimal(value));
-  accept();
-}
-
-namespace {
-
-bool RunNumeric(NumericDialogKind kind, QWidget* parent, Settings& settings,
-                SettingsKeyWriter& writer, MainWindowUpdates& window) {
-  NumericSettingDialog dialog(kind, settings, writer, window, parent);
-  return dialog.exec() == QDialog::Accepted;
-}
-
-}  // namespace
 
 bool ShowTempoDialog(QWidget* parent, Settings& settings, SettingsKeyWriter& writer,
                      MainWindowUpdates& window) {
@@ -371,11 +268,6 @@ bool ShowMaxSelectedDialog(QWidget* parent, Settings& settings, SettingsKeyWrite
 bool ShowMaxWinCommentsDialog(QWidget* parent, Settings& settings, SettingsKeyWriter& writer,
                               MainWindowUpdates& window) {
   return RunNumeric(NumericDialogKind::MaxWinComments, parent, settings, writer, window);
-}
-
-bool ShowPerformanceDialog(QWidget* parent, Settings& settings, SettingsKeyWriter& writer) {
-  PerformanceDialog dialog(settings, writer, parent);
-  return dialog.exec() == QDialog::Accepted;
 }
 
 }  // namespace qs

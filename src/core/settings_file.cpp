@@ -1,9 +1,9 @@
-#include "ui/core/settings_file.h"
+#include "core/settings_file.h"
 
 #include <limits>
 
+#include "core/text_number.h"
 #include "platform/program_folder.h"
-#include "ui/core/text_number.h"
 
 namespace qs {
 
@@ -47,7 +47,7 @@ SettingsFile::SettingsFile(std::string path, platform::ProfileWriteHook beforeRe
 
 Settings SettingsFile::ReadConfiguration() const {
   const auto read = [this](std::string_view key) {
-    return platform::GetPrivateProfileString(kConfigurationSection, key, "", path_);
+    return platform::ReadIniString(kConfigurationSection, key, "", path_);
   };
   const Settings defaults;
   Settings s;
@@ -68,61 +68,59 @@ Settings SettingsFile::ReadConfiguration() const {
   return s;
 }
 
-bool SettingsFile::WriteKey(std::string_view key, std::string_view value) const {
-  return platform::WritePrivateProfileString(kConfigurationSection, key, value, path_,
-                                             beforeReplace_);
+bool SettingsFile::WriteKey(std::string_view key, std::string_view value) {
+  return platform::WriteIniString(kConfigurationSection, key, value, path_, beforeReplace_);
 }
 
-bool SettingsFile::WriteTemporisation(Settings& settings, std::int32_t value) const {
+bool WriteTemporisation(SettingsKeyWriter& writer, Settings& settings, std::int32_t value) {
   settings.Temporisation = value;
-  return WriteKey(kKeyTemporisation, std::to_string(value));
+  return writer.WriteKey(kKeyTemporisation, std::to_string(value));
 }
 
-bool SettingsFile::WriteWinComments(Settings& settings, bool on) const {
+bool WriteWinComments(SettingsKeyWriter& writer, Settings& settings, bool on) {
   settings.WinComments = on;
-  return WriteKey(kKeyWinComments, FlagText(on));
+  return writer.WriteKey(kKeyWinComments, FlagText(on));
 }
 
-bool SettingsFile::WriteMacComments(Settings& settings, bool on) const {
+bool WriteMacComments(SettingsKeyWriter& writer, Settings& settings, bool on) {
   settings.MacComments = on;
-  return WriteKey(kKeyMacComments, FlagText(on));
+  return writer.WriteKey(kKeyMacComments, FlagText(on));
 }
 
-bool SettingsFile::WriteTimeSeconds(Settings& settings, bool on) const {
+bool WriteTimeSeconds(SettingsKeyWriter& writer, Settings& settings, bool on) {
   settings.TimeSeconds = on;
-  return WriteKey(kKeyTimeSeconds, FlagText(on));
+  return writer.WriteKey(kKeyTimeSeconds, FlagText(on));
 }
 
-bool SettingsFile::WriteMaxWinComments(Settings& settings, std::int16_t value) const {
+bool WriteMaxWinComments(SettingsKeyWriter& writer, Settings& settings, std::int16_t value) {
   settings.MaxWinComments = value;
-  return WriteKey(kKeyMaxWinComments, std::to_string(value));
+  return writer.WriteKey(kKeyMaxWinComments, std::to_string(value));
 }
 
-bool SettingsFile::WriteMaxSelectedEvents(Settings& settings, std::int16_t value) const {
+bool WriteMaxSelectedEvents(SettingsKeyWriter& writer, Settings& settings, std::int16_t value) {
   settings.MaxSelectedEvents = value;
-  return WriteKey(kKeyMaxSelectedEvents, std::to_string(value));
+  return writer.WriteKey(kKeyMaxSelectedEvents, std::to_string(value));
 }
 
-bool SettingsFile::WriteAutomatic(Settings& settings, bool on) const {
+bool WriteAutomatic(SettingsKeyWriter& writer, Settings& settings, bool on) {
   settings.Automatic = on;
-  return WriteKey(kKeyAutomatic, FlagText(on));
+  return writer.WriteKey(kKeyAutomatic, FlagText(on));
 }
 
-bool SettingsFile::WritePerformance(Settings& settings, std::int16_t value) const {
+bool WritePerformance(SettingsKeyWriter& writer, Settings& settings, std::int16_t value) {
   settings.Performance = value;
-  return WriteKey(kKeyPerformance, std::to_string(value));
+  return writer.WriteKey(kKeyPerformance, std::to_string(value));
 }
 
 std::string SettingsFile::SecurityLogPath() const {
-  std::string log = platform::GetPrivateProfileString(kPlatformSection, kKeySecurityLog, "", path_,
-                                                      kMaxPathValue);
+  std::string log =
+      platform::ReadIniString(kPlatformSection, kKeySecurityLog, "", path_, kMaxPathValue);
   return log.empty() ? std::string(kDefaultSecurityLog) : log;
 }
 
 platform::PathMap SettingsFile::ReadDrives() const {
   platform::PathMap drives;
-  for (const auto& [key, folder] :
-       platform::GetPrivateProfileSection(kDrivesSection, path_, kMaxPathValue)) {
+  for (const auto& [key, folder] : platform::ReadIniSection(kDrivesSection, path_, kMaxPathValue)) {
     if (key.size() != 1) continue;
     const char letter = key[0];
     if ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) {

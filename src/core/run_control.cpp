@@ -1,4 +1,4 @@
-#include "ui/core/run_control.h"
+#include "core/run_control.h"
 
 namespace qs {
 

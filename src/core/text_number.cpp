@@ -1,4 +1,4 @@
-#include "ui/core/text_number.h"
+#include "core/text_number.h"
 
 #include <charconv>
 #include <cmath>

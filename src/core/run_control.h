@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "scan/scan_pass.h"
-#include "ui/settings.h"
+#include "core/run_state.h"
+#include "core/settings.h"
 
 namespace qs {
 

@@ -1,2 +1,0 @@
-// Replaced as the comment sources arrive.
-namespace qs {}

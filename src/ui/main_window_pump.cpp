@@ -1,0 +1,88 @@
+// The event pump that every yield of a pass runs, and the controls that the pass and run control
+// drive.
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTimer>
+#include <QToolButton>
+
+#include "core/app_title.h"
+#include "ui/main_window.h"
+#include "ui/main_window_parts.h"
+
+namespace qs {
+
+void frmQuillstamp::SetGoButton(bool running) {
+  cmdGo_->setText(running ? QString() : Q(kStartCaption));
+  cmdGo_->setIcon(QIcon(running ? ":/quillstamp/stop.png" : ":/quillstamp/start.png"));
+}
+
+void frmQuillstamp::SetStartMenuCaption(std::string_view caption) {
+  mnuStart_->setText(Q(caption));
+}
+
+void frmQuillstamp::SetRunLocksEnabled(bool enabled) {
+  mnuQuitter_->setEnabled(enabled);
+  mnuConfiguration_->menuAction()->setEnabled(enabled);
+  FrameComments_->setEnabled(enabled);
+}
+
+void frmQuillstamp::RepaintNow() { repaint(); }
+
+void frmQuillstamp::SetTimerEnabled(bool enabled) {
+  if (!enabled)
+    Timer1_->stop();
+  else if (!Timer1_->isActive())
+    Timer1_->start();
+}
+
+void frmQuillstamp::SetWaitingValue(std::int32_t value) { ProgressBarAttente_->setValue(value); }
+
+void frmQuillstamp::RunScanPass() {
+  if (commentStep_ == nullptr) qFatal("Quillstamp: a pass was started without its comment step");
+  ScanContext context{*services_.eventLog, state_.eventList, state_.scan, state_.settings,
+                      state_.run,          state_.selection, *this,       *commentStep_};
+  ScanPass(context);
+}
+
+// ---- What the pass drives ---------------------------------------------------------------------
+
+bool frmQuillstamp::ProcessPendingEvents() {
+  // Qt 6 can no longer say beforehand whether events are pending, so a round processes what is
+  // there and tells afterwards: the dispatcher reports the timers, sockets and window-system
+  // events it handled, and the counter catches the posted events (repaints, queued calls) that
+  // the dispatcher delivers without reporting them.
+  const std::uint64_t before = eventCounter_->count;
+  bool handled = false;
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+    handled = dispatcher->processEvents(QEventLoop::AllEvents);
+  else
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return handled || eventCounter_->count != before;
+}
+
+void frmQuillstamp::ShowEventsStatus(std::string_view text) { SetCaption(lblEvents_, Q(text)); }
+
+void frmQuillstamp::ShowMaxEvents(std::string_view text) { SetCaption(lblMaxEvents_, Q(text)); }
+
+void frmQuillstamp::SetProgressMaximum(std::int32_t maximum) {
+  ProgressEvents_->setMaximum(maximum);
+}
+
+void frmQuillstamp::SetProgressValue(std::int32_t value) { ProgressEvents_->setValue(value); }
+
+bool frmQuillstamp::IsWindowVisible() const { return isVisible(); }
+
+void frmQuillstamp::ShowOpenLogError(std::string_view message) {
+  QMessageBox box(QMessageBox::NoIcon, Q(kAppName), Q(message), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void frmQuillstamp::EnableTimer() { SetTimerEnabled(true); }
+
+}  // namespace qs

@@ -1,0 +1,2 @@
+#include "platform/streams.h"
+#include "core/settings.h"

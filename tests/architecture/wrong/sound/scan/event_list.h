@@ -1,0 +1,2 @@
+#include "core/settings.h"
+#include "scan/event_list.h"

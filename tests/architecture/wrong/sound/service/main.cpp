@@ -1,0 +1,2 @@
+#include "comments/file_comments.h"
+#include "scan/event_list.h"

@@ -1,0 +1,3 @@
+#include <QWidget>
+#include <QtWidgets/QLabel>
+#include "comments/file_comments.h"

@@ -1,0 +1,152 @@
+// What start-up composes from the system's answers: the title, the NT family and whether the
+// Windows 2000 comment is offered, over a table of systems.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "core/system_identity.h"
+
+namespace qs {
+namespace {
+
+struct Answers {
+  bool computerOk = true;
+  std::string computer = "FILESERVER";
+  bool userOk = true;
+  std::string user = "admin";
+  std::uint32_t platformId = platform::kPlatformWin32Nt;
+  std::uint32_t major = 5, minor = 0, build = 2195;
+  std::string servicePack;
+  std::string hostName;  // empty: a Windows system
+};
+
+class FakeSystem : public platform::SystemInfoService {
+ public:
+  explicit FakeSystem(Answers a) : a_(std::move(a)) {}
+  bool ReadComputerName(std::string& buffer) override {
+    return Put(a_.computerOk, a_.computer, buffer);
+  }
+  bool ReadUserName(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
+  bool ReadVersion(platform::OsVersionInfo& info) override {
+    info.dwPlatformId = a_.platformId;
+    info.dwMajorVersion = a_.major;
+    info.dwMinorVersion = a_.minor;
+    info.dwBuildNumber = a_.build;
+    // Like the real call: the service pack text and its NUL over the start of the blank field.
+    std::memcpy(info.szCSDVersion.data(), a_.servicePack.data(), a_.servicePack.size());
+    info.szCSDVersion[a_.servicePack.size()] = '\0';
+    info.hostSystemName = a_.hostName;
+    return true;
+  }
+  std::uint32_t ReadTimeZone(std::int32_t& bias) override {
+    bias = 0;
+    return platform::kTimeZoneIdStandard;
+  }
+
+ private:
+  // Like the real calls: the name and its NUL over the start of the buffer, the rest untouched.
+  static bool Put(bool ok, const std::string& name, std::string& buffer) {
+    if (!ok) return false;
+    buffer.replace(0, name.size(), name);
+    buffer[name.size()] = '\0';
+    return true;
+  }
+  Answers a_;
+};
+
+Answers System(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
+               std::uint32_t build, std::string sp, std::string host = {}) {
+  Answers a;
+  a.platformId = platformId;
+  a.major = major;
+  a.minor = minor;
+  a.build = build;
+  a.servicePack = std::move(sp);
+  a.hostName = std::move(host);
+  return a;
+}
+
+Answers WithNames(Answers a, bool computerOk, std::string computer, bool userOk, std::string user) {
+  a.computerOk = computerOk;
+  a.computer = std::move(computer);
+  a.userOk = userOk;
+  a.user = std::move(user);
+  return a;
+}
+
+struct IdentityCase {
+  const char* what;
+  Answers answers;
+  const char* title;
+  bool ntFamily;
+  bool winCommentOffered;
+  const char* account;
+};
+
+class SystemIdentityTest : public testing::TestWithParam<IdentityCase> {};
+
+TEST_P(SystemIdentityTest, TitleFamilyAndWindows2000Comment) {
+  const IdentityCase& c = GetParam();
+  FakeSystem system(c.answers);
+  const SystemIdentity id = ReadSystemIdentity(system);
+  EXPECT_EQ(id.title, c.title);
+  EXPECT_EQ(id.ntFamily, c.ntFamily);
+  EXPECT_EQ(id.offersWin2000Comment, c.winCommentOffered);
+  EXPECT_EQ(id.OwnAccountName, c.account);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, SystemIdentityTest,
+    testing::Values(
+        IdentityCase{"Windows2000Sp2", System(2, 5, 0, 2195, "Service Pack 2"),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.0, Build 2195, "
+                     "Service Pack 2",
+                     true, true, "admin"},
+        IdentityCase{"Nt4Sp6a", System(2, 4, 0, 1381, "Service Pack 6a"),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows NT v.4.0, Build 1381, "
+                     "Service Pack 6a",
+                     true, false, "admin"},
+        IdentityCase{"Nt351", System(2, 3, 51, 1057, "  "),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows NT v.3.51, Build 1057", true,
+                     false, "admin"},
+        IdentityCase{"XpIsNamedWindows2000", System(2, 5, 1, 2600, ""),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.1, Build 2600", true,
+                     true, "admin"},
+        IdentityCase{"Windows98", System(1, 4, 10, 1998, " A "),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows 98 v.4.10, Build 1998, A", false,
+                     false, "admin"},
+        IdentityCase{"Windows95", System(1, 4, 0, 950, ""),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows 95 v.4.0, Build 950", false,
+                     false, "admin"},
+        IdentityCase{"WindowsMeHasNoName", System(1, 4, 90, 3000, ""),
+                     "Quillstamp 1.0b   FILESERVER; admin;  v.4.90, Build 3000", false, false,
+                     "admin"},
+        IdentityCase{"UnknownPlatform", System(0, 3, 1, 0, ""),
+                     "Quillstamp 1.0b   FILESERVER; admin; ??? v.3.1, Build 0", false, false,
+                     "admin"},
+        // The low 16 bits of the build number, read as a signed number.
+        IdentityCase{"NegativeBuild", System(2, 5, 0, 0x0001F000, ""),
+                     "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.0, Build -4096", true,
+                     true, "admin"},
+        IdentityCase{"Linux", System(2, 6, 1, 0, "", "Linux"),
+                     "Quillstamp 1.0b   FILESERVER; admin; Linux v.6.1, Build 0", true, true,
+                     "admin"},
+        // An old kernel keeps the comment: the host offers it whatever the version.
+        IdentityCase{"OldLinuxKernel", System(2, 4, 19, 0, "", "Linux"),
+                     "Quillstamp 1.0b   FILESERVER; admin; Linux v.4.19, Build 0", true, true,
+                     "admin"},
+        IdentityCase{"NameCallsFail", WithNames(System(2, 5, 0, 2195, ""), false, "X", false, "Y"),
+                     "Quillstamp 1.0b; Windows 2000 v.5.0, Build 2195", true, true, ""},
+        IdentityCase{"ComputerNameFails",
+                     WithNames(System(2, 5, 0, 2195, ""), false, "X", true, "bob"),
+                     "Quillstamp 1.0b; bob; Windows 2000 v.5.0, Build 2195", true, true, "bob"},
+        IdentityCase{"BlanksAroundNames",
+                     WithNames(System(2, 5, 0, 2195, ""), true, "  SRV", true, " carol"),
+                     "Quillstamp 1.0b   SRV; carol; Windows 2000 v.5.0, Build 2195", true, true,
+                     "carol"}),
+    [](const testing::TestParamInfo<IdentityCase>& info) { return std::string(info.param.what); });
+
+}  // namespace
+}  // namespace qs
