@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -150,6 +151,23 @@ void RemoveLeftovers() {
   }
 }
 
+// Two runs at once (two build folders tested side by side) would take each other's daemon and
+// rule for leftovers: a run holds this lock for its whole length. The kernel drops the lock when
+// the holder dies, so a killed run never leaves it behind. Returns -1 when it stays taken.
+int TakeRunLock(std::chrono::seconds limit) {
+  const int fd = open("/tmp/quillstamp-audit-e2e.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  const auto deadline = Clock::now() + limit;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (Clock::now() > deadline) {
+      close(fd);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return fd;
+}
+
 // Runs a shell command in a new process, which gets its own audit context (see above).
 void AuditedShell(const std::string& command) {
   const auto r = Shell(command);
@@ -210,6 +228,12 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   if (Shell("auditctl -s").status != 0)
     GTEST_SKIP() << "the audit subsystem is not available here (auditctl -s: "
                  << Shell("auditctl -s").output << ")";
+  const int lock = TakeRunLock(std::chrono::seconds(120));
+  ASSERT_GE(lock, 0) << "another run of this test held /tmp/quillstamp-audit-e2e.lock for 120 s";
+  struct Unlock {
+    int fd;
+    ~Unlock() { close(fd); }
+  } unlock{lock};
   RemoveLeftovers();
   const auto status = Shell("auditctl -s");
 
