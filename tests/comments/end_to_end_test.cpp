@@ -5,12 +5,12 @@
 #include <clocale>
 #include <filesystem>
 
-#include "comment_fixture.h"
 #include "comments/comment_pass.h"
 #include "evtwriter/evt_writer.h"
 #include "platform/services.h"
 #include "platform/utf.h"
 #include "scan/scan_pass.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {

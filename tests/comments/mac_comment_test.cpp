@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "comment_fixture.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "comment_fixture.h"
 #include "platform/utf.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "ansi_record.h"
 #include "platform/formats/evt_log.h"
 #include "platform/posix/posix_eventlog.h"
+#include "support/ansi_record.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
