@@ -22,24 +22,13 @@
 #include "platform/posix/xattr.h"
 #include "platform/posix/xdg_comment_summary.h"
 #include "scan/event_list.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
 
 inline const std::string kMacAttr = "user.DosStream.Comments:$DATA";
 inline const std::string kWinAttr = "user.xdg.comment";
-
-// Counts rounds; with Performance 1 that is the number of yields.
-class CountingPump : public EventPump {
- public:
-  bool ProcessPendingEvents() override {
-    ++rounds;
-    if (onYield) onYield();
-    return true;
-  }
-  int rounds = 0;
-  std::function<void()> onYield;
-};
 
 // The system's attribute calls, except where a test makes one of them fail with a given errno.
 class FaultyXattrIo : public platform::XattrIo {
