@@ -29,7 +29,7 @@ Decoded Decode(const std::vector<std::uint8_t>& record, std::string ownAccount =
 // Every modification of the real RHEL 10 log: the user is the person logged in (newuser) for the
 // commands run through sudo, root for systemd's own write of /etc/hostname.
 TEST(AuditRecordsDecoded, RealLogRecordsAreSelectedWithPathAndUser) {
-  auto log = platform::OpenAuditLog((test::FixturesDir() / "audit/rhel10-enriched.log").string());
+  auto log = platform::OpenAuditLog(test::FixturePath("audit/rhel10-enriched.log"));
   ASSERT_NE(log, nullptr);
   ASSERT_EQ(log->RecordCount(), 19u);
   std::size_t hostname = 0;

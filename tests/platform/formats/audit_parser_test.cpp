@@ -56,7 +56,7 @@ void ExpectModifications(const std::vector<FileModification>& got,
 // (auid 1000 is "newuser" there, unknown to the local database); the log runs out of time order
 // (two captures joined), and the records keep the order of the log.
 TEST(AuditParserRealLogs, Rhel10EnrichedGivesEveryWriteAndRename) {
-  const auto text = test::ReadFile((test::FixturesDir() / "audit/rhel10-enriched.log").string());
+  const auto text = test::FixtureBytes("audit/rhel10-enriched.log");
   ExpectModifications(Parse(text), {
                                        {1749816885, 978, "/etc/passwd", "root", "newuser"},
                                        {1749816885, 980, "/etc/shadow", "root", "newuser"},
@@ -85,7 +85,7 @@ TEST(AuditParserRealLogs, Rhel10EnrichedGivesEveryWriteAndRename) {
 TEST(AuditParserRealLogs, LogsWithoutWritesGiveNothing) {
   for (const char* name : {"audit/interleaved.log", "audit/rhel7-raw.log"}) {
     SCOPED_TRACE(name);
-    const auto text = test::ReadFile((test::FixturesDir() / name).string());
+    const auto text = test::FixtureBytes(name);
     ASSERT_FALSE(text.empty());
     EXPECT_TRUE(Parse(text).empty());
   }
