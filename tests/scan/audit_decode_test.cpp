@@ -7,6 +7,7 @@
 #include "platform/formats/audit_parser.h"
 #include "platform/posix/log_source.h"
 #include "scan/record_decoder.h"
+#include "support/case_name.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -88,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UserCase{"host ending in File", "bob", "carol", "MyFile", "/srv/y", "carol"},
                       UserCase{"path holding %% and File", "bob", "-", "fs",
                                "/srv/100%%4417 File/x", "bob"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    test::NameByWhat());
 
 // The program's own account is recognised in the record (OwnAccount, not handed on).
 TEST(AuditRecordsDecoded, OwnAccountIsRecognised) {
