@@ -5,28 +5,15 @@
 #include <clocale>
 #include <filesystem>
 
-#include "comment_fixture.h"
 #include "comments/comment_pass.h"
 #include "evtwriter/evt_writer.h"
 #include "platform/services.h"
 #include "platform/utf.h"
 #include "scan/scan_pass.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {
-
-class QuietView : public ScanView {
- public:
-  void ShowEventsStatus(std::string_view) override {}
-  void ShowMaxEvents(std::string_view) override {}
-  void SetProgressMaximum(std::int32_t) override {}
-  void SetProgressValue(std::int32_t) override {}
-  bool IsWindowVisible() const override { return false; }
-  void ShowOpenLogError(std::string_view message) override { errors.emplace_back(message); }
-  void EnableTimer() override {}
-  bool ProcessPendingEvents() override { return false; }
-  std::vector<std::string> errors;
-};
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -38,6 +25,7 @@ class EndToEndTest : public ::testing::Test {
     settings.TimeSeconds = false;  // the Macintosh lines lose their seconds, the others keep them
     settings.Performance = 1;
     run.StopFlag = false;
+    view.visible = false;  // a window nobody looks at
     share = dir / "share";
     std::filesystem::create_directory(share);
     paths.SetDrive('D', share);
@@ -89,7 +77,7 @@ class EndToEndTest : public ::testing::Test {
   RunState run;
   SelectionContext selection{"Administrator", 60};
   ScanState state;
-  QuietView view;
+  FakeScanView view;
   EventList list{settings};
   platform::PathMap paths;
   platform::PlatformServices services = platform::MakePlatformServices(logPath, paths);

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "comment_fixture.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {
@@ -172,41 +172,23 @@ TEST_F(MacCommentTest, OddStreamLosesItsLastByteOnly) {
 
 // Whatever happened to the file after the comment pass looked at it, the mark says so and no
 // other file is touched.
-TEST_F(MacCommentTest, FileGoneOrChangedBeforeTheWrite) {
+class MacCommentChangedBeforeWrite : public MacCommentTest,
+                                     public ::testing::WithParamInterface<ChangeBeforeWrite> {};
+
+TEST_P(MacCommentChangedBeforeWrite, MarksTheFailureAndTouchesNoOtherFile) {
   const std::string target = File("secret", "root only");
-  struct Case {
-    const char* what;
-    std::function<void(const std::string&)> change;
-  };
-  const Case cases[] = {
-      {"deleted", [](const std::string& f) { std::filesystem::remove(f); }},
-      {"replaced by a directory",
-       [](const std::string& f) {
-         std::filesystem::remove(f);
-         std::filesystem::create_directory(f);
-       }},
-      {"replaced by a symbolic link",
-       [&](const std::string& f) {
-         std::filesystem::remove(f);
-         PlantLink(target, f);
-       }},
-      {"made read-only", [](const std::string& f) { ASSERT_EQ(chmod(f.c_str(), 0444), 0); }},
-      {"replaced by a FIFO",
-       [](const std::string& f) {
-         std::filesystem::remove(f);
-         ASSERT_EQ(mkfifo(f.c_str(), 0666), 0);
-       }},
-  };
-  for (const Case& c : cases) {
-    const std::string f = File(c.what);
-    List(f, "kim", At(4, 0, 0));
-    c.change(f);
-    W().WriteMacComment(1);
-    EXPECT_EQ(Mark(1, kColMac), "???") << c.what;
-  }
+  const std::string f = File(GetParam().name);
+  List(f, "kim", At(4, 0, 0));
+  GetParam().change(f, target);
+  W().WriteMacComment(1);
+  EXPECT_EQ(Mark(1, kColMac), "???");
   EXPECT_FALSE(RawAttr(target, kMacAttr).has_value());
   EXPECT_EQ(ReadFile(target), "root only");
 }
+
+INSTANTIATE_TEST_SUITE_P(FileChangedBeforeTheWrite, MacCommentChangedBeforeWrite,
+                         ::testing::ValuesIn(kChangesBeforeWrite),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A file made read-only between the read and the write: the stream is read, not rewritten.
 TEST_F(MacCommentTest, WriteRefusedAfterTheRead) {

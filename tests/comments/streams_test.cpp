@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "comment_fixture.h"
 #include "platform/posix/streams_xattr.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {

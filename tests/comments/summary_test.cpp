@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "comment_fixture.h"
 #include "platform/posix/xdg_comment_summary.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {

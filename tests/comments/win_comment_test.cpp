@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "comment_fixture.h"
 #include "platform/utf.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {
@@ -132,40 +132,29 @@ TEST_F(WinCommentTest, InvalidUtf8CommentIsKeptAsReplacementCharacters) {
   EXPECT_EQ(Comment(f), Line(1) + "\r\nok\xEF\xBF\xBD\xEF\xBF\xBD(");
 }
 
-TEST_F(WinCommentTest, UnusableSummaryGivesQuestionMarkAfterARebuildAttempt) {
+// Whatever happened to the file after the comment pass looked at it: the summary cannot be used,
+// the row says so after one attempt to rebuild, and no other file is touched.
+class WinCommentChangedBeforeWrite : public WinCommentTest,
+                                     public ::testing::WithParamInterface<ChangeBeforeWrite> {};
+
+TEST_P(WinCommentChangedBeforeWrite, UnusableSummaryGivesQuestionMarkAfterARebuildAttempt) {
   const std::string target = File("secret", "root only");
-  struct Case {
-    const char* what;
-    std::function<void(const std::string&)> change;
-  };
-  const Case cases[] = {
-      {"deleted", [](const std::string& f) { std::filesystem::remove(f); }},
-      {"replaced by a directory",
-       [](const std::string& f) {
-         std::filesystem::remove(f);
-         std::filesystem::create_directory(f);
-       }},
-      {"replaced by a symbolic link",
-       [&](const std::string& f) {
-         std::filesystem::remove(f);
-         PlantLink(target, f);
-       }},
-      {"made read-only", [](const std::string& f) { ASSERT_EQ(chmod(f.c_str(), 0444), 0); }},
-  };
-  for (const Case& c : cases) {
-    const std::string f = File(c.what);
-    List(f, "kim", At(4, 0, 0));
-    List(f, "kim", At(4, 0, 1));
-    pump.rounds = 0;
-    c.change(f);
-    W().WriteWinComment(1);
-    EXPECT_EQ(Mark(1, kColWin), "?") << c.what;
-    EXPECT_EQ(Mark(2, kColWin), "w") << c.what;
-    EXPECT_EQ(pump.rounds, 1) << c.what;
-  }
+  const std::string f = File(GetParam().name);
+  List(f, "kim", At(4, 0, 0));
+  List(f, "kim", At(4, 0, 1));
+  pump.rounds = 0;
+  GetParam().change(f, target);
+  W().WriteWinComment(1);
+  EXPECT_EQ(Mark(1, kColWin), "?");
+  EXPECT_EQ(Mark(2, kColWin), "w");
+  EXPECT_EQ(pump.rounds, 1);
   EXPECT_FALSE(RawAttr(target, kWinAttr).has_value());
   EXPECT_EQ(ReadFile(target), "root only");
 }
+
+INSTANTIATE_TEST_SUITE_P(FileChangedBeforeTheWrite, WinCommentChangedBeforeWrite,
+                         ::testing::ValuesIn(kChangesBeforeWrite),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WinCommentTest, RefusedSaveIsRetried) {
   const std::string f = File("a");

@@ -11,6 +11,7 @@
 namespace qs {
 namespace {
 
+using test::CountingPump;
 using test::MakeRecord;
 using test::ObjectOpen;
 using Calls = std::vector<std::string>;
@@ -286,13 +287,6 @@ TEST_F(ScanPassTest, PerformanceIsReadAtEveryYield) {
   Pass();
   EXPECT_EQ(view_.rounds, 3 + 3 + 1 + 1 + 1);
 }
-
-class CountingPump : public EventPump {
- public:
-  int rounds = 0;
-  int pendingRounds = 1000;  // rounds that find something to do
-  bool ProcessPendingEvents() override { return ++rounds < pendingRounds + 1; }
-};
 
 TEST(YieldStep, RoundsUpToPerformanceAndStopsWhenNothingIsPending) {
   struct {

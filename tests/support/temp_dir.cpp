@@ -10,7 +10,8 @@
 namespace qs::test {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillstamp-test-XXXXXX").string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "quillstamp-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
@@ -40,5 +41,26 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::filesystem::path FixturesDir() { return QS_FIXTURES_DIR; }
+
+MissingFixture::MissingFixture(const std::filesystem::path& path)
+    : std::runtime_error("missing fixture " + path.string() +
+                         " (the shared fixtures live in ../shared/fixtures beside the clone)") {}
+
+std::string ExistingFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) throw MissingFixture(path);
+  return path.string();
+}
+
+std::string FixturePath(std::string_view name) { return ExistingFile(FixturesDir() / name); }
+
+std::string FixtureBytes(std::string_view name) {
+  const std::string path = FixturePath(name);
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  if (!in) throw std::runtime_error("cannot read fixture " + path);
+  return s.str();
+}
 
 }  // namespace qs::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,5 +28,20 @@ std::string ReadFile(const std::string& path);
 
 // The folder of the shared fixtures (real logs written by other systems).
 std::filesystem::path FixturesDir();
+
+// What the fixture functions throw for a file that is not there; the message names its full path.
+class MissingFixture : public std::runtime_error {
+ public:
+  explicit MissingFixture(const std::filesystem::path& path);
+};
+
+// `path` as it is, after checking that the file is there: a test that reads a fixture fails
+// naming the missing file rather than going on with an empty log.
+std::string ExistingFile(const std::filesystem::path& path);
+
+// The path and the bytes of the shared fixture `name` ("evt/x.evt", relative to FixturesDir()),
+// both throwing MissingFixture when it is missing.
+std::string FixturePath(std::string_view name);
+std::string FixtureBytes(std::string_view name);
 
 }  // namespace qs::test

@@ -16,6 +16,7 @@
 #include "platform/eventlog.h"
 #include "platform/sysinfo.h"
 #include "scan/scan_pass.h"
+#include "support/fakes.h"
 #include "ui/main_window.h"
 
 namespace qs::test {
@@ -79,14 +80,6 @@ class FakeLog : public platform::EventLogService {
   std::size_t next_ = 0;
 };
 
-class FakeComments : public CommentStep {
- public:
-  void CommentPass() override { ++commentPasses; }
-  void SummaryCheckPass() override { ++summaryChecks; }
-  int commentPasses = 0;
-  int summaryChecks = 0;
-};
-
 // Answers every modal message box that comes up, recording its title, text and icon.
 class BoxAnswerer {
  public:
@@ -113,7 +106,7 @@ struct WindowRig {
   ProgramState state;
   FakeSystem system;
   FakeLog log;
-  FakeComments comments;
+  FakeCommentStep comments;
   Settings stored;
   // The keys the window writes, in order, through the settings writer it is given.
   struct KeyRecorder : SettingsKeyWriter {

@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "ansi_record.h"
 #include "platform/formats/evt_log.h"
 #include "platform/posix/posix_eventlog.h"
+#include "support/ansi_record.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
@@ -16,7 +16,7 @@ namespace {
 using platform::EvtLog;
 
 std::unique_ptr<EvtLog> OpenFixture(const std::string& name) {
-  const std::string bytes = ReadFile((FixturesDir() / "evt" / name).string());
+  const std::string bytes = FixtureBytes("evt/" + name);
   return EvtLog::Parse(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
@@ -128,8 +128,7 @@ TEST(EvtFixtures, RecordAcrossTheEndOfTheFileIsWhole) {
 }
 
 TEST(EvtFixtures, ServiceReadsTheWrappedLogOneRecordPerRead) {
-  auto service =
-      platform::MakePosixEventLogService((FixturesDir() / "evt" / "plaso_SysEvent.Evt").string());
+  auto service = platform::MakePosixEventLogService(FixturePath("evt/plaso_SysEvent.Evt"));
   const platform::EventLogHandle h = service->OpenLog("", "Security");
   ASSERT_NE(h, 0u);
   std::uint32_t count = 0;

@@ -7,8 +7,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -170,54 +173,59 @@ TEST(ProfileWrite, ChangesOnlyTheValueOfTheKey) {
   EXPECT_EQ(Read(path, "Temporisation", "Other"), "99");
 }
 
-TEST(ProfileWrite, AddsAKeyAfterTheLastKeyOfItsSection) {
+// One write into a file holding `before` (no file at all when it is missing): the file holds
+// `after` and the key reads back as written.
+struct WriteCase {
+  const char* name;
+  std::optional<std::string> before;
+  const char* section;
+  const char* key;
+  const char* value;
+  std::string after;
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class ProfileWriteTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(ProfileWriteTest, WritesTheLineInPlace) {
+  const WriteCase& c = GetParam();
   TempDir dir;
   const std::string path = dir / "q.ini";
-  WriteFile(path, kHandWritten);
-  ASSERT_TRUE(WriteIniString("Configuration", "Performance", "7", path));
-  std::string expected = kHandWritten;
-  expected.insert(expected.find("; about"), "Performance=7\r\n");
-  EXPECT_EQ(ReadFile(path), expected);
+  if (c.before) WriteFile(path, *c.before);
+  ASSERT_TRUE(WriteIniString(c.section, c.key, c.value, path));
+  EXPECT_EQ(ReadFile(path), c.after);
+  EXPECT_EQ(Read(path, c.key, c.section), c.value);
 }
 
-TEST(ProfileWrite, AddsTheSectionAtTheEnd) {
-  TempDir dir;
-  const std::string path = dir / "q.ini";
-  WriteFile(path, kHandWritten);
-  ASSERT_TRUE(WriteIniString("Drives", "D", "/srv/d", path));
-  EXPECT_EQ(ReadFile(path), kHandWritten + "[Drives]\r\nD=/srv/d\r\n");
-
-  // LF files get LF lines; a last line without its line ending gets one first.
-  WriteFile(path, "[A]\nx=1");
-  ASSERT_TRUE(WriteIniString("B", "y", "2", path));
-  EXPECT_EQ(ReadFile(path), "[A]\nx=1\n[B]\ny=2\n");
-  ASSERT_TRUE(WriteIniString("A", "z", "3", path));
-  EXPECT_EQ(ReadFile(path), "[A]\nx=1\nz=3\n[B]\ny=2\n");
-  WriteFile(path, "[A]\nx=1");
-  ASSERT_TRUE(WriteIniString("a", "z", "3", path));
-  EXPECT_EQ(ReadFile(path), "[A]\nx=1\nz=3");
-  WriteFile(path, "[A]");
-  ASSERT_TRUE(WriteIniString("A", "z", "3", path));
-  EXPECT_EQ(ReadFile(path), "[A]\nz=3");
+std::string HandWrittenWith(std::string_view before, std::string_view line) {
+  std::string text = kHandWritten;
+  text.insert(text.find(before), line);
+  return text;
 }
 
-TEST(ProfileWrite, DuplicatesAndBomStayAsTheyWere) {
-  TempDir dir;
-  const std::string path = dir / "q.ini";
-  WriteFile(path, "\xEF\xBB\xBF[C]\nk=1\nK=2\n[c]\nk=3\n");
-  ASSERT_TRUE(WriteIniString("C", "k", "9", path));
-  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[C]\nk=9\nK=2\n[c]\nk=3\n");
-  WriteFile(path, "\xEF\xBB\xBF");
-  ASSERT_TRUE(WriteIniString("C", "k", "1", path));
-  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[C]\nk=1\n");
-}
-
-TEST(ProfileWrite, CreatesAMissingFile) {
-  TempDir dir;
-  const std::string path = dir / "new.ini";
-  ASSERT_TRUE(WriteIniString("Configuration", "TimeSeconds", "0", path));
-  EXPECT_EQ(ReadFile(path), "[Configuration]\nTimeSeconds=0\n");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileWriteTest,
+    ::testing::Values(
+        // A new key goes after the last key of its section, before the comments that follow.
+        WriteCase{"AddsAKeyAfterTheLastKeyOfItsSection", kHandWritten, "Configuration",
+                  "Performance", "7", HandWrittenWith("; about", "Performance=7\r\n")},
+        WriteCase{"AddsTheSectionAtTheEnd", kHandWritten, "Drives", "D", "/srv/d",
+                  kHandWritten + "[Drives]\r\nD=/srv/d\r\n"},
+        // LF files get LF lines; a last line without its line ending gets one first.
+        WriteCase{"LfSectionAfterALastLineWithoutEnd", "[A]\nx=1", "B", "y", "2",
+                  "[A]\nx=1\n[B]\ny=2\n"},
+        WriteCase{"LfKeyBeforeTheNextSection", "[A]\nx=1\n[B]\ny=2\n", "A", "z", "3",
+                  "[A]\nx=1\nz=3\n[B]\ny=2\n"},
+        WriteCase{"KeyAfterALastLineWithoutEnd", "[A]\nx=1", "a", "z", "3", "[A]\nx=1\nz=3"},
+        WriteCase{"KeyAfterAHeaderWithoutEnd", "[A]", "A", "z", "3", "[A]\nz=3"},
+        // Duplicates and a byte-order mark stay as they were.
+        WriteCase{"FirstOfDuplicateKeysAndSections", "\xEF\xBB\xBF[C]\nk=1\nK=2\n[c]\nk=3\n", "C",
+                  "k", "9", "\xEF\xBB\xBF[C]\nk=9\nK=2\n[c]\nk=3\n"},
+        WriteCase{"BomOnly", "\xEF\xBB\xBF", "C", "k", "1", "\xEF\xBB\xBF[C]\nk=1\n"},
+        WriteCase{"CreatesAMissingFile", std::nullopt, "Configuration", "TimeSeconds", "0",
+                  "[Configuration]\nTimeSeconds=0\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProfileWrite, AnInterruptedWriteLeavesTheOldFileWhole) {
   TempDir dir;
@@ -252,37 +260,49 @@ TEST(ProfileWrite, KeepsPermissionsAndSymbolicLinks) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
-TEST(ProfileWrite, FailsWithoutTouchingAnything) {
+// A write that is refused leaves the file as it was and nothing else in its folder.
+struct RefusedCase {
+  const char* name;
+  std::string_view section, key, value;
+  const char* target = "q.ini";  // written to, in the folder of q.ini
+  std::string content = "[C]\nk=1\n";
+  ::mode_t mode = 0644;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+
+class ProfileRefusedWrite : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(ProfileRefusedWrite, FailsWithoutTouchingAnything) {
+  const RefusedCase& c = GetParam();
   TempDir dir;
   const std::string path = dir / "q.ini";
-  WriteFile(path, "[C]\nk=1\n");
-
-  // Read-only file (no owner write bit): refused even as root.
-  ::chmod(path.c_str(), 0444);
-  EXPECT_FALSE(WriteIniString("C", "k", "2", path));
-  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
-  ::chmod(path.c_str(), 0644);
-
-  // A folder that does not exist, and a folder that is a file.
-  EXPECT_FALSE(WriteIniString("C", "k", "2", dir / "nowhere/q.ini"));
-  EXPECT_FALSE(fs::exists(dir / "nowhere"));
-  EXPECT_FALSE(WriteIniString("C", "k", "2", dir / "q.ini/q.ini"));
-  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
-
-  // Names and values that would break the lines.
-  EXPECT_FALSE(WriteIniString("C", "k", "2\n[X]", path));
-  EXPECT_FALSE(WriteIniString("C", "k=x", "2", path));
-  EXPECT_FALSE(WriteIniString("C]", "k", "2", path));
-  EXPECT_FALSE(WriteIniString("C", "", "2", path));
-  EXPECT_FALSE(WriteIniString("C", ";k", "2", path));
-  EXPECT_FALSE(WriteIniString("C", "k", std::string_view("2\0", 2), path));
-  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
-
-  // A UTF-16 file is not garbled with single-byte lines.
-  WriteFile(dir / "u.ini", std::string("\xFF\xFE[\0C\0]\0", 8));
-  EXPECT_FALSE(WriteIniString("C", "k", "2", dir / "u.ini"));
-  EXPECT_EQ(ReadFile(dir / "u.ini"), std::string("\xFF\xFE[\0C\0]\0", 8));
+  WriteFile(path, c.content);
+  ::chmod(path.c_str(), c.mode);
+  EXPECT_FALSE(WriteIniString(c.section, c.key, c.value, dir / c.target));
+  EXPECT_EQ(ReadFile(path), c.content);
+  std::vector<std::string> entries;
+  for (const auto& e : fs::directory_iterator(dir.path())) entries.push_back(e.path().string());
+  EXPECT_EQ(entries, std::vector<std::string>{path});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileRefusedWrite,
+    ::testing::Values(
+        // No owner write bit: refused even as root.
+        RefusedCase{"ReadOnlyFile", "C", "k", "2", "q.ini", "[C]\nk=1\n", 0444},
+        // A folder that does not exist, and a folder that is a file.
+        RefusedCase{"FolderThatDoesNotExist", "C", "k", "2", "nowhere/q.ini"},
+        RefusedCase{"FolderThatIsAFile", "C", "k", "2", "q.ini/q.ini"},
+        // Names and values that would break the lines.
+        RefusedCase{"ValueWithALineEnd", "C", "k", "2\n[X]"},
+        RefusedCase{"KeyWithEquals", "C", "k=x", "2"},
+        RefusedCase{"SectionWithBracket", "C]", "k", "2"}, RefusedCase{"EmptyKey", "C", "", "2"},
+        RefusedCase{"KeyThatIsAComment", "C", ";k", "2"},
+        RefusedCase{"ValueWithNul", "C", "k", std::string_view("2\0", 2)},
+        // A UTF-16 file is not garbled with single-byte lines.
+        RefusedCase{"Utf16File", "C", "k", "2", "q.ini", std::string("\xFF\xFE[\0C\0]\0", 8)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProfileWrite, PermissionsOfAnUnprivilegedUser) {
   TempDir dir;

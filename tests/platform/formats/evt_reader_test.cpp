@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <functional>
 
-#include "ansi_record.h"
 #include "evtwriter/evt_writer.h"
 #include "platform/eventlog_record.h"
 #include "platform/formats/evt_log.h"
 #include "platform/posix/log_source.h"
+#include "support/ansi_record.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {

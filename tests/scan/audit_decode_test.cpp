@@ -7,6 +7,7 @@
 #include "platform/formats/audit_parser.h"
 #include "platform/posix/log_source.h"
 #include "scan/record_decoder.h"
+#include "support/case_name.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -29,7 +30,7 @@ Decoded Decode(const std::vector<std::uint8_t>& record, std::string ownAccount =
 // Every modification of the real RHEL 10 log: the user is the person logged in (newuser) for the
 // commands run through sudo, root for systemd's own write of /etc/hostname.
 TEST(AuditRecordsDecoded, RealLogRecordsAreSelectedWithPathAndUser) {
-  auto log = platform::OpenAuditLog((test::FixturesDir() / "audit/rhel10-enriched.log").string());
+  auto log = platform::OpenAuditLog(test::FixturePath("audit/rhel10-enriched.log"));
   ASSERT_NE(log, nullptr);
   ASSERT_EQ(log->RecordCount(), 19u);
   std::size_t hostname = 0;
@@ -88,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UserCase{"host ending in File", "bob", "carol", "MyFile", "/srv/y", "carol"},
                       UserCase{"path holding %% and File", "bob", "-", "fs",
                                "/srv/100%%4417 File/x", "bob"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    test::NameByWhat());
 
 // The program's own account is recognised in the record (OwnAccount, not handed on).
 TEST(AuditRecordsDecoded, OwnAccountIsRecognised) {

@@ -39,6 +39,7 @@
 #include "scan/event_list.h"
 #include "scan/record_decoder.h"
 #include "scan/scan_pass.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -192,20 +193,6 @@ bool AddUser(const std::string& name, Account& account, Cleanup& cleanup) {
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-class NullView final : public ScanView {
- public:
-  bool ProcessPendingEvents() override { return false; }
-  void ShowEventsStatus(std::string_view) override {}
-  void ShowMaxEvents(std::string_view) override {}
-  void SetProgressMaximum(std::int32_t) override {}
-  void SetProgressValue(std::int32_t) override {}
-  bool IsWindowVisible() const override { return false; }
-  void ShowOpenLogError(std::string_view message) override {
-    ADD_FAILURE() << std::string(message);
-  }
-  void EnableTimer() override {}
-};
 
 // Hands on only the events of one folder, so that nothing outside the test is ever stamped.
 class OnlyUnder final : public CommentStep {
@@ -410,7 +397,8 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   RunState run;
   run.StopFlag = false;
   SelectionContext selection{"root", 0};
-  NullView view;
+  test::FakeScanView view;  // a window nobody looks at
+  view.visible = false;
   platform::PathMap paths;
   platform::PlatformServices services = platform::MakePlatformServices(logFile, paths);
   FileComments writers(list, state.currentEvent, settings, view, paths, *services.streams,
@@ -419,6 +407,7 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   OnlyUnder comments(step, state.currentEvent, share + "/");
   ScanContext context{*services.eventLog, list, state, settings, run, selection, view, comments};
   ScanPass(context);
+  EXPECT_EQ(view.errors, std::vector<std::string>{}) << "the log could not be opened";
 
   std::vector<std::pair<std::string, std::string>> rows;  // newest first
   for (int row = 1; row <= list.EventCount(); ++row) {

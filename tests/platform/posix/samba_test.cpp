@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "../comments/comment_fixture.h"
+#include "support/comment_fixture.h"
 
 namespace qs::test {
 namespace {

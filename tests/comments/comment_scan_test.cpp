@@ -14,27 +14,16 @@
 #include "evtwriter/evt_writer.h"
 #include "platform/services.h"
 #include "scan/scan_pass.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace qs {
 namespace {
 
 namespace fs = std::filesystem;
+using qs::test::FakeScanView;
 using qs::test::TempDir;
 using qs::test::WriteFile;
-
-class QuietView final : public ScanView {
- public:
-  void ShowEventsStatus(std::string_view text) override { statuses.emplace_back(text); }
-  void ShowMaxEvents(std::string_view) override {}
-  void SetProgressMaximum(std::int32_t) override {}
-  void SetProgressValue(std::int32_t) override {}
-  bool IsWindowVisible() const override { return true; }
-  void ShowOpenLogError(std::string_view message) override { errors.emplace_back(message); }
-  void EnableTimer() override {}
-  bool ProcessPendingEvents() override { return false; }
-  std::vector<std::string> statuses, errors;
-};
 
 // Writers that mark as a Macintosh writer that succeeds and a Windows 2000 writer whose summary
 // is locked would: "m" and "?", and "W" when the summary check pass rebuilds.
@@ -116,7 +105,7 @@ class CommentScanTest : public ::testing::Test {
   RunState run;
   SelectionContext selection{"Administrator", 0};
   ScanState state;
-  QuietView view;
+  FakeScanView view;
   EventList list{settings};
   platform::PathMap drives;
   platform::PlatformServices services;  // made once the log is written

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/temp_dir.h"
 
 namespace qs::platform::audit {
@@ -56,7 +57,7 @@ void ExpectModifications(const std::vector<FileModification>& got,
 // (auid 1000 is "newuser" there, unknown to the local database); the log runs out of time order
 // (two captures joined), and the records keep the order of the log.
 TEST(AuditParserRealLogs, Rhel10EnrichedGivesEveryWriteAndRename) {
-  const auto text = test::ReadFile((test::FixturesDir() / "audit/rhel10-enriched.log").string());
+  const auto text = test::FixtureBytes("audit/rhel10-enriched.log");
   ExpectModifications(Parse(text), {
                                        {1749816885, 978, "/etc/passwd", "root", "newuser"},
                                        {1749816885, 980, "/etc/shadow", "root", "newuser"},
@@ -85,7 +86,7 @@ TEST(AuditParserRealLogs, Rhel10EnrichedGivesEveryWriteAndRename) {
 TEST(AuditParserRealLogs, LogsWithoutWritesGiveNothing) {
   for (const char* name : {"audit/interleaved.log", "audit/rhel7-raw.log"}) {
     SCOPED_TRACE(name);
-    const auto text = test::ReadFile((test::FixturesDir() / name).string());
+    const auto text = test::FixtureBytes(name);
     ASSERT_FALSE(text.empty());
     EXPECT_TRUE(Parse(text).empty());
   }
@@ -217,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "name=\"/srv/share/d1\" inode=9 dev=fe:00 mode=040755 nametype=DELETE",
                         "name=\"/srv/share/d2\" inode=9 dev=fe:00 mode=040755 nametype=CREATE"}),
              {}}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    test::NameByWhat());
 
 INSTANTIATE_TEST_SUITE_P(
     Names, AuditParserCases,
@@ -256,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=1 " + kAlice,
                       {File("2F6109622E747874")}),
             {}}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    test::NameByWhat());
 
 INSTANTIATE_TEST_SUITE_P(
     Users, AuditParserCases,
@@ -305,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(
              "nametype=NORMAL\n",
              {{T, 1, "/srv/share/e.txt", "alice2", "bob2"},
               {T + 1, 2, "/srv/share/f.txt", "77", "-"}}}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    test::NameByWhat());
 
 INSTANTIATE_TEST_SUITE_P(
     Grouping, AuditParserCases,
@@ -350,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
              "a0=1 a1=1 a2=1 pid=1 auid=4294967295 uid=1000 euid=1000 fsuid=1000\n"
              "type=PATH msg=audit(1700000000.1:4): item=0 name=\"/srv/s390\" nametype=NORMAL\n",
              {{T, 1, "/srv/i386", "alice", "-"}, {T, 2, "/srv/arm", "alice", "-"}}}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    test::NameByWhat());
 
 // --- Bad input -------------------------------------------------------------------------------
 

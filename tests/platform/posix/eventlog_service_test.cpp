@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "ansi_record.h"
 #include "evtwriter/evt_writer.h"
 #include "platform/posix/posix_eventlog.h"
+#include "support/ansi_record.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -22,24 +24,13 @@
 #include "platform/posix/xattr.h"
 #include "platform/posix/xdg_comment_summary.h"
 #include "scan/event_list.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
 
 inline const std::string kMacAttr = "user.DosStream.Comments:$DATA";
 inline const std::string kWinAttr = "user.xdg.comment";
-
-// Counts rounds; with Performance 1 that is the number of yields.
-class CountingPump : public EventPump {
- public:
-  bool ProcessPendingEvents() override {
-    ++rounds;
-    if (onYield) onYield();
-    return true;
-  }
-  int rounds = 0;
-  std::function<void()> onYield;
-};
 
 // The system's attribute calls, except where a test makes one of them fail with a given errno.
 class FaultyXattrIo : public platform::XattrIo {
@@ -83,6 +74,36 @@ inline void PlantLink(const std::string& target, const std::string& link, uid_t 
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
   ASSERT_EQ(lchown(link.c_str(), owner, owner), 0) << link;
 }
+
+// What can happen to a listed file between the comment pass looking at it and the write. `target`
+// is a file of someone else's that the symbolic link points at; it must stay untouched.
+struct ChangeBeforeWrite {
+  const char* name;
+  void (*change)(const std::string& file, const std::string& target);
+};
+
+inline void PrintTo(const ChangeBeforeWrite& c, std::ostream* os) { *os << c.name; }
+
+inline const ChangeBeforeWrite kChangesBeforeWrite[] = {
+    {"Deleted", [](const std::string& f, const std::string&) { std::filesystem::remove(f); }},
+    {"ReplacedByADirectory",
+     [](const std::string& f, const std::string&) {
+       std::filesystem::remove(f);
+       std::filesystem::create_directory(f);
+     }},
+    {"ReplacedByASymbolicLink",
+     [](const std::string& f, const std::string& target) {
+       std::filesystem::remove(f);
+       PlantLink(target, f);
+     }},
+    {"MadeReadOnly",
+     [](const std::string& f, const std::string&) { ASSERT_EQ(chmod(f.c_str(), 0444), 0); }},
+    {"ReplacedByAFifo",
+     [](const std::string& f, const std::string&) {
+       std::filesystem::remove(f);
+       ASSERT_EQ(mkfifo(f.c_str(), 0666), 0);
+     }},
+};
 
 // UTF-16LE bytes of an ASCII or UTF-16 text.
 inline std::string Le(std::u16string_view text) {

@@ -182,7 +182,7 @@ TEST(AuditLogSource, SaveThroughATemporaryFileGivesTheDocumentOnly) {
 // and fsuid are the client's (suid 0) and it has no login uid. A put of up.txt, then a put of
 // up3.tmp renamed over up.txt by the same smbd process.
 TEST(AuditLogSource, SambaWritesAndSaveByRenameOfARealSmbd) {
-  auto log = OpenAuditLog(std::string(QS_AUDIT_SAMPLES) + "/smbd-share.log");
+  auto log = OpenAuditLog(test::ExistingFile(std::string(QS_AUDIT_SAMPLES) + "/smbd-share.log"));
   ASSERT_NE(log, nullptr);
   ASSERT_EQ(log->RecordCount(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
