@@ -7,54 +7,13 @@
 #include <utility>
 
 #include "core/system_identity.h"
+#include "support/fakes.h"
 
 namespace qs {
 namespace {
 
-struct Answers {
-  bool computerOk = true;
-  std::string computer = "FILESERVER";
-  bool userOk = true;
-  std::string user = "admin";
-  std::uint32_t platformId = platform::kPlatformWin32Nt;
-  std::uint32_t major = 5, minor = 0, build = 2195;
-  std::string servicePack;
-  std::string hostName;  // empty: a Windows system
-};
-
-class FakeSystem : public platform::SystemInfoService {
- public:
-  explicit FakeSystem(Answers a) : a_(std::move(a)) {}
-  bool ReadComputerName(std::string& buffer) override {
-    return Put(a_.computerOk, a_.computer, buffer);
-  }
-  bool ReadUserName(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
-  bool ReadVersion(platform::OsVersionInfo& info) override {
-    info.dwPlatformId = a_.platformId;
-    info.dwMajorVersion = a_.major;
-    info.dwMinorVersion = a_.minor;
-    info.dwBuildNumber = a_.build;
-    // Like the real call: the service pack text and its NUL over the start of the blank field.
-    std::memcpy(info.szCSDVersion.data(), a_.servicePack.data(), a_.servicePack.size());
-    info.szCSDVersion[a_.servicePack.size()] = '\0';
-    info.hostSystemName = a_.hostName;
-    return true;
-  }
-  std::uint32_t ReadTimeZone(std::int32_t& bias) override {
-    bias = 0;
-    return platform::kTimeZoneIdStandard;
-  }
-
- private:
-  // Like the real calls: the name and its NUL over the start of the buffer, the rest untouched.
-  static bool Put(bool ok, const std::string& name, std::string& buffer) {
-    if (!ok) return false;
-    buffer.replace(0, name.size(), name);
-    buffer[name.size()] = '\0';
-    return true;
-  }
-  Answers a_;
-};
+using test::FakeSystem;
+using Answers = test::SystemAnswers;
 
 Answers System(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
                std::uint32_t build, std::string sp, std::string host = {}) {

@@ -6,6 +6,26 @@
 
 namespace qs::test {
 
+bool FakeSystem::Put(bool ok, const std::string& name, std::string& buffer) {
+  // Like the real calls: the name and its NUL over the start of the buffer, the rest untouched.
+  if (!ok) return false;
+  buffer.replace(0, name.size(), name);
+  buffer[name.size()] = '\0';
+  return true;
+}
+
+bool FakeSystem::ReadVersion(platform::OsVersionInfo& info) {
+  info.dwPlatformId = a_.platformId;
+  info.dwMajorVersion = a_.major;
+  info.dwMinorVersion = a_.minor;
+  info.dwBuildNumber = a_.build;
+  // Like the real call: the service pack text and its NUL over the start of the blank field.
+  std::memcpy(info.szCSDVersion.data(), a_.servicePack.data(), a_.servicePack.size());
+  info.szCSDVersion[a_.servicePack.size()] = '\0';
+  info.hostSystemName = a_.hostName;
+  return true;
+}
+
 platform::EventLogHandle FakeEventLog::OpenLog(std::string_view serverName,
                                                std::string_view sourceName) {
   ++opens;

@@ -1,5 +1,6 @@
 // Test doubles of what a scan pass and the comment operations talk to: the Security log, the
-// window, the comment step and the event pump. Shared by every folder of tests.
+// window, the comment step and the event pump; and the system's answers at start-up. Shared by
+// every folder of tests.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +8,48 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/eventlog.h"
+#include "platform/sysinfo.h"
 #include "scan/event_pump.h"
 #include "scan/scan_pass.h"
 
 namespace qs::test {
+
+// What the system answers at start-up; by default a Windows 2000 file server.
+struct SystemAnswers {
+  bool computerOk = true;
+  std::string computer = "FILESERVER";
+  bool userOk = true;
+  std::string user = "admin";
+  std::uint32_t platformId = platform::kPlatformWin32Nt;
+  std::uint32_t major = 5, minor = 0, build = 2195;
+  std::string servicePack = "Service Pack 2";
+  std::string hostName;  // empty: a Windows system
+  std::uint32_t tzResult = platform::kTimeZoneIdStandard;
+  std::int32_t bias = -60;
+};
+
+// The system information service giving those answers the way the real calls do.
+class FakeSystem : public platform::SystemInfoService {
+ public:
+  explicit FakeSystem(SystemAnswers a) : a_(std::move(a)) {}
+  bool ReadComputerName(std::string& buffer) override {
+    return Put(a_.computerOk, a_.computer, buffer);
+  }
+  bool ReadUserName(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
+  bool ReadVersion(platform::OsVersionInfo& info) override;
+  std::uint32_t ReadTimeZone(std::int32_t& bias) override {
+    bias = a_.bias;
+    return a_.tzResult;
+  }
+
+ private:
+  static bool Put(bool ok, const std::string& name, std::string& buffer);
+  SystemAnswers a_;
+};
 
 // An event log serving a list of records, with the calls it was given.
 class FakeEventLog : public platform::EventLogService {

@@ -24,37 +24,6 @@ namespace qs::test {
 // The QApplication of the test program, on the offscreen platform unless one was chosen.
 QApplication& App();
 
-struct SystemAnswers {
-  bool computerOk = true;
-  std::string computer = "FILESERVER";
-  bool userOk = true;
-  std::string user = "admin";
-  std::uint32_t platformId = platform::kPlatformWin32Nt;
-  std::uint32_t major = 5, minor = 0, build = 2195;
-  std::string servicePack = "Service Pack 2";
-  std::string hostName;  // empty: a Windows system
-  std::uint32_t tzResult = platform::kTimeZoneIdStandard;
-  std::int32_t bias = -60;
-};
-
-class FakeSystem : public platform::SystemInfoService {
- public:
-  explicit FakeSystem(SystemAnswers a) : a_(std::move(a)) {}
-  bool ReadComputerName(std::string& buffer) override {
-    return Put(a_.computerOk, a_.computer, buffer);
-  }
-  bool ReadUserName(std::string& buffer) override { return Put(a_.userOk, a_.user, buffer); }
-  bool ReadVersion(platform::OsVersionInfo& info) override;
-  std::uint32_t ReadTimeZone(std::int32_t& bias) override {
-    bias = a_.bias;
-    return a_.tzResult;
-  }
-
- private:
-  static bool Put(bool ok, const std::string& name, std::string& buffer);
-  SystemAnswers a_;
-};
-
 // A Security log of `records` records that the selection rule passes over (logons), which counts
 // what a pass does with it and lets a test act while a given record is read.
 class FakeLog : public platform::EventLogService {
