@@ -44,6 +44,56 @@ std::optional<std::uint64_t> ParseHex64(std::string_view text) {
   return value;
 }
 
+// "2019-03-18T14:23:26.981692000Z" as a FILETIME; nullopt for any other text.
+std::optional<std::uint64_t> ParseSystemTime(std::string_view text) {
+  // YYYY-MM-DDTHH:MM:SS, then an optional fraction, then Z.
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || !text.ends_with('Z')) {
+    return std::nullopt;
+  }
+  const auto number = [&](std::size_t at, std::size_t width) -> std::optional<int> {
+    int value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+      if (text[i] < '0' || text[i] > '9') return std::nullopt;
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (!year || !month || !day || !hour || !minute || !second || *year < 1601 || *month < 1 ||
+      *month > 12 || *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
+    return std::nullopt;
+  }
+  std::uint64_t ticks = 0;  // the fraction, in 100 ns, to at most seven digits
+  std::string_view fraction = text.substr(19, text.size() - 20);
+  if (!fraction.empty()) {
+    if (fraction[0] != '.' || fraction.size() == 1) return std::nullopt;
+    fraction.remove_prefix(1);
+    std::uint64_t scale = 1'000'000;
+    for (std::size_t i = 0; i < fraction.size(); ++i) {
+      if (fraction[i] < '0' || fraction[i] > '9') return std::nullopt;
+      if (i < 7) {
+        ticks += static_cast<std::uint64_t>(fraction[i] - '0') * scale;
+        scale /= 10;
+      }
+    }
+  }
+  // Days since 1601-01-01 of a proleptic Gregorian date (the civil-from-days inverse).
+  const int y = *year - (*month <= 2 ? 1 : 0);
+  const int era = y / 400;
+  const int yearOfEra = y - era * 400;
+  const int dayOfYear = (153 * (*month + (*month > 2 ? -3 : 9)) + 2) / 5 + *day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t daysSince0000 = static_cast<std::int64_t>(era) * 146097 + dayOfEra;
+  constexpr std::int64_t kDaysTo1601 = 584694;  // 0000-03-01 to 1601-01-01
+  const std::int64_t days = daysSince0000 - kDaysTo1601;
+  if (days < 0) return std::nullopt;
+  const auto seconds = static_cast<std::uint64_t>(days) * 86400 +
+                       static_cast<std::uint64_t>(*hour * 3600 + *minute * 60 + *second);
+  return seconds * 10'000'000 + ticks;
+}
+
 // The Name attribute of every <Data> element of `eventData`; nullopt when one has none.
 std::optional<std::vector<std::string>> DataNames(std::string_view eventData) {
   constexpr std::string_view kData = "<Data";
@@ -217,6 +267,17 @@ EvtxXmlFacts ReadXmlFacts(std::string_view xml) {
   EvtxXmlFacts facts;
   if (const auto keywords = Between(xml, "<Keywords>", "</Keywords>"))
     facts.keywords = ParseHex64(*keywords);
+  if (const auto id = Between(xml, "<EventRecordID>", "</EventRecordID>")) {
+    // At most 19 digits, so that the value fits.
+    if (!id->empty() && id->size() <= 19 &&
+        std::all_of(id->begin(), id->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      std::uint64_t value = 0;
+      for (char c : *id) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+      facts.eventRecordId = value;
+    }
+  }
+  if (const auto created = Between(xml, "<TimeCreated SystemTime=\"", "\""))
+    facts.timeCreated = ParseSystemTime(*created);
   if (const auto eventData = Between(xml, "<EventData>", "</EventData>")) {
     facts.names = DataNames(*eventData);
   } else if (xml.find("<EventData/>") != std::string_view::npos) {
@@ -235,7 +296,8 @@ std::uint32_t FiletimeToUnixSeconds(std::uint64_t filetime) {
 }
 
 std::optional<EventRecordFields> ConvertToFileOpen(const EvtxRecordFacts& facts) {
-  if (!MayBecomeFileOpen(facts.eventId)) return std::nullopt;
+  if (facts.eventId != kHandleRequestedEventId && facts.eventId != kShareObjectCheckedEventId)
+    return std::nullopt;
   // A failed attempt never shows a write: only successful audits are converted.
   if (!facts.keywords || (*facts.keywords & kKeywordAuditSuccess) == 0) return std::nullopt;
   const NamedFields fields(facts);

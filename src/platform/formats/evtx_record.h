@@ -29,8 +29,8 @@ inline constexpr std::uint64_t kKeywordAuditFailure = 0x0010000000000000;
 
 // What the parser gives of one record.
 struct EvtxRecordFacts {
-  std::uint64_t identifier = 0;       // the event record identifier
-  std::uint64_t writtenFiletime = 0;  // 100 ns since 1601 UTC
+  std::uint64_t identifier = 0;       // the event record identifier (EventRecordID)
+  std::uint64_t writtenFiletime = 0;  // the event's time, 100 ns since 1601 UTC
   std::uint32_t eventId = 0;
   std::string computerName;
   std::string sourceName;
@@ -41,23 +41,24 @@ struct EvtxRecordFacts {
   std::optional<std::vector<std::string>> names;
 };
 
-// What the record's XML text tells beyond the strings: its keywords and the Name attribute of each
+// What the record's XML text tells beyond the strings: its keywords, its event record identifier,
+// its time and the Name attribute of each
 // <Data> element of its <EventData>. A Data element without a name, or an XML text without
 // EventData, leaves the names unknown.
 struct EvtxXmlFacts {
   std::optional<std::uint64_t> keywords;
+  // The System's EventRecordID. A log saved from a filtered view numbers its records' headers
+  // from 1 again, and only this keeps the number the event had.
+  std::optional<std::uint64_t> eventRecordId;
+  // The System's TimeCreated, as a FILETIME. The same log's record headers may hold other times:
+  // in a log saved from a filtered view they are those of other records.
+  std::optional<std::uint64_t> timeCreated;
   std::optional<std::vector<std::string>> names;
 };
 EvtxXmlFacts ReadXmlFacts(std::string_view xml);
 
 // Seconds since 1970 UTC, whole seconds, held to what a record's u32 time can say.
 std::uint32_t FiletimeToUnixSeconds(std::uint64_t filetime);
-
-// Whether the record is one of those that may become event 560, so that the reader fetches the
-// XML text (names and keywords) only for them.
-inline bool MayBecomeFileOpen(std::uint32_t eventId) {
-  return eventId == kHandleRequestedEventId || eventId == kShareObjectCheckedEventId;
-}
 
 // The event-560 fields of a successful 4656 or 5145 whose named fields are all present and well
 // formed; nullopt for every other record.

@@ -91,9 +91,8 @@ bool ReadFacts(libevtx_record_t* record, evtx::EvtxRecordFacts& facts) {
           return libevtx_record_get_utf8_string(record, i, text, size, e);
         }));
   }
-  // The XML text costs more than everything above, and only the records that may become event
-  // 560 need their names and keywords.
-  if (evtx::MayBecomeFileOpen(facts.eventId)) {
+  // The XML text names the strings and gives the keywords and the event's own record identifier.
+  {
     const std::string xml = RecordText(
         [&](std::size_t* size, libevtx_error_t** e) {
           return libevtx_record_get_utf8_xml_string_size(record, size, e);
@@ -103,6 +102,8 @@ bool ReadFacts(libevtx_record_t* record, evtx::EvtxRecordFacts& facts) {
         });
     evtx::EvtxXmlFacts xmlFacts = evtx::ReadXmlFacts(xml);
     facts.keywords = xmlFacts.keywords;
+    if (xmlFacts.eventRecordId) facts.identifier = *xmlFacts.eventRecordId;
+    if (xmlFacts.timeCreated) facts.writtenFiletime = *xmlFacts.timeCreated;
     facts.names = std::move(xmlFacts.names);
   }
   return true;

@@ -228,6 +228,8 @@ struct XmlCase {
   const char* xml;
   std::optional<std::uint64_t> keywords;
   std::optional<std::vector<std::string>> names;
+  std::optional<std::uint64_t> eventRecordId = std::nullopt;
+  std::optional<std::uint64_t> timeCreated = std::nullopt;
 };
 
 class EvtxXml : public testing::TestWithParam<XmlCase> {};
@@ -236,16 +238,34 @@ TEST_P(EvtxXml, GivesKeywordsAndDataNames) {
   const auto facts = platform::evtx::ReadXmlFacts(GetParam().xml);
   EXPECT_EQ(facts.keywords, GetParam().keywords);
   EXPECT_EQ(facts.names, GetParam().names);
+  EXPECT_EQ(facts.eventRecordId, GetParam().eventRecordId);
+  EXPECT_EQ(facts.timeCreated, GetParam().timeCreated);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, EvtxXml,
     testing::Values(
         XmlCase{"Named",
-                "<Event><System><Keywords>0x8020000000000000</Keywords></System><EventData>"
+                "<Event><System><Keywords>0x8020000000000000</Keywords>"
+                "<EventRecordID>438297</EventRecordID></System><EventData>"
                 "<Data Name=\"A\">1</Data><Data Name=\"B\"></Data><Data Name=\"C\"/>"
                 "</EventData></Event>",
-                0x8020000000000000, std::vector<std::string>{"A", "B", "C"}},
+                0x8020000000000000, std::vector<std::string>{"A", "B", "C"}, 438297},
+        XmlCase{"TimeCreated", "<TimeCreated SystemTime=\"2019-03-18T14:23:26.981692000Z\"/>",
+                std::nullopt, std::nullopt, std::nullopt, 131973926069816920},
+        XmlCase{"TimeCreatedWithoutFraction", "<TimeCreated SystemTime=\"1601-01-01T00:00:01Z\"/>",
+                std::nullopt, std::nullopt, std::nullopt, 10000000},
+        XmlCase{"TimeCreatedLeapDay", "<TimeCreated SystemTime=\"2000-02-29T00:00:00.5Z\"/>",
+                std::nullopt, std::nullopt, std::nullopt,
+                (951782400ull + 11644473600ull) * 10000000ull + 5000000ull},
+        XmlCase{"TimeCreatedNotATime", "<TimeCreated SystemTime=\"2019-13-18T14:23:26Z\"/>",
+                std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+        XmlCase{"TimeCreatedLocal", "<TimeCreated SystemTime=\"2019-03-18T14:23:26+01:00\"/>",
+                std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+        XmlCase{"RecordIdNotANumber", "<EventRecordID>-1</EventRecordID>", std::nullopt,
+                std::nullopt, std::nullopt},
+        XmlCase{"RecordIdTooLong", "<EventRecordID>18446744073709551616</EventRecordID>",
+                std::nullopt, std::nullopt, std::nullopt},
         XmlCase{"UnnamedData",
                 "<Event><EventData><Data Name=\"A\">1</Data><Data>2</Data></EventData></Event>",
                 std::nullopt, std::nullopt},
