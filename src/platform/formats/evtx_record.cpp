@@ -354,7 +354,10 @@ EventRecordFields PresentedFields(const EvtxRecordFacts& facts) {
                                                                         : kEventTypeInformation;
   f.SourceName = facts.sourceName;
   f.ComputerName = facts.computerName;
-  f.Strings = facts.strings;
+  // The layout counts a record's strings in 16 bits.
+  const std::size_t count = std::min<std::size_t>(facts.strings.size(), 0xFFFF);
+  f.Strings.assign(facts.strings.begin(),
+                   facts.strings.begin() + static_cast<std::ptrdiff_t>(count));
   // A zero byte would end a string early and shift those that follow.
   for (std::string& s : f.Strings) s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
   f.SourceName.erase(std::find(f.SourceName.begin(), f.SourceName.end(), '\0'), f.SourceName.end());

@@ -3,8 +3,6 @@
 // portable conversion (platform/formats/evtx_record.h) turns them into the records of an event log.
 #include <libevtx.h>
 
-#include <limits>
-
 #include "platform/formats/evtx_record.h"
 #include "platform/posix/log_source.h"
 
@@ -78,9 +76,7 @@ bool ReadFacts(libevtx_record_t* record, evtx::EvtxRecordFacts& facts) {
         return libevtx_record_get_utf8_source_name(record, text, size, e);
       });
   int count = 0;
-  if (libevtx_record_get_number_of_strings(record, &count, &error) != 1) count = 0;
-  // The record layout counts its strings in 16 bits.
-  count = std::min(count, static_cast<int>(std::numeric_limits<std::uint16_t>::max()));
+  if (libevtx_record_get_number_of_strings(record, &count, &error) != 1 || count < 0) count = 0;
   facts.strings.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     facts.strings.push_back(RecordText(

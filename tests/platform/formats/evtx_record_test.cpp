@@ -223,6 +223,47 @@ TEST(EvtxConversion, ComputerNamedLikeATypeDoesNotPassForIt) {
   EXPECT_EQ(event.file, "C:\\x.txt");
 }
 
+// Sizes no Windows writes, as a damaged or crafted file may claim them: the fields are still found
+// by name, and the record keeps the strings its layout can count.
+TEST(EvtxConversion, TenThousandStringsStillFindTheFieldsByName) {
+  auto facts = HandleRequest("File", "C:\\a.txt", kWrite);
+  for (int i = 0; i < 10'000; ++i) {
+    facts.names->push_back("Extra" + std::to_string(i));
+    facts.strings.push_back("%%4417");
+  }
+  const auto record = BuildAnsiRecord(platform::evtx::PresentedFields(facts));
+  EXPECT_EQ(ParseAnsiRecord(record).strings.size(), 15u);
+  std::int32_t newest = 0;
+  CurrentEvent event;
+  ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
+  EXPECT_EQ(event.file, "C:\\a.txt");
+}
+
+TEST(EvtxConversion, UnconvertedRecordKeepsAtMostTheStringsItsLayoutCounts) {
+  EvtxRecordFacts facts;
+  facts.eventId = 4663;
+  for (std::size_t count : {10'000u, 70'000u}) {
+    facts.strings.assign(count, "x");
+    const auto record = BuildAnsiRecord(platform::evtx::PresentedFields(facts));
+    EXPECT_EQ(ParseAnsiRecord(record).strings.size(), std::min<std::size_t>(count, 0xFFFF));
+  }
+}
+
+TEST(EvtxConversion, StringOfOneMebibyte) {
+  const std::string longName = "C:\\" + std::string(1 << 20, 'a');
+  const auto record =
+      BuildAnsiRecord(platform::evtx::PresentedFields(HandleRequest("File", longName, kWrite)));
+  std::int32_t newest = 0;
+  CurrentEvent event;
+  ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
+  EXPECT_EQ(event.file, longName);
+
+  auto other = HandleRequest("File", longName, kWrite);
+  other.eventId = 4663;
+  EXPECT_EQ(ParseAnsiRecord(BuildAnsiRecord(platform::evtx::PresentedFields(other))).strings[6],
+            longName);
+}
+
 struct XmlCase {
   const char* name;
   const char* xml;
