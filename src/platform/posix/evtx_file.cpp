@@ -3,6 +3,9 @@
 // portable conversion (platform/formats/evtx_record.h) turns them into the records of an event log.
 #include <libevtx.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/formats/evtx_record.h"
 #include "platform/posix/log_source.h"
 
@@ -41,16 +44,26 @@ struct FileDeleter {
 using FilePtr = std::unique_ptr<libevtx_file_t, FileDeleter>;
 
 // A UTF-8 text of the record through the pair of calls libevtx offers for each: its size (the
-// closing zero byte included), then the text. Empty when the record has none.
+// closing zero byte included), then the text. libevtx converts the text from UTF-16 for either
+// call, so the text is first asked for straight into a buffer reused from record to record, and
+// its size only when it does not fit. Empty when the record has none.
+std::vector<std::uint8_t>& ScratchBuffer() {
+  static thread_local std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+  return buffer;
+}
+
 template <typename SizeCall, typename TextCall>
 std::string RecordText(SizeCall sizeCall, TextCall textCall) {
   ErrorSink error;
-  std::size_t size = 0;
-  if (sizeCall(&size, &error) != 1 || size == 0) return {};
-  std::string text(size, '\0');
-  if (textCall(reinterpret_cast<std::uint8_t*>(text.data()), size, &error) != 1) return {};
-  text.resize(text.find('\0') == std::string::npos ? size : text.find('\0'));
-  return text;
+  std::vector<std::uint8_t>& buffer = ScratchBuffer();
+  if (textCall(buffer.data(), buffer.size(), &error) != 1) {
+    std::size_t size = 0;
+    if (sizeCall(&size, &error) != 1 || size == 0) return {};
+    buffer.resize(std::max(buffer.size(), size));
+    if (textCall(buffer.data(), size, &error) != 1) return {};
+  }
+  const auto end = std::find(buffer.begin(), buffer.end(), std::uint8_t{0});
+  return std::string(buffer.begin(), end);
 }
 
 // The facts of one record; false when libevtx cannot give its identifier, time or event ID.
