@@ -6,7 +6,7 @@ packages=(
   build-essential dpkg-dev cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
-  libevt-utils attr samba smbclient samba-vfs-modules auditd
+  libevt-utils libevtx-dev libbfio-dev libevtx-utils attr samba smbclient samba-vfs-modules auditd
   qt6-base-dev xvfb xauth fonts-liberation desktop-file-utils locales
 )
 

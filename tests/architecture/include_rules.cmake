@@ -17,11 +17,13 @@ set(allowed_scan "platform;core;scan")
 set(allowed_comments "platform;core;scan;comments")
 set(front_ends "ui;service;win32ui")
 
-# Headers of the operating systems. Only src/platform/posix and src/platform/win32 may use them.
+# Headers of the operating systems, and of the libraries that only one of them has (libevtx).
+# Only src/platform/posix and src/platform/win32 may use them.
 set(os_headers "unistd\\.h|fcntl\\.h|pwd\\.h|grp\\.h|langinfo\\.h|dirent\\.h|spawn\\.h|poll\\.h|"
                "signal\\.h|syslog\\.h|termios\\.h|dlfcn\\.h|sys/[a-z_/]+\\.h|linux/[a-z_/]+\\.h|"
                "netinet/[a-z_]+\\.h|arpa/[a-z_]+\\.h|windows\\.h|winbase\\.h|winnt\\.h|winuser\\.h|"
-               "shellapi\\.h|shlobj\\.h|objbase\\.h|objidl\\.h|propidl\\.h|commctrl\\.h|io\\.h")
+               "shellapi\\.h|shlobj\\.h|objbase\\.h|objidl\\.h|propidl\\.h|commctrl\\.h|io\\.h|"
+               "libevtx\\.h")
 string(JOIN "" os_headers ${os_headers})
 
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)

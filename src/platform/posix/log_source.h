@@ -11,6 +11,10 @@ namespace qs::platform {
 // An NT event-log (.evt) file; nullptr when the file is missing, unreadable or not such a log.
 std::unique_ptr<LogSource> OpenEvtLog(const std::string& path);
 
+// A Windows Vista-and-later event log (.evtx), read with libevtx; nullptr when libevtx refuses the
+// file. The records are read up to the first one that libevtx cannot read.
+std::unique_ptr<LogSource> OpenEvtxLog(const std::string& path);
+
 // A Linux audit log (auditd's text format); nullptr when the file is missing or unreadable.
 std::unique_ptr<LogSource> OpenAuditLog(const std::string& path);
 

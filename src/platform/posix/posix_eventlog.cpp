@@ -1,5 +1,5 @@
 // The event-log service over a log file: the source "Security" is the file given at construction,
-// read as an NT .evt log or else as a Linux audit log.
+// read as an NT .evt log, a Vista-and-later .evtx log, or else as a Linux audit log.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 
 #include "platform/ascii.h"
 #include "platform/eventlog_record.h"
+#include "platform/formats/evtx_record.h"
 #include "platform/posix/log_source.h"
 #include "platform/posix/posix_eventlog.h"
 
@@ -17,15 +18,21 @@ namespace qs::platform {
 
 namespace {
 
-// Whether the file begins as an NT event-log header does: its size 0x30, then "LfLe". Such a file
-// is an event log, damaged when the .evt reader refuses it, and never an audit log.
-bool BeginsAsEvtLog(const std::string& path) {
+enum class LogKind { Evt, Evtx, Other };
+
+// What the file's first bytes say it is: an NT event log begins with its header's size 0x30, then
+// "LfLe"; a Vista-and-later log with "ElfFile". Either is an event log, damaged when its reader
+// refuses it, and never an audit log.
+LogKind KindOfLog(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return LogKind::Other;
   std::uint8_t head[8];
   const bool whole = std::fread(head, 1, sizeof head, file) == sizeof head;
   std::fclose(file);
-  return whole && BeginsAsEvtHeader(head);
+  if (!whole) return LogKind::Other;
+  if (BeginsAsEvtHeader(head)) return LogKind::Evt;
+  if (evtx::BeginsAsEvtxHeader(head, sizeof head)) return LogKind::Evtx;
+  return LogKind::Other;
 }
 
 class PosixEventLogService final : public EventLogService {
@@ -38,10 +45,20 @@ class PosixEventLogService final : public EventLogService {
     // A log is a regular file; a folder or a device is no log, whatever a reader makes of it.
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    std::unique_ptr<LogSource> source = OpenEvtLog(path_);
     // A damaged event log fails the open, so that the pass says so, rather than passing for an
     // audit log without events.
-    if (!source && !BeginsAsEvtLog(path_)) source = OpenAuditLog(path_);
+    std::unique_ptr<LogSource> source;
+    switch (KindOfLog(path_)) {
+      case LogKind::Evt:
+        source = OpenEvtLog(path_);
+        break;
+      case LogKind::Evtx:
+        source = OpenEvtxLog(path_);
+        break;
+      case LogKind::Other:
+        source = OpenAuditLog(path_);
+        break;
+    }
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
     logs_[handle].source = std::move(source);

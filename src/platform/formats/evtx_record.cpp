@@ -1,0 +1,369 @@
+#include "platform/formats/evtx_record.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/formats/audit_record.h"
+
+namespace qs::platform::evtx {
+
+namespace {
+
+constexpr std::uint32_t kFileOpenEventId = 560;
+constexpr std::uint16_t kObjectAccessCategory = 3;
+
+// The text between `open` and the `close` that follows it, from `from` on.
+std::optional<std::string_view> Between(std::string_view text, std::string_view open,
+                                        std::string_view close) {
+  const std::size_t start = text.find(open);
+  if (start == std::string_view::npos) return std::nullopt;
+  const std::size_t valueStart = start + open.size();
+  const std::size_t end = text.find(close, valueStart);
+  if (end == std::string_view::npos) return std::nullopt;
+  return text.substr(valueStart, end - valueStart);
+}
+
+std::optional<std::uint64_t> ParseHex64(std::string_view text) {
+  if (!text.starts_with("0x") && !text.starts_with("0X")) return std::nullopt;
+  text.remove_prefix(2);
+  if (text.empty() || text.size() > 16) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    int digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value << 4 | static_cast<std::uint64_t>(digit);
+  }
+  return value;
+}
+
+// "2019-03-18T14:23:26.981692000Z" as a FILETIME; nullopt for any other text.
+std::optional<std::uint64_t> ParseSystemTime(std::string_view text) {
+  // YYYY-MM-DDTHH:MM:SS, then an optional fraction, then Z.
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || !text.ends_with('Z')) {
+    return std::nullopt;
+  }
+  const auto number = [&](std::size_t at, std::size_t width) -> std::optional<int> {
+    int value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+      if (text[i] < '0' || text[i] > '9') return std::nullopt;
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (!year || !month || !day || !hour || !minute || !second || *year < 1601 || *month < 1 ||
+      *month > 12 || *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
+    return std::nullopt;
+  }
+  std::uint64_t ticks = 0;  // the fraction, in 100 ns, to at most seven digits
+  std::string_view fraction = text.substr(19, text.size() - 20);
+  if (!fraction.empty()) {
+    if (fraction[0] != '.' || fraction.size() == 1) return std::nullopt;
+    fraction.remove_prefix(1);
+    std::uint64_t scale = 1'000'000;
+    for (std::size_t i = 0; i < fraction.size(); ++i) {
+      if (fraction[i] < '0' || fraction[i] > '9') return std::nullopt;
+      if (i < 7) {
+        ticks += static_cast<std::uint64_t>(fraction[i] - '0') * scale;
+        scale /= 10;
+      }
+    }
+  }
+  // Days since 1601-01-01 of a proleptic Gregorian date (the civil-from-days inverse).
+  const int y = *year - (*month <= 2 ? 1 : 0);
+  const int era = y / 400;
+  const int yearOfEra = y - era * 400;
+  const int dayOfYear = (153 * (*month + (*month > 2 ? -3 : 9)) + 2) / 5 + *day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t daysSince0000 = static_cast<std::int64_t>(era) * 146097 + dayOfEra;
+  constexpr std::int64_t kDaysTo1601 = 584694;  // 0000-03-01 to 1601-01-01
+  const std::int64_t days = daysSince0000 - kDaysTo1601;
+  if (days < 0) return std::nullopt;
+  const auto seconds = static_cast<std::uint64_t>(days) * 86400 +
+                       static_cast<std::uint64_t>(*hour * 3600 + *minute * 60 + *second);
+  return seconds * 10'000'000 + ticks;
+}
+
+// The Name attribute of every <Data> element of `eventData`; nullopt when one has none.
+std::optional<std::vector<std::string>> DataNames(std::string_view eventData) {
+  constexpr std::string_view kData = "<Data";
+  constexpr std::string_view kName = "Name=\"";
+  std::vector<std::string> names;
+  for (std::size_t pos = eventData.find(kData); pos != std::string_view::npos;
+       pos = eventData.find(kData, pos + kData.size())) {
+    const std::size_t after = pos + kData.size();
+    // "<DataItem" and the like are other elements.
+    if (after >= eventData.size()) return std::nullopt;
+    const char next = eventData[after];
+    if (next != ' ' && next != '>' && next != '/') continue;
+    const std::size_t tagEnd = eventData.find('>', after);
+    if (tagEnd == std::string_view::npos) return std::nullopt;
+    const std::string_view tag = eventData.substr(after, tagEnd - after);
+    const std::size_t name = tag.find(kName);
+    if (name == std::string_view::npos) return std::nullopt;
+    const std::size_t nameEnd = tag.find('"', name + kName.size());
+    if (nameEnd == std::string_view::npos) return std::nullopt;
+    names.emplace_back(tag.substr(name + kName.size(), nameEnd - name - kName.size()));
+  }
+  return names;
+}
+
+// A record's named fields, looked up by name.
+class NamedFields {
+ public:
+  // Invalid when the names are unknown, do not match the strings one to one, or repeat.
+  explicit NamedFields(const EvtxRecordFacts& facts) : facts_(facts) {
+    if (!facts.names || facts.names->size() != facts.strings.size()) return;
+    std::vector<std::string_view> sorted(facts.names->begin(), facts.names->end());
+    std::sort(sorted.begin(), sorted.end());
+    valid_ = std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
+  }
+  bool Valid() const { return valid_; }
+
+  // The value of `name`; nullopt when the record has no such field, or when its value holds a
+  // control character: the layout ends each string at a zero byte and the selection rule reads a
+  // tab as the end of a field, so such a value would shift the fields that follow it.
+  std::optional<std::string> Get(std::string_view name) const {
+    const auto& names = *facts_.names;
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end()) return std::nullopt;
+    const std::string& value = facts_.strings[static_cast<std::size_t>(it - names.begin())];
+    if (std::any_of(value.begin(), value.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+      return std::nullopt;
+    }
+    return value;
+  }
+
+  // An access list: the codes, each "%%" and digits, separated by one space. Windows separates
+  // them by line breaks and tabs; anything else in the list makes it malformed.
+  std::optional<std::string> GetAccessList(std::string_view name) const {
+    const auto& names = *facts_.names;
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end()) return std::nullopt;
+    const std::string& value = facts_.strings[static_cast<std::size_t>(it - names.begin())];
+    std::string codes;
+    std::size_t pos = 0;
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (pos < value.size()) {
+      if (isSpace(value[pos])) {
+        ++pos;
+        continue;
+      }
+      std::size_t end = pos;
+      while (end < value.size() && !isSpace(value[end])) ++end;
+      const std::string_view code(value.data() + pos, end - pos);
+      if (code != "-" && (!code.starts_with("%%") || code.size() == 2 ||
+                          !std::all_of(code.begin() + 2, code.end(),
+                                       [](char c) { return c >= '0' && c <= '9'; }))) {
+        return std::nullopt;
+      }
+      if (!codes.empty()) codes.push_back(' ');
+      codes.append(code);
+      pos = end;
+    }
+    return codes.empty() ? std::string("-") : codes;
+  }
+
+ private:
+  const EvtxRecordFacts& facts_;
+  bool valid_ = false;
+};
+
+// The selection rule takes the record's first "File" followed by the end of a string as the
+// object type. A text before the object type, or any text of a record that names no file, that
+// ends in "File" gets a trailing dot, so that only a real object type "File" is taken.
+void KeepFromPassingAsFileType(std::string& text) {
+  if (text.ends_with("File")) text.push_back('.');
+}
+
+// "\??\C:\" and "Windows\Temp\setup.bat" give "C:\Windows\Temp\setup.bat": the share's local
+// path without the prefix of the NT object namespace, joined to the target by one backslash.
+std::string JoinSharePath(std::string_view localPath, std::string_view relative) {
+  if (localPath.starts_with("\\??\\")) localPath.remove_prefix(4);
+  while (localPath.ends_with('\\')) localPath.remove_suffix(1);
+  while (relative.starts_with('\\')) relative.remove_prefix(1);
+  std::string path(localPath);
+  path.push_back('\\');
+  path.append(relative);
+  return path;
+}
+
+struct FileOpen {
+  std::string objectServer;
+  std::string objectType;
+  std::string objectName;
+  std::string handleId;
+  std::string processId;
+  std::string user;
+  std::string domain;
+  std::string logonId;
+  std::string accesses;
+  std::string privileges;
+};
+
+std::optional<FileOpen> ReadHandleRequest(const NamedFields& fields) {
+  FileOpen open;
+  const auto objectServer = fields.Get("ObjectServer");
+  const auto objectType = fields.Get("ObjectType");
+  const auto objectName = fields.Get("ObjectName");
+  const auto handleId = fields.Get("HandleId");
+  const auto processId = fields.Get("ProcessId");
+  const auto user = fields.Get("SubjectUserName");
+  const auto domain = fields.Get("SubjectDomainName");
+  const auto logonId = fields.Get("SubjectLogonId");
+  const auto accesses = fields.GetAccessList("AccessList");
+  const auto privileges = fields.Get("PrivilegeList");
+  if (!objectServer || !objectType || !objectName || !handleId || !processId || !user || !domain ||
+      !logonId || !accesses || !privileges) {
+    return std::nullopt;
+  }
+  return FileOpen{*objectServer, *objectType, *objectName, *handleId, *processId,
+                  *user,         *domain,     *logonId,    *accesses, *privileges};
+}
+
+std::optional<FileOpen> ReadShareCheck(const NamedFields& fields) {
+  const auto objectType = fields.Get("ObjectType");
+  const auto shareName = fields.Get("ShareName");
+  const auto localPath = fields.Get("ShareLocalPath");
+  const auto relative = fields.Get("RelativeTargetName");
+  const auto user = fields.Get("SubjectUserName");
+  const auto domain = fields.Get("SubjectDomainName");
+  const auto logonId = fields.Get("SubjectLogonId");
+  const auto accesses = fields.GetAccessList("AccessList");
+  if (!objectType || !shareName || !localPath || !relative || !user || !domain || !logonId ||
+      !accesses) {
+    return std::nullopt;
+  }
+  FileOpen open{"Security", *objectType, {}, "-", "-", *user, *domain, *logonId, *accesses, "-"};
+  if (localPath->empty() || *localPath == "-") {
+    // A share without a local path (IPC$: named pipes) holds no file.
+    open.objectType = "-";
+    open.objectName = *shareName + "\\" + *relative;
+  } else {
+    open.objectName = JoinSharePath(*localPath, *relative);
+  }
+  return open;
+}
+
+}  // namespace
+
+bool BeginsAsEvtxHeader(const std::uint8_t* bytes, std::size_t size) {
+  return size >= sizeof kFileSignature &&
+         std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
+}
+
+EvtxXmlFacts ReadXmlFacts(std::string_view xml) {
+  EvtxXmlFacts facts;
+  if (const auto keywords = Between(xml, "<Keywords>", "</Keywords>"))
+    facts.keywords = ParseHex64(*keywords);
+  if (const auto id = Between(xml, "<EventRecordID>", "</EventRecordID>")) {
+    // At most 19 digits, so that the value fits.
+    if (!id->empty() && id->size() <= 19 &&
+        std::all_of(id->begin(), id->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      std::uint64_t value = 0;
+      for (char c : *id) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+      facts.eventRecordId = value;
+    }
+  }
+  if (const auto created = Between(xml, "<TimeCreated SystemTime=\"", "\""))
+    facts.timeCreated = ParseSystemTime(*created);
+  if (const auto eventData = Between(xml, "<EventData>", "</EventData>")) {
+    facts.names = DataNames(*eventData);
+  } else if (xml.find("<EventData/>") != std::string_view::npos) {
+    facts.names.emplace();
+  }
+  return facts;
+}
+
+std::uint32_t FiletimeToUnixSeconds(std::uint64_t filetime) {
+  constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+  constexpr std::uint64_t kSecondsFrom1601To1970 = 11'644'473'600;
+  const std::uint64_t seconds = filetime / kTicksPerSecond;
+  if (seconds <= kSecondsFrom1601To1970) return 0;
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(seconds - kSecondsFrom1601To1970, 0xFFFFFFFFu));
+}
+
+std::optional<EventRecordFields> ConvertToFileOpen(const EvtxRecordFacts& facts) {
+  if (facts.eventId != kHandleRequestedEventId && facts.eventId != kShareObjectCheckedEventId)
+    return std::nullopt;
+  // A failed attempt never shows a write: only successful audits are converted.
+  if (!facts.keywords || (*facts.keywords & kKeywordAuditSuccess) == 0) return std::nullopt;
+  const NamedFields fields(facts);
+  if (!fields.Valid()) return std::nullopt;
+  std::optional<FileOpen> open =
+      facts.eventId == kHandleRequestedEventId ? ReadHandleRequest(fields) : ReadShareCheck(fields);
+  if (!open) return std::nullopt;
+
+  const std::string computer = audit::RecordComputerName(facts.computerName, "");
+  EventRecordFields f;
+  f.RecordNumber = static_cast<std::uint32_t>(facts.identifier);
+  f.TimeGenerated = FiletimeToUnixSeconds(facts.writtenFiletime);
+  f.TimeWritten = f.TimeGenerated;
+  f.EventID = kFileOpenEventId;
+  f.EventType = kEventTypeAuditSuccess;
+  f.EventCategory = kObjectAccessCategory;
+  f.SourceName = "Security";
+  f.ComputerName = computer;
+  f.Strings = {
+      open->objectServer,                // Object Server
+      open->objectType,                  // Object Type
+      open->objectName,                  // Object Name
+      open->handleId,                    // New Handle ID
+      "0",                               // Operation ID, high part
+      std::to_string(facts.identifier),  // Operation ID, low part
+      open->processId,                   // Process ID
+      open->user,                        // Primary User Name
+      open->domain,                      // Primary Domain
+      open->logonId,                     // Primary Logon ID
+      "-",                               // Client User Name: no client is impersonated
+      "-",                               // Client Domain
+      "-",                               // Client Logon ID
+      open->accesses,                    // Accesses
+      open->privileges,                  // Privileges
+  };
+  const bool namesFile = open->objectType == "File";
+  for (std::size_t i = 0; i < f.Strings.size(); ++i) {
+    if (namesFile && i >= 1) break;  // from the object type on, the rule has found its "File"
+    KeepFromPassingAsFileType(f.Strings[i]);
+  }
+  return f;
+}
+
+EventRecordFields PresentedFields(const EvtxRecordFacts& facts) {
+  if (auto converted = ConvertToFileOpen(facts)) return std::move(*converted);
+  EventRecordFields f;
+  f.RecordNumber = static_cast<std::uint32_t>(facts.identifier);
+  f.TimeGenerated = FiletimeToUnixSeconds(facts.writtenFiletime);
+  f.TimeWritten = f.TimeGenerated;
+  f.EventID = facts.eventId;
+  f.EventType =
+      facts.keywords && (*facts.keywords & kKeywordAuditFailure) != 0   ? kEventTypeAuditFailure
+      : facts.keywords && (*facts.keywords & kKeywordAuditSuccess) != 0 ? kEventTypeAuditSuccess
+                                                                        : kEventTypeInformation;
+  f.SourceName = facts.sourceName;
+  f.ComputerName = facts.computerName;
+  // The layout counts a record's strings in 16 bits.
+  const std::size_t count = std::min<std::size_t>(facts.strings.size(), 0xFFFF);
+  f.Strings.assign(facts.strings.begin(),
+                   facts.strings.begin() + static_cast<std::ptrdiff_t>(count));
+  // A zero byte would end a string early and shift those that follow.
+  for (std::string& s : f.Strings) s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
+  f.SourceName.erase(std::find(f.SourceName.begin(), f.SourceName.end(), '\0'), f.SourceName.end());
+  f.ComputerName.erase(std::find(f.ComputerName.begin(), f.ComputerName.end(), '\0'),
+                       f.ComputerName.end());
+  return f;
+}
+
+}  // namespace qs::platform::evtx
