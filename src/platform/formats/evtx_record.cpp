@@ -249,7 +249,8 @@ std::optional<FileOpen> ReadShareCheck(const NamedFields& fields) {
   if (localPath->empty() || *localPath == "-") {
     // A share without a local path (IPC$: named pipes) holds no file.
     open.objectType = "-";
-    open.objectName = *shareName + "\\" + *relative;
+    open.objectName = *shareName;
+    open.objectName.append("\\").append(*relative);
   } else {
     open.objectName = JoinSharePath(*localPath, *relative);
   }

@@ -123,7 +123,8 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
     std::string out(content);
     const std::size_t bom = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
     if (out.size() > bom && out.back() != '\n') out += eol;
-    out += "[" + std::string(section) + "]" + eol + keyLine + eol;
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "[" + std::string(...).
+    out.append("[").append(section).append("]").append(eol).append(keyLine).append(eol);
     return out;
   }
 
