@@ -15,17 +15,7 @@ namespace {
 using test::FakeSystem;
 using Answers = test::SystemAnswers;
 
-Answers System(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
-               std::uint32_t build, std::string sp, std::string host = {}) {
-  Answers a;
-  a.platformId = platformId;
-  a.major = major;
-  a.minor = minor;
-  a.build = build;
-  a.servicePack = std::move(sp);
-  a.hostName = std::move(host);
-  return a;
-}
+using test::SystemOf;
 
 Answers WithNames(Answers a, bool computerOk, std::string computer, bool userOk, std::string user) {
   a.computerOk = computerOk;
@@ -59,50 +49,51 @@ TEST_P(SystemIdentityTest, TitleFamilyAndWindows2000Comment) {
 INSTANTIATE_TEST_SUITE_P(
     Systems, SystemIdentityTest,
     testing::Values(
-        IdentityCase{"Windows2000Sp2", System(2, 5, 0, 2195, "Service Pack 2"),
+        IdentityCase{"Windows2000Sp2", SystemOf(2, 5, 0, 2195, "Service Pack 2"),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.0, Build 2195, "
                      "Service Pack 2",
                      true, true, "admin"},
-        IdentityCase{"Nt4Sp6a", System(2, 4, 0, 1381, "Service Pack 6a"),
+        IdentityCase{"Nt4Sp6a", SystemOf(2, 4, 0, 1381, "Service Pack 6a"),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows NT v.4.0, Build 1381, "
                      "Service Pack 6a",
                      true, false, "admin"},
-        IdentityCase{"Nt351", System(2, 3, 51, 1057, "  "),
+        IdentityCase{"Nt351", SystemOf(2, 3, 51, 1057, "  "),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows NT v.3.51, Build 1057", true,
                      false, "admin"},
-        IdentityCase{"XpIsNamedWindows2000", System(2, 5, 1, 2600, ""),
+        IdentityCase{"XpIsNamedWindows2000", SystemOf(2, 5, 1, 2600, ""),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.1, Build 2600", true,
                      true, "admin"},
-        IdentityCase{"Windows98", System(1, 4, 10, 1998, " A "),
+        IdentityCase{"Windows98", SystemOf(1, 4, 10, 1998, " A "),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows 98 v.4.10, Build 1998, A", false,
                      false, "admin"},
-        IdentityCase{"Windows95", System(1, 4, 0, 950, ""),
+        IdentityCase{"Windows95", SystemOf(1, 4, 0, 950, ""),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows 95 v.4.0, Build 950", false,
                      false, "admin"},
-        IdentityCase{"WindowsMeHasNoName", System(1, 4, 90, 3000, ""),
+        IdentityCase{"WindowsMeHasNoName", SystemOf(1, 4, 90, 3000, ""),
                      "Quillstamp 1.0b   FILESERVER; admin;  v.4.90, Build 3000", false, false,
                      "admin"},
-        IdentityCase{"UnknownPlatform", System(0, 3, 1, 0, ""),
+        IdentityCase{"UnknownPlatform", SystemOf(0, 3, 1, 0, ""),
                      "Quillstamp 1.0b   FILESERVER; admin; ??? v.3.1, Build 0", false, false,
                      "admin"},
         // The low 16 bits of the build number, read as a signed number.
-        IdentityCase{"NegativeBuild", System(2, 5, 0, 0x0001F000, ""),
+        IdentityCase{"NegativeBuild", SystemOf(2, 5, 0, 0x0001F000, ""),
                      "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.0, Build -4096", true,
                      true, "admin"},
-        IdentityCase{"Linux", System(2, 6, 1, 0, "", "Linux"),
+        IdentityCase{"Linux", SystemOf(2, 6, 1, 0, "", "Linux"),
                      "Quillstamp 1.0b   FILESERVER; admin; Linux v.6.1, Build 0", true, true,
                      "admin"},
         // An old kernel keeps the comment: the host offers it whatever the version.
-        IdentityCase{"OldLinuxKernel", System(2, 4, 19, 0, "", "Linux"),
+        IdentityCase{"OldLinuxKernel", SystemOf(2, 4, 19, 0, "", "Linux"),
                      "Quillstamp 1.0b   FILESERVER; admin; Linux v.4.19, Build 0", true, true,
                      "admin"},
-        IdentityCase{"NameCallsFail", WithNames(System(2, 5, 0, 2195, ""), false, "X", false, "Y"),
+        IdentityCase{"NameCallsFail",
+                     WithNames(SystemOf(2, 5, 0, 2195, ""), false, "X", false, "Y"),
                      "Quillstamp 1.0b; Windows 2000 v.5.0, Build 2195", true, true, ""},
         IdentityCase{"ComputerNameFails",
-                     WithNames(System(2, 5, 0, 2195, ""), false, "X", true, "bob"),
+                     WithNames(SystemOf(2, 5, 0, 2195, ""), false, "X", true, "bob"),
                      "Quillstamp 1.0b; bob; Windows 2000 v.5.0, Build 2195", true, true, "bob"},
         IdentityCase{"BlanksAroundNames",
-                     WithNames(System(2, 5, 0, 2195, ""), true, "  SRV", true, " carol"),
+                     WithNames(SystemOf(2, 5, 0, 2195, ""), true, "  SRV", true, " carol"),
                      "Quillstamp 1.0b   SRV; carol; Windows 2000 v.5.0, Build 2195", true, true,
                      "carol"}),
     [](const testing::TestParamInfo<IdentityCase>& info) { return std::string(info.param.what); });

@@ -6,6 +6,18 @@
 
 namespace qs::test {
 
+SystemAnswers SystemOf(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
+                       std::uint32_t build, std::string servicePack, std::string hostName) {
+  SystemAnswers a;
+  a.platformId = platformId;
+  a.major = major;
+  a.minor = minor;
+  a.build = build;
+  a.servicePack = std::move(servicePack);
+  a.hostName = std::move(hostName);
+  return a;
+}
+
 bool FakeSystem::Put(bool ok, const std::string& name, std::string& buffer) {
   // Like the real calls: the name and its NUL over the start of the buffer, the rest untouched.
   if (!ok) return false;

@@ -32,6 +32,10 @@ struct SystemAnswers {
   std::int32_t bias = -60;
 };
 
+// The answers of a system of the given platform, version, build and service pack.
+SystemAnswers SystemOf(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
+                       std::uint32_t build, std::string servicePack, std::string hostName = {});
+
 // The system information service giving those answers the way the real calls do.
 class FakeSystem : public platform::SystemInfoService {
  public:

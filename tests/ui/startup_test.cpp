@@ -27,18 +27,6 @@ struct StartupCase {
   bool winCommentOffered;
 };
 
-SystemAnswers Answers(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
-                      std::uint32_t build, std::string sp, std::string host = {}) {
-  SystemAnswers a;
-  a.platformId = platformId;
-  a.major = major;
-  a.minor = minor;
-  a.build = build;
-  a.servicePack = std::move(sp);
-  a.hostName = std::move(host);
-  return a;
-}
-
 SystemAnswers WithNames(SystemAnswers a, bool computerOk, std::string computer, bool userOk,
                         std::string user) {
   a.computerOk = computerOk;
@@ -79,46 +67,46 @@ TEST_P(StartupTest, TitleWarningAndWindows2000Comment) {
 INSTANTIATE_TEST_SUITE_P(
     Systems, StartupTest,
     testing::Values(
-        StartupCase{"Windows2000Sp2", Answers(2, 5, 0, 2195, "Service Pack 2"),
+        StartupCase{"Windows2000Sp2", SystemOf(2, 5, 0, 2195, "Service Pack 2"),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.0, Build 2195, "
                     "Service Pack 2",
                     false, true},
-        StartupCase{"Nt4Sp6a", Answers(2, 4, 0, 1381, "Service Pack 6a"),
+        StartupCase{"Nt4Sp6a", SystemOf(2, 4, 0, 1381, "Service Pack 6a"),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows NT v.4.0, Build 1381, "
                     "Service Pack 6a",
                     false, false},
-        StartupCase{"Nt351", Answers(2, 3, 51, 1057, "  "),
+        StartupCase{"Nt351", SystemOf(2, 3, 51, 1057, "  "),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows NT v.3.51, Build 1057", false,
                     false},
-        StartupCase{"XpIsNamedWindows2000", Answers(2, 5, 1, 2600, ""),
+        StartupCase{"XpIsNamedWindows2000", SystemOf(2, 5, 1, 2600, ""),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.1, Build 2600", false,
                     true},
-        StartupCase{"Windows98", Answers(1, 4, 10, 1998, " A "),
+        StartupCase{"Windows98", SystemOf(1, 4, 10, 1998, " A "),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows 98 v.4.10, Build 1998, A", true,
                     false},
-        StartupCase{"Windows95", Answers(1, 4, 0, 950, ""),
+        StartupCase{"Windows95", SystemOf(1, 4, 0, 950, ""),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows 95 v.4.0, Build 950", true,
                     false},
-        StartupCase{"WindowsMeHasNoName", Answers(1, 4, 90, 3000, ""),
+        StartupCase{"WindowsMeHasNoName", SystemOf(1, 4, 90, 3000, ""),
                     "Quillstamp 1.0b   FILESERVER; admin;  v.4.90, Build 3000", true, false},
-        StartupCase{"UnknownPlatform", Answers(0, 3, 1, 0, ""),
+        StartupCase{"UnknownPlatform", SystemOf(0, 3, 1, 0, ""),
                     "Quillstamp 1.0b   FILESERVER; admin; ??? v.3.1, Build 0", true, false},
         // The low 16 bits of the build number, read as a signed number.
-        StartupCase{"NegativeBuild", Answers(2, 5, 0, 0x0001F000, ""),
+        StartupCase{"NegativeBuild", SystemOf(2, 5, 0, 0x0001F000, ""),
                     "Quillstamp 1.0b   FILESERVER; admin; Windows 2000 v.5.0, Build -4096", false,
                     true},
-        StartupCase{"Linux", Answers(2, 6, 1, 0, "", "Linux"),
+        StartupCase{"Linux", SystemOf(2, 6, 1, 0, "", "Linux"),
                     "Quillstamp 1.0b   FILESERVER; admin; Linux v.6.1, Build 0", false, true},
         // An old kernel keeps the comment: the host offers it whatever the version.
-        StartupCase{"OldLinuxKernel", Answers(2, 4, 19, 0, "", "Linux"),
+        StartupCase{"OldLinuxKernel", SystemOf(2, 4, 19, 0, "", "Linux"),
                     "Quillstamp 1.0b   FILESERVER; admin; Linux v.4.19, Build 0", false, true},
-        StartupCase{"NameCallsFail", WithNames(Answers(2, 5, 0, 2195, ""), false, "X", false, "Y"),
+        StartupCase{"NameCallsFail", WithNames(SystemOf(2, 5, 0, 2195, ""), false, "X", false, "Y"),
                     "Quillstamp 1.0b; Windows 2000 v.5.0, Build 2195", false, true},
         StartupCase{"ComputerNameFails",
-                    WithNames(Answers(2, 5, 0, 2195, ""), false, "X", true, "bob"),
+                    WithNames(SystemOf(2, 5, 0, 2195, ""), false, "X", true, "bob"),
                     "Quillstamp 1.0b; bob; Windows 2000 v.5.0, Build 2195", false, true},
         StartupCase{"BlanksAroundNames",
-                    WithNames(Answers(2, 5, 0, 2195, ""), true, "  SRV", true, " carol"),
+                    WithNames(SystemOf(2, 5, 0, 2195, ""), true, "  SRV", true, " carol"),
                     "Quillstamp 1.0b   SRV; carol; Windows 2000 v.5.0, Build 2195", false, true}),
     [](const testing::TestParamInfo<StartupCase>& info) { return std::string(info.param.what); });
 
