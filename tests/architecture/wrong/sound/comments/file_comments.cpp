@@ -1,2 +1,2 @@
-#include "scan/event_list.h"
 #include "platform/streams.h"
+#include "scan/event_list.h"

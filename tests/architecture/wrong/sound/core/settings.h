@@ -1,2 +1,2 @@
-#include "platform/streams.h"
 #include "core/settings.h"
+#include "platform/streams.h"
