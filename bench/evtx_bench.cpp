@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   const double exportRate = static_cast<double>(perRun * runs) / exportSeconds;
   std::printf("evtxexport: %d runs, %ld records in %.3f s: %.0f records/s\n", runs, perRun * runs,
               exportSeconds, exportRate);
-  std::printf("pass / evtxexport, records per second: %.2f\n",
+  std::printf("pass / evtxexport, records per second: %.2f (target: at least 5)\n",
               static_cast<double>(records) / seconds / exportRate);
   return 0;
 }
