@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "evtwriter/evt_writer.h"
-#include "platform/posix/posix_eventlog.h"
 #include "scan/scan_pass.h"
 #include "scan_records.h"
+#include "support/log_service.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -25,7 +25,7 @@ class ScanEvtTest : public testing::Test {
   void TearDown() override { std::setlocale(LC_TIME, previousLocale_.c_str()); }
 
   void Pass(const std::string& path) {
-    auto log = platform::MakePosixEventLogService(path);
+    auto log = test::FileLogService(path);
     ScanContext context{*log, list_, state_, settings_, run_, selection_, view_, comments_};
     view_.calls.clear();
     ScanPass(context);

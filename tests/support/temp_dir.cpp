@@ -1,19 +1,29 @@
 #include "support/temp_dir.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace qs::test {
 
 TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "quillstamp-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // A name nobody holds yet: create_directory says false when the folder was already there.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "quillstamp-test-" << std::hex << random();
+    std::error_code ec;
+    if (std::filesystem::create_directory(base / name.str(), ec) && !ec) {
+      path_ = base / name.str();
+      std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::replace, ec);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {

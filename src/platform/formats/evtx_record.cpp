@@ -367,4 +367,93 @@ EventRecordFields PresentedFields(const EvtxRecordFacts& facts) {
   return f;
 }
 
+namespace {
+
+// The template fields of each event, in the order a read gives its strings.
+const std::vector<std::string>& TemplateNames(std::uint32_t eventId) {
+  static const std::vector<std::string> handleRequested = {
+      "SubjectUserSid",    "SubjectUserName",    "SubjectDomainName", "SubjectLogonId",
+      "ObjectServer",      "ObjectType",         "ObjectName",        "HandleId",
+      "TransactionId",     "AccessList",         "AccessReason",      "AccessMask",
+      "PrivilegeList",     "RestrictedSidCount", "ProcessId",         "ProcessName",
+      "ResourceAttributes"};
+  static const std::vector<std::string> shareChecked = {"SubjectUserSid",
+                                                        "SubjectUserName",
+                                                        "SubjectDomainName",
+                                                        "SubjectLogonId",
+                                                        "ObjectType",
+                                                        "IpAddress",
+                                                        "IpPort",
+                                                        "ShareName",
+                                                        "ShareLocalPath",
+                                                        "RelativeTargetName",
+                                                        "AccessMask",
+                                                        "AccessList",
+                                                        "AccessReason"};
+  return eventId == kHandleRequestedEventId ? handleRequested : shareChecked;
+}
+
+// The zero-ended text at `offset` of the record's first `end` bytes; nullopt when no zero ends it.
+std::optional<std::string> TextAt(const std::uint8_t* record, std::size_t end, std::size_t offset) {
+  if (offset >= end) return std::nullopt;
+  const auto* begin = record + offset;
+  const auto* stop = std::find(begin, record + end, std::uint8_t{0});
+  if (stop == record + end) return std::nullopt;
+  return std::string(begin, stop);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ConvertLiveRecord(const std::uint8_t* record,
+                                                           std::size_t size) {
+  if (record == nullptr || size < kFixedRecordSize) return std::nullopt;
+  // Length bounds the record, but never beyond what was actually read.
+  std::size_t end = ReadU32(record + record_offset::kLength);
+  if (end < kFixedRecordSize || end > size) end = size;
+
+  EvtxRecordFacts facts;
+  // The low 16 bits are the event's number; the high ones its qualifiers.
+  facts.eventId = ReadU32(record + record_offset::kEventId) & 0xFFFF;
+  if (facts.eventId != kHandleRequestedEventId && facts.eventId != kShareObjectCheckedEventId)
+    return std::nullopt;
+  const std::uint16_t type = static_cast<std::uint16_t>(record[record_offset::kEventType] |
+                                                        record[record_offset::kEventType + 1] << 8);
+  facts.keywords = type == kEventTypeAuditSuccess   ? kKeywordAuditSuccess
+                   : type == kEventTypeAuditFailure ? kKeywordAuditFailure
+                                                    : 0;
+  facts.identifier = ReadU32(record + record_offset::kRecordNumber);
+  constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+  constexpr std::uint64_t kSecondsFrom1601To1970 = 11'644'473'600;
+  facts.writtenFiletime =
+      (static_cast<std::uint64_t>(ReadU32(record + record_offset::kTimeWritten)) +
+       kSecondsFrom1601To1970) *
+      kTicksPerSecond;
+
+  const auto source = TextAt(record, end, record_offset::kSourceName);
+  if (!source) return std::nullopt;
+  const auto computer = TextAt(record, end, record_offset::kSourceName + source->size() + 1);
+  if (!computer) return std::nullopt;
+  facts.sourceName = *source;
+  facts.computerName = *computer;
+
+  const std::size_t count = static_cast<std::size_t>(record[record_offset::kNumStrings] |
+                                                     record[record_offset::kNumStrings + 1] << 8);
+  std::size_t offset = ReadU32(record + record_offset::kStringOffset);
+  for (std::size_t i = 0; i < count; ++i) {
+    auto text = TextAt(record, end, offset);
+    if (!text) return std::nullopt;
+    offset += text->size() + 1;
+    facts.strings.push_back(std::move(*text));
+  }
+  // A read gives no names, only the template's order: a record whose count differs from its
+  // template is another version of the event, and is left as it was read.
+  const std::vector<std::string>& names = TemplateNames(facts.eventId);
+  if (facts.strings.size() != names.size()) return std::nullopt;
+  facts.names = names;
+
+  const std::optional<EventRecordFields> converted = ConvertToFileOpen(facts);
+  if (!converted) return std::nullopt;
+  return BuildAnsiRecord(*converted);
+}
+
 }  // namespace qs::platform::evtx

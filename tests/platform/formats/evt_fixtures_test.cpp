@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/formats/evt_log.h"
-#include "platform/posix/posix_eventlog.h"
 #include "support/ansi_record.h"
+#include "support/log_service.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
@@ -128,7 +128,7 @@ TEST(EvtFixtures, RecordAcrossTheEndOfTheFileIsWhole) {
 }
 
 TEST(EvtFixtures, ServiceReadsTheWrappedLogOneRecordPerRead) {
-  auto service = platform::MakePosixEventLogService(FixturePath("evt/plaso_SysEvent.Evt"));
+  auto service = FileLogService(FixturePath("evt/plaso_SysEvent.Evt"));
   const platform::EventLogHandle h = service->OpenLog("", "Security");
   ASSERT_NE(h, 0u);
   std::uint32_t count = 0;

@@ -10,7 +10,11 @@
 #include "evtwriter/evt_writer.h"
 #include "platform/eventlog_record.h"
 #include "platform/formats/evt_log.h"
+#ifdef _WIN32
+#include "platform/win32/win32_services.h"
+#else
 #include "platform/posix/log_source.h"
+#endif
 #include "support/ansi_record.h"
 #include "support/temp_dir.h"
 

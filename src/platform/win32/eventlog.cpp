@@ -1,0 +1,197 @@
+// The Security log on Windows. With no log file named, it is the computer's own live log, read
+// with OpenEventLogA, GetNumberOfEventLogRecords, ReadEventLogA and CloseEventLog; each record of
+// events 4656 and 5145 that Windows Vista and later write is converted as it is read, so that the
+// selection rule finds the event 560 it knows. A named log file is read whole as an NT event log
+// (.evt) by the portable reader.
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/ascii.h"
+#include "platform/eventlog_record.h"
+#include "platform/formats/evt_log.h"
+#include "platform/formats/evtx_record.h"
+#include "platform/win32/win32_services.h"
+
+namespace qs::platform {
+
+namespace {
+
+// The live log: the four calls, with each record converted between the read and the caller.
+class LiveLog {
+ public:
+  explicit LiveLog(HANDLE handle) : handle_(handle) {}
+  ~LiveLog() { CloseEventLog(handle_); }
+  LiveLog(const LiveLog&) = delete;
+  LiveLog& operator=(const LiveLog&) = delete;
+
+  bool Count(std::uint32_t& count) {
+    DWORD n = 0;
+    if (!GetNumberOfEventLogRecords(handle_, &n)) return false;
+    count = n;
+    return true;
+  }
+
+  // The size query is answered from the converted record, which may be larger than the one the
+  // log holds; the record is read once, when the query or the read first meets it, and handed out
+  // when the caller's buffer takes it.
+  bool Read(std::uint32_t flags, std::uint32_t offset, void* buffer, std::uint32_t bytesToRead,
+            std::uint32_t& bytesRead, std::uint32_t& bytesNeeded) {
+    bytesRead = 0;
+    bytesNeeded = 0;
+    if (!pending_) {
+      std::vector<std::uint8_t> raw(0x10000);
+      DWORD got = 0;
+      DWORD needed = 0;
+      BOOL ok = ReadEventLogA(handle_, flags, offset, raw.data(), static_cast<DWORD>(raw.size()),
+                              &got, &needed);
+      if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > raw.size()) {
+        raw.resize(needed);
+        ok = ReadEventLogA(handle_, flags, offset, raw.data(), static_cast<DWORD>(raw.size()), &got,
+                           &needed);
+      }
+      if (!ok || got < kFixedRecordSize) return false;
+      // A read may return several records; the first one's Length says where it ends, and the
+      // sequential reading position has moved past all of them, so only reads of one record at a
+      // time are asked for: the buffer above is sized for the records that follow one by one.
+      std::size_t length = ReadU32(raw.data() + record_offset::kLength);
+      if (length < kFixedRecordSize || length > got) length = got;
+      raw.resize(length);
+      if (auto converted = evtx::ConvertLiveRecord(raw.data(), raw.size())) {
+        pending_ = std::move(*converted);
+      } else {
+        pending_ = std::move(raw);
+      }
+    }
+    if (buffer == nullptr || pending_->size() > bytesToRead) {
+      bytesNeeded = static_cast<std::uint32_t>(pending_->size());
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return false;
+    }
+    std::copy(pending_->begin(), pending_->end(), static_cast<std::uint8_t*>(buffer));
+    bytesRead = static_cast<std::uint32_t>(pending_->size());
+    pending_.reset();
+    return true;
+  }
+
+ private:
+  HANDLE handle_;
+  std::optional<std::vector<std::uint8_t>> pending_;
+};
+
+// A log file read whole and served one record at a time, oldest first.
+struct FileLog {
+  std::unique_ptr<LogSource> source;
+  std::size_t next = 0;
+};
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<std::vector<std::uint8_t>> bytes;
+  LARGE_INTEGER size{};
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) &&
+      size.QuadPart <= 0xFFFFFFFFLL) {
+    bytes.emplace(static_cast<std::size_t>(size.QuadPart));
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+      DWORD n = 0;
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes->size() - got, 1 << 24));
+      if (!ReadFile(file, bytes->data() + got, want, &n, nullptr) || n == 0) break;
+      got += n;
+    }
+    bytes->resize(got);  // a file that shrank while being read is parsed as far as it goes
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+class Win32EventLogService final : public EventLogService {
+ public:
+  explicit Win32EventLogService(std::string path) : path_(std::move(path)) {}
+
+  EventLogHandle OpenLog(std::string_view serverName, std::string_view sourceName) override {
+    if (!EqualsNoCase(sourceName, "Security")) return 0;
+    if (path_.empty()) {
+      const std::string server(serverName);
+      const HANDLE handle = OpenEventLogA(server.empty() ? nullptr : server.c_str(), "Security");
+      if (handle == nullptr) return 0;
+      const EventLogHandle number = next_++;
+      live_[number] = std::make_unique<LiveLog>(handle);
+      return number;
+    }
+    if (!serverName.empty()) return 0;
+    std::unique_ptr<LogSource> source = OpenEvtLog(path_);
+    if (!source) return 0;
+    const EventLogHandle number = next_++;
+    files_[number].source = std::move(source);
+    return number;
+  }
+
+  bool NumberOfRecords(EventLogHandle log, std::uint32_t& count) override {
+    if (const auto it = live_.find(log); it != live_.end()) return it->second->Count(count);
+    const auto it = files_.find(log);
+    if (it == files_.end()) return false;
+    const std::size_t n = it->second.source->RecordCount();
+    count = n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+    return true;
+  }
+
+  bool ReadRecord(EventLogHandle log, std::uint32_t readFlags, std::uint32_t recordOffset,
+                  void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
+                  std::uint32_t& bytesNeeded) override {
+    bytesRead = 0;
+    bytesNeeded = 0;
+    if (const auto it = live_.find(log); it != live_.end()) {
+      return it->second->Read(readFlags, recordOffset, buffer, bytesToRead, bytesRead, bytesNeeded);
+    }
+    const auto it = files_.find(log);
+    if (it == files_.end()) return false;
+    if ((readFlags & kEventLogSequentialRead) == 0 || (readFlags & kEventLogForwardsRead) == 0 ||
+        (readFlags & (kEventLogSeekRead | kEventLogBackwardsRead)) != 0) {
+      return false;
+    }
+    FileLog& open = it->second;
+    if (open.next >= open.source->RecordCount()) return false;
+    const std::vector<std::uint8_t>& record = open.source->Record(open.next);
+    if (buffer == nullptr || record.size() > bytesToRead) {
+      bytesNeeded = static_cast<std::uint32_t>(record.size());
+      return false;
+    }
+    std::copy(record.begin(), record.end(), static_cast<std::uint8_t*>(buffer));
+    bytesRead = static_cast<std::uint32_t>(record.size());
+    ++open.next;
+    return true;
+  }
+
+  bool CloseLog(EventLogHandle log) override {
+    return live_.erase(log) != 0 || files_.erase(log) != 0;
+  }
+
+ private:
+  std::string path_;
+  std::map<EventLogHandle, std::unique_ptr<LiveLog>> live_;
+  std::map<EventLogHandle, FileLog> files_;
+  EventLogHandle next_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<LogSource> OpenEvtLog(const std::string& path) {
+  std::optional<std::vector<std::uint8_t>> image = ReadWholeFile(path);
+  if (!image || image->size() < kEvtHeaderSize + kEvtEofRecordSize ||
+      !BeginsAsEvtHeader(image->data())) {
+    return nullptr;
+  }
+  return EvtLog::Parse(std::move(*image));
+}
+
+std::unique_ptr<EventLogService> MakeWin32EventLogService(std::string securityLogPath) {
+  return std::make_unique<Win32EventLogService>(std::move(securityLogPath));
+}
+
+}  // namespace qs::platform

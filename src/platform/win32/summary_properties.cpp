@@ -1,0 +1,164 @@
+// The summary properties through the system's structured storage: StgOpenStorageEx opens the
+// file's IPropertySetStorage (STGFMT_ANY reaches both OLE compound documents and, on the NTFS of
+// Windows 2000 to 2003, the property sets kept beside any file), and the Comments entry is
+// PIDSI_COMMENTS of FMTID_SummaryInformation.
+#include <windows.h>
+// After windows.h:
+#include <objbase.h>
+#include <objidl.h>
+#include <propidl.h>
+
+#include "platform/win32/win32_services.h"
+
+namespace qs::platform {
+
+namespace {
+
+constexpr std::int32_t kStatusOpen = 1;
+
+// Clears a PROPVARIANT on every way out.
+struct PropVariant {
+  PROPVARIANT value;
+  PropVariant() { PropVariantInit(&value); }
+  ~PropVariant() { PropVariantClear(&value); }
+  PropVariant(const PropVariant&) = delete;
+  PropVariant& operator=(const PropVariant&) = delete;
+};
+
+std::u16string FromCodePage(const char* text, UINT codePage) {
+  if (text == nullptr || *text == '\0') return {};
+  const int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+  if (n <= 1) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(codePage, 0, text, -1, wide.data(), n);
+  wide.resize(static_cast<std::size_t>(n - 1));
+  return std::u16string(wide.begin(), wide.end());
+}
+
+class PropertySetSummary final : public SummaryPropertyComponent {
+ public:
+  PropertySetSummary() {
+    // The component may be made on a thread where COM is already set up another way; either
+    // answer lets the calls below work.
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    comStarted_ = SUCCEEDED(hr);
+  }
+  ~PropertySetSummary() override {
+    Release();
+    if (comStarted_) CoUninitialize();
+  }
+
+  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) override {
+    Release();
+    status_ = kSummaryNotOpened;
+    const std::wstring wide(path.begin(), path.end());
+    HRESULT hr = OpenSets(wide.c_str(), static_cast<DWORD>(mode));
+    if (FAILED(hr)) return hr;
+    // The Comments live in the summary information set; a file that has none yet gets one when
+    // it is opened for writing.
+    hr = sets_->Open(FMTID_SummaryInformation, static_cast<DWORD>(mode), &props_);
+    if (hr == STG_E_FILENOTFOUND && (mode & (STGM_WRITE | STGM_READWRITE)) != 0) {
+      hr = sets_->Create(FMTID_SummaryInformation, nullptr, PROPSETFLAG_DEFAULT,
+                         static_cast<DWORD>(mode) | STGM_CREATE, &props_);
+    }
+    if (FAILED(hr)) {
+      props_ = nullptr;
+      Release();
+      return hr;
+    }
+    status_ = kStatusOpen;
+    return kSummaryOk;
+  }
+
+  std::int32_t GetOpenStatus(std::int32_t& status) override {
+    status = status_;
+    return kSummaryOk;
+  }
+
+  std::int32_t GetComments(std::u16string& text) override {
+    text.clear();
+    if (props_ == nullptr) return kSummaryFailed;
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = PIDSI_COMMENTS;
+    PropVariant value;
+    const HRESULT hr = props_->ReadMultiple(1, &spec, &value.value);
+    if (FAILED(hr)) return hr;
+    if (value.value.vt == VT_LPWSTR && value.value.pwszVal != nullptr) {
+      const std::wstring wide(value.value.pwszVal);
+      text.assign(wide.begin(), wide.end());
+    } else if (value.value.vt == VT_LPSTR) {
+      // Single-byte texts are in the set's code page, which is the system's for summaries
+      // written by the system's own programs.
+      text = FromCodePage(value.value.pszVal, CP_ACP);
+    }
+    return kSummaryOk;
+  }
+
+  std::int32_t SetComments(std::u16string_view text) override {
+    if (props_ == nullptr) return kSummaryFailed;
+    std::wstring wide(text.begin(), text.end());
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = PIDSI_COMMENTS;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_LPWSTR;
+    value.pwszVal = wide.data();
+    // A set kept in a single-byte code page stores the text converted to it.
+    return props_->WriteMultiple(1, &spec, &value, PID_FIRST_USABLE);
+  }
+
+  std::int32_t SaveSummary() override {
+    if (props_ == nullptr) return kSummaryFailed;
+    return props_->Commit(STGC_DEFAULT);
+  }
+
+  std::int32_t CloseSummary() override {
+    const bool wasOpen = props_ != nullptr || sets_ != nullptr;
+    Release();
+    status_ = 0;
+    return wasOpen ? kSummaryOk : kSummaryFailed;
+  }
+
+ private:
+  // A compound document is opened as a storage and asked for its property sets; any other file
+  // is asked for them directly, which is how Windows 2000 to 2003 reach the property sets that
+  // NTFS keeps beside a file's data. Both are the system's documented ways; the first is also the
+  // one that Wine carries out.
+  HRESULT OpenSets(const wchar_t* path, DWORD mode) {
+    IStorage* storage = nullptr;
+    HRESULT hr = StgOpenStorageEx(path, mode, STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
+                                  reinterpret_cast<void**>(&storage));
+    if (SUCCEEDED(hr)) {
+      hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets_));
+      storage->Release();
+      if (SUCCEEDED(hr)) return hr;
+      sets_ = nullptr;
+    }
+    hr = StgOpenStorageEx(path, mode, STGFMT_ANY, 0, nullptr, nullptr, IID_IPropertySetStorage,
+                          reinterpret_cast<void**>(&sets_));
+    if (FAILED(hr)) sets_ = nullptr;
+    return hr;
+  }
+
+  void Release() {
+    if (props_ != nullptr) props_->Release();
+    if (sets_ != nullptr) sets_->Release();
+    props_ = nullptr;
+    sets_ = nullptr;
+  }
+
+  bool comStarted_ = false;
+  IPropertySetStorage* sets_ = nullptr;
+  IPropertyStorage* props_ = nullptr;
+  std::int32_t status_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SummaryPropertyComponent> MakeWin32SummaryComponent() {
+  return std::make_unique<PropertySetSummary>();
+}
+
+}  // namespace qs::platform

@@ -1,0 +1,30 @@
+// The Windows implementations of the platform services, made by services.cpp.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/eventlog.h"
+#include "platform/file_status.h"
+#include "platform/formats/log_source.h"
+#include "platform/streams.h"
+#include "platform/summary_properties.h"
+#include "platform/sysinfo.h"
+
+namespace qs::platform {
+
+std::unique_ptr<SystemInfoService> MakeWin32SystemInfoService();
+// GetFileAttributesA on the path as the log gives it: on Windows the log's paths are local paths
+// or UNC paths as they stand.
+std::unique_ptr<FileStatusService> MakeWin32FileStatus();
+// Named streams through CreateFileA on "file:NAME:$DATA".
+std::unique_ptr<StreamService> MakeWin32StreamService();
+// The summary properties through IPropertySetStorage (StgOpenStorageEx).
+std::unique_ptr<SummaryPropertyComponent> MakeWin32SummaryComponent();
+// The Security log: the live log of this computer when securityLogPath is empty, else the log
+// file it names (.evt).
+std::unique_ptr<EventLogService> MakeWin32EventLogService(std::string securityLogPath);
+// An NT event-log (.evt) file; nullptr when the file is missing, unreadable or not such a log.
+std::unique_ptr<LogSource> OpenEvtLog(const std::string& path);
+
+}  // namespace qs::platform

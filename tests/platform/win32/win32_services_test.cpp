@@ -1,0 +1,220 @@
+// The Win32 platform services on the calls that Wine carries out as Windows does: system
+// information, file status, the program folder, the settings file, a log file, and the summary
+// properties of compound documents.
+#include <windows.h>
+// After windows.h:
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "platform/profile.h"
+#include "platform/program_folder.h"
+#include "platform/services.h"
+#include "platform/win32/win32_services.h"
+#include "support/temp_dir.h"
+
+namespace qs::test {
+namespace {
+
+TEST(Win32SystemInfo, NamesVersionAndZone) {
+  auto system = platform::MakeWin32SystemInfoService();
+  // The names go to the start of the buffer and end with a NUL; the rest stays.
+  std::string computer(64, 'x');
+  ASSERT_TRUE(system->ReadComputerName(computer));
+  const std::size_t end = computer.find('\0');
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_GT(end, 0u);
+  EXPECT_EQ(computer.back(), 'x');
+
+  std::string user;
+  ASSERT_TRUE(system->ReadUserName(user));
+  EXPECT_GT(user.find('\0'), 0u);
+
+  platform::OsVersionInfo version;
+  ASSERT_TRUE(system->ReadVersion(version));
+  EXPECT_EQ(version.dwPlatformId, platform::kPlatformWin32Nt);
+  EXPECT_GE(version.dwMajorVersion, 5u);
+  EXPECT_TRUE(version.hostSystemName.empty());
+
+  std::int32_t bias = 12345;
+  const std::uint32_t zone = system->ReadTimeZone(bias);
+  EXPECT_NE(zone, platform::kTimeZoneIdInvalid);
+  EXPECT_GE(bias, -14 * 60);
+  EXPECT_LE(bias, 12 * 60);
+}
+
+TEST(Win32FileStatus, AttributesOfFilesFoldersAndMissingPaths) {
+  TempDir dir;
+  const std::string file = dir / "a.txt";
+  const std::string readOnly = dir / "ro.txt";
+  WriteFile(file, "x");
+  WriteFile(readOnly, "x");
+  ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+  auto status = platform::MakeWin32FileStatus();
+
+  EXPECT_EQ(status->ReadFileAttributes(dir.path().string()) & platform::kFileAttributeDirectory,
+            platform::kFileAttributeDirectory);
+  EXPECT_EQ(status->ReadFileAttributes(file) &
+                (platform::kFileAttributeReadOnly | platform::kFileAttributeDirectory),
+            0u);
+  EXPECT_NE(status->ReadFileAttributes(readOnly) & platform::kFileAttributeReadOnly, 0u);
+  EXPECT_EQ(status->ReadFileAttributes(dir / "missing.txt"), platform::kInvalidFileAttributes);
+  // A NUL would make the call look at the shorter path before it.
+  EXPECT_EQ(status->ReadFileAttributes(file + std::string("\0x", 2)),
+            platform::kInvalidFileAttributes);
+  SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(Win32ProgramFolder, IsTheFolderOfThisExecutable) {
+  const auto folder = platform::ProgramFolder();
+  ASSERT_TRUE(folder.has_value());
+  char exe[MAX_PATH + 1];
+  const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+  ASSERT_GT(n, 0u);
+  const std::string path(exe, n);
+  EXPECT_EQ(path.substr(0, folder->size()), *folder);
+  EXPECT_TRUE(path[folder->size()] == '\\' || path[folder->size()] == '/');
+  EXPECT_EQ(path.find_first_of("\\/", folder->size() + 1), std::string::npos);
+}
+
+TEST(Win32Profile, WriteThenReadThroughTheSystemReader) {
+  TempDir dir;
+  const std::string ini = dir / "Quillstamp.ini";
+  ASSERT_TRUE(platform::WriteIniString("Configuration", "Temporisation", "60", ini));
+  ASSERT_TRUE(platform::WriteIniString("Drives", "D", "x", ini));
+  ASSERT_TRUE(platform::WriteIniString("Configuration", "Temporisation", "90", ini));
+  EXPECT_EQ(ReadFile(ini), "[Configuration]\nTemporisation=90\n[Drives]\nD=x\n");
+  EXPECT_EQ(platform::ReadIniString("configuration", "TEMPORISATION", "5", ini), "90");
+  EXPECT_EQ(platform::ReadIniString("Configuration", "Missing", "5", ini), "5");
+  EXPECT_EQ(platform::ReadIniString("Configuration", "Missing", "5", dir / "none.ini"), "5");
+  const auto drives = platform::ReadIniSection("drives", ini);
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_EQ(drives[0].first, "D");
+}
+
+TEST(Win32Profile, AnInterruptedOrRefusedWriteLeavesTheFileAsItWas) {
+  TempDir dir;
+  const std::string ini = dir / "Quillstamp.ini";
+  const std::string before = "; kept\r\n[Configuration]\r\nPerformance=5\r\n";
+  WriteFile(ini, before);
+  // Stopped after the temporary file is written, before it replaces the file.
+  std::string tempSeen;
+  EXPECT_FALSE(platform::WriteIniString("Configuration", "Performance", "9", ini,
+                                        [&](const std::string& temp) {
+                                          tempSeen = temp;
+                                          return false;
+                                        }));
+  EXPECT_EQ(ReadFile(ini), before);
+  ASSERT_FALSE(tempSeen.empty());
+  EXPECT_EQ(GetFileAttributesA(tempSeen.c_str()), INVALID_FILE_ATTRIBUTES);  // removed
+
+  // A read-only settings file is not written.
+  ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(platform::WriteIniString("Configuration", "Performance", "9", ini));
+  SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadFile(ini), before);
+
+  // A write keeps the other lines and the file's CR LF endings.
+  EXPECT_TRUE(platform::WriteIniString("Configuration", "Temporisation", "60", ini));
+  EXPECT_EQ(ReadFile(ini), "; kept\r\n[Configuration]\r\nPerformance=5\r\nTemporisation=60\r\n");
+}
+
+TEST(Win32EventLog, AnEvtFileIsReadRecordByRecord) {
+  const std::string path = FixturePath("evt/plaso_SysEvent.Evt");
+  auto log = platform::MakeWin32EventLogService(path);
+  const platform::EventLogHandle handle = log->OpenLog("", "Security");
+  ASSERT_NE(handle, 0u);
+  std::uint32_t count = 0;
+  ASSERT_TRUE(log->NumberOfRecords(handle, count));
+  EXPECT_GT(count, 0u);
+  std::uint32_t read = 0;
+  for (;;) {
+    std::uint32_t bytesRead = 0;
+    std::uint32_t needed = 0;
+    constexpr std::uint32_t kFlags =
+        platform::kEventLogSequentialRead | platform::kEventLogForwardsRead;
+    if (log->ReadRecord(handle, kFlags, 0, nullptr, 0, bytesRead, needed)) break;
+    if (needed == 0) break;
+    std::string buffer(needed, '\0');
+    ASSERT_TRUE(log->ReadRecord(handle, kFlags, 0, buffer.data(), needed, bytesRead, needed));
+    EXPECT_EQ(buffer.substr(4, 4), "LfLe");
+    ++read;
+  }
+  EXPECT_EQ(read, count);
+  EXPECT_TRUE(log->CloseLog(handle));
+  // Only the Security source, and no file that is not an event log.
+  EXPECT_EQ(log->OpenLog("", "System"), 0u);
+  TempDir dir;
+  WriteFile(dir / "not.evt", std::string(200, 'x'));
+  EXPECT_EQ(platform::MakeWin32EventLogService(dir / "not.evt")->OpenLog("", "Security"), 0u);
+}
+
+// A compound document made with the system's structured storage, as an Office file is.
+void MakeCompoundFile(const std::string& path) {
+  const std::wstring wide(path.begin(), path.end());
+  IStorage* storage = nullptr;
+  ASSERT_EQ(StgCreateStorageEx(wide.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                               STGFMT_STORAGE, 0, nullptr, nullptr, IID_IStorage,
+                               reinterpret_cast<void**>(&storage)),
+            S_OK);
+  storage->Release();
+}
+
+class Win32Summary : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  }
+  void TearDown() override { CoUninitialize(); }
+};
+
+TEST_F(Win32Summary, CommentsOfACompoundDocumentRoundTrip) {
+  TempDir dir;
+  const std::string doc = dir / "budget.xls";
+  MakeCompoundFile(doc);
+  const std::u16string path(doc.begin(), doc.end());
+  {
+    auto summary = platform::MakeWin32SummaryComponent();
+    ASSERT_EQ(summary->OpenSummary(path, platform::kSummaryReadWriteExclusive),
+              platform::kSummaryOk);
+    std::int32_t status = 0;
+    summary->GetOpenStatus(status);
+    EXPECT_TRUE(platform::SummaryUsable(status));
+    std::u16string text = u"x";
+    ASSERT_EQ(summary->GetComments(text), platform::kSummaryOk);
+    EXPECT_EQ(text, u"");
+    ASSERT_EQ(summary->SetComments(u"10/12/2026 13:05:09 alice\r\nolder"), platform::kSummaryOk);
+    ASSERT_EQ(summary->SaveSummary(), platform::kSummaryOk);
+    EXPECT_EQ(summary->CloseSummary(), platform::kSummaryOk);
+  }
+  auto summary = platform::MakeWin32SummaryComponent();
+  ASSERT_EQ(summary->OpenSummary(path, platform::kSummaryReadWriteExclusive), platform::kSummaryOk);
+  std::u16string text;
+  ASSERT_EQ(summary->GetComments(text), platform::kSummaryOk);
+  EXPECT_EQ(text, u"10/12/2026 13:05:09 alice\r\nolder");
+  summary->CloseSummary();
+}
+
+TEST_F(Win32Summary, APlainFileOrAMissingOneIsNotUsable) {
+  TempDir dir;
+  WriteFile(dir / "notes.txt", "plain text");
+  for (const std::string& file : {dir / "notes.txt", dir / "missing.doc"}) {
+    SCOPED_TRACE(file);
+    auto summary = platform::MakeWin32SummaryComponent();
+    EXPECT_LT(summary->OpenSummary(std::u16string(file.begin(), file.end()),
+                                   platform::kSummaryReadWriteExclusive),
+              0);
+    std::int32_t status = 0;
+    summary->GetOpenStatus(status);
+    EXPECT_FALSE(platform::SummaryUsable(status));
+    std::u16string text;
+    EXPECT_LT(summary->GetComments(text), 0);
+    EXPECT_LT(summary->SetComments(u"x"), 0);
+  }
+  // The plain file is untouched.
+  EXPECT_EQ(ReadFile(dir / "notes.txt"), "plain text");
+}
+
+}  // namespace
+}  // namespace qs::test
