@@ -451,8 +451,10 @@ std::optional<std::vector<std::uint8_t>> ConvertLiveRecord(const std::uint8_t* r
   if (facts.strings.size() != names.size()) return std::nullopt;
   facts.names = names;
 
-  const std::optional<EventRecordFields> converted = ConvertToFileOpen(facts);
+  std::optional<EventRecordFields> converted = ConvertToFileOpen(facts);
   if (!converted) return std::nullopt;
+  // A live record has both of its times: when the event happened, and when the log wrote it.
+  converted->TimeGenerated = ReadU32(record + record_offset::kTimeGenerated);
   return BuildAnsiRecord(*converted);
 }
 

@@ -3,6 +3,8 @@
 // selected with its file and user, and everything else is presented so that it is never selected.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,8 +95,8 @@ EvtxRecordFacts ShareCheck(std::string shareName, std::string localPath, std::st
   return f;
 }
 
-template <typename Change>
-EvtxRecordFacts With(EvtxRecordFacts f, Change change) {
+template <typename Record, typename Change>
+Record With(Record f, Change change) {
   change(f);
   return f;
 }
@@ -263,6 +265,142 @@ TEST(EvtxConversion, StringOfOneMebibyte) {
   EXPECT_EQ(ParseAnsiRecord(BuildAnsiRecord(platform::evtx::PresentedFields(other))).strings[6],
             longName);
 }
+
+// A record of the live log as ReadEventLogA hands it over on Windows Vista and later: the event's
+// strings in the order of its template, its outcome in the event type.
+platform::EventRecordFields LiveRecord(const EvtxRecordFacts& facts,
+                                       std::uint16_t type = platform::kEventTypeAuditSuccess) {
+  platform::EventRecordFields f;
+  f.RecordNumber = 7001;
+  f.TimeGenerated = 1552919006;
+  f.TimeWritten = 1552919007;
+  f.EventID = facts.eventId;
+  f.EventType = type;
+  f.EventCategory = 12800;  // File System
+  f.SourceName = "Microsoft-Windows-Security-Auditing";
+  f.ComputerName = facts.computerName;
+  f.Strings = facts.strings;
+  return f;
+}
+
+// Where the record's last string ends: its zero byte is the byte before the (empty) data.
+std::size_t EndOfStrings(const std::vector<std::uint8_t>& record) {
+  return platform::ReadU32(record.data() + platform::record_offset::kDataOffset);
+}
+
+struct LiveCase {
+  const char* name;
+  platform::EventRecordFields fields;
+  // Damage done to the record's bytes before the conversion sees them (a shorter vector is a
+  // shorter read).
+  void (*damage)(std::vector<std::uint8_t>&);
+  bool converted;
+  bool selected = false;
+  const char* file = "";
+  const char* user = "";
+};
+
+void PrintTo(const LiveCase& c, std::ostream* os) { *os << c.name; }
+
+class EvtxLiveRecord : public testing::TestWithParam<LiveCase> {};
+
+TEST_P(EvtxLiveRecord, BecomesEvent560OnlyWhenWholeAndSuccessful) {
+  const LiveCase& c = GetParam();
+  std::vector<std::uint8_t> record = BuildAnsiRecord(c.fields);
+  if (c.damage != nullptr) c.damage(record);
+  // Exactly the bytes read, so that a look past them is a look past the buffer.
+  const auto read = std::make_unique<std::uint8_t[]>(record.size());
+  std::copy(record.begin(), record.end(), read.get());
+
+  const auto converted = platform::evtx::ConvertLiveRecord(read.get(), record.size());
+  ASSERT_EQ(converted.has_value(), c.converted);
+  if (!converted) return;
+  const AnsiRecord parsed = ParseAnsiRecord(*converted);
+  EXPECT_EQ(parsed.eventId, 560u);
+  EXPECT_EQ(parsed.eventType, platform::kEventTypeAuditSuccess);
+  EXPECT_EQ(parsed.recordNumber, c.fields.RecordNumber);
+  EXPECT_EQ(parsed.timeGenerated, c.fields.TimeGenerated);
+  EXPECT_EQ(parsed.timeWritten, c.fields.TimeWritten);
+  EXPECT_EQ(parsed.computerName, c.fields.ComputerName);
+
+  std::int32_t newest = 0;
+  CurrentEvent event;
+  const DecodeOutcome outcome = DecodeRecord(converted->data(), converted->size(), newest,
+                                             SelectionContext{"quillstamp", 0}, event);
+  ASSERT_EQ(outcome == DecodeOutcome::Selected, c.selected);
+  if (c.selected) {
+    EXPECT_EQ(event.file, c.file);
+    EXPECT_EQ(event.user, c.user);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EvtxLiveRecord,
+    testing::Values(
+        LiveCase{"HandleRequestForWriting",
+                 LiveRecord(HandleRequest("File", "C:\\Users\\PSAM\\a.txt", kWrite)), nullptr, true,
+                 true, "C:\\Users\\PSAM\\a.txt", "psam"},
+        LiveCase{"HandleRequestForReading",
+                 LiveRecord(HandleRequest("File", "C:\\a.txt", "%%4416\n\t\t\t\t")), nullptr, true,
+                 false},
+        LiveCase{
+            "ShareCheckForWriting",
+            LiveRecord(ShareCheck("\\\\*\\D$", "\\??\\D:\\Shared\\", "Archive\\b.doc", kWrite)),
+            nullptr, true, true, "D:\\Shared\\Archive\\b.doc", "Administrator"},
+        // The event's qualifiers, in the ID's high 16 bits, leave the event what it is.
+        LiveCase{"QualifiersInTheEventId",
+                 With(LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                      [](platform::EventRecordFields& f) { f.EventID |= 0x40000000; }),
+                 nullptr, true, true, "C:\\a.txt", "psam"},
+        LiveCase{"FailedHandleRequest",
+                 LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite),
+                            platform::kEventTypeAuditFailure),
+                 nullptr, false},
+        LiveCase{"FailedShareCheck",
+                 LiveRecord(ShareCheck("\\\\*\\C$", "\\??\\C:\\", "a.txt", kWrite),
+                            platform::kEventTypeAuditFailure),
+                 nullptr, false},
+        LiveCase{"OtherEvent",
+                 With(LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                      [](platform::EventRecordFields& f) { f.EventID = 4663; }),
+                 nullptr, false},
+        // Another version of the event, with a field more or less than its template.
+        LiveCase{"OneStringTooFew",
+                 With(LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                      [](platform::EventRecordFields& f) { f.Strings.pop_back(); }),
+                 nullptr, false},
+        LiveCase{"OneStringTooMany",
+                 With(LiveRecord(ShareCheck("\\\\*\\C$", "\\??\\C:\\", "a.txt", kWrite)),
+                      [](platform::EventRecordFields& f) { f.Strings.push_back("-"); }),
+                 nullptr, false},
+        // Length ends the record on the last string's zero byte, which is then not within it.
+        LiveCase{"LastStringNotEndedWithinLength",
+                 LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                 [](std::vector<std::uint8_t>& r) {
+                   platform::WriteU32(r.data() + platform::record_offset::kLength,
+                                      static_cast<std::uint32_t>(EndOfStrings(r) - 1));
+                 },
+                 false},
+        LiveCase{"StringOffsetPastTheRecord",
+                 LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                 [](std::vector<std::uint8_t>& r) {
+                   platform::WriteU32(r.data() + platform::record_offset::kStringOffset,
+                                      static_cast<std::uint32_t>(r.size() + 4));
+                 },
+                 false},
+        // Length claims more than was read: the bytes read bound the record. Cut inside the last
+        // string, the record is incomplete; cut after it, every string is there.
+        LiveCase{"LengthBeyondTheBytesReadCutInAString",
+                 LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                 [](std::vector<std::uint8_t>& r) { r.resize(EndOfStrings(r) - 1); }, false},
+        LiveCase{"LengthBeyondTheBytesReadAfterTheStrings",
+                 LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                 [](std::vector<std::uint8_t>& r) { r.resize(EndOfStrings(r)); }, true, true,
+                 "C:\\a.txt", "psam"},
+        LiveCase{"ShorterThanTheFixedPart", LiveRecord(HandleRequest("File", "C:\\a.txt", kWrite)),
+                 [](std::vector<std::uint8_t>& r) { r.resize(platform::kFixedRecordSize - 1); },
+                 false}),
+    [](const testing::TestParamInfo<LiveCase>& info) { return std::string(info.param.name); });
 
 struct XmlCase {
   const char* name;
