@@ -8,22 +8,39 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/ascii.h"
 #include "platform/eventlog_record.h"
 #include "platform/formats/evt_log.h"
-#include "platform/formats/evtx_record.h"
+#include "platform/formats/live_log_reads.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
 
 namespace {
 
-// The live log: the four calls, with each record converted between the read and the caller.
+// The live log: the four calls. ReadEventLogA fills the buffer with as many whole records as fit
+// and moves past all of them; LiveLogReads keeps them and hands them out one by one, converted.
 class LiveLog {
  public:
-  explicit LiveLog(HANDLE handle) : handle_(handle) {}
+  explicit LiveLog(HANDLE handle)
+      : handle_(handle),
+        reads_([handle](std::uint32_t flags, std::uint32_t offset, std::uint8_t* buffer,
+                        std::uint32_t size) {
+          LiveReadResult result;
+          DWORD got = 0;
+          DWORD needed = 0;
+          result.ok = ReadEventLogA(handle, flags, offset, buffer, size, &got, &needed) != FALSE;
+          if (result.ok) {
+            result.bytesRead = got;
+          } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            // Only then does `needed` hold anything.
+            result.bytesNeeded = needed;
+          }
+          return result;
+        }) {}
   ~LiveLog() { CloseEventLog(handle_); }
   LiveLog(const LiveLog&) = delete;
   LiveLog& operator=(const LiveLog&) = delete;
@@ -35,51 +52,14 @@ class LiveLog {
     return true;
   }
 
-  // The size query is answered from the converted record, which may be larger than the one the
-  // log holds; the record is read once, when the query or the read first meets it, and handed out
-  // when the caller's buffer takes it.
   bool Read(std::uint32_t flags, std::uint32_t offset, void* buffer, std::uint32_t bytesToRead,
             std::uint32_t& bytesRead, std::uint32_t& bytesNeeded) {
-    bytesRead = 0;
-    bytesNeeded = 0;
-    if (!pending_) {
-      std::vector<std::uint8_t> raw(0x10000);
-      DWORD got = 0;
-      DWORD needed = 0;
-      BOOL ok = ReadEventLogA(handle_, flags, offset, raw.data(), static_cast<DWORD>(raw.size()),
-                              &got, &needed);
-      if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > raw.size()) {
-        raw.resize(needed);
-        ok = ReadEventLogA(handle_, flags, offset, raw.data(), static_cast<DWORD>(raw.size()), &got,
-                           &needed);
-      }
-      if (!ok || got < kFixedRecordSize) return false;
-      // A read may return several records; the first one's Length says where it ends, and the
-      // sequential reading position has moved past all of them, so only reads of one record at a
-      // time are asked for: the buffer above is sized for the records that follow one by one.
-      std::size_t length = ReadU32(raw.data() + record_offset::kLength);
-      if (length < kFixedRecordSize || length > got) length = got;
-      raw.resize(length);
-      if (auto converted = evtx::ConvertLiveRecord(raw.data(), raw.size())) {
-        pending_ = std::move(*converted);
-      } else {
-        pending_ = std::move(raw);
-      }
-    }
-    if (buffer == nullptr || pending_->size() > bytesToRead) {
-      bytesNeeded = static_cast<std::uint32_t>(pending_->size());
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return false;
-    }
-    std::copy(pending_->begin(), pending_->end(), static_cast<std::uint8_t*>(buffer));
-    bytesRead = static_cast<std::uint32_t>(pending_->size());
-    pending_.reset();
-    return true;
+    return reads_.Read(flags, offset, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
  private:
   HANDLE handle_;
-  std::optional<std::vector<std::uint8_t>> pending_;
+  LiveLogReads reads_;
 };
 
 // A log file read whole and served one record at a time, oldest first.
