@@ -2,15 +2,18 @@
 // Windows profile functions keep, and a write that never leaves a damaged file behind.
 //
 // Reading rules:
-// - The file is read as bytes, lines ending in LF or CR LF. A UTF-8 byte-order mark at the start
-//   is skipped. A file that cannot be read (missing, no permission, a folder) reads as empty.
+// - The file is read as bytes, lines ending in CR LF, LF or CR alone. A UTF-8 byte-order mark at
+// the start is skipped; a file that starts with the UTF-16LE
+//   byte-order mark is read as that text, in UTF-8. A file that cannot be read (missing, no
+//   permission, a folder) reads as empty.
 // - A section header is a line whose first non-blank character is "[" and that holds a "]"; the
 //   name is what stands between "[" and the last "]", without blanks around it. A line that
 //   begins with "[" but holds no "]" is not a header.
 // - A key is a line holding "=", inside a section: the name before the first "=", the value after
 //   it, both without blanks (space, tab, CR, VT, FF) around them. A line without "=" is not a key,
 //   nor is a line whose first non-blank character is ";" (a comment) or one with an empty name.
-// - Section and key names match without regard to case (ASCII letters).
+// - Section and key names match without regard to case (ASCII letters), and the names asked for
+//   without blanks around them.
 // - Only the first section of a given name counts, and in it the first key of a given name.
 // - A value wrapped in a matching pair of double or single quotes loses them; an unbalanced quote
 //   stays. A NUL byte ends the value. At most kMaxProfileValue characters of a value are read.
@@ -19,7 +22,8 @@
 // - The key's value is replaced in its line (the text up to "=" and the line ending stay as they
 //   were), or the key is added after the last key of its section, or the section and the key are
 //   added at the end of the file, or the file is created. Every other byte stays as it was; added
-//   lines take the line ending of the file's first line (LF for a new file).
+//   lines take the line ending of the file's first line (LF for a new file, CR for a file whose
+//   lines end in CR alone).
 // - The new file is written to a temporary file in the same folder, flushed to disk and renamed
 //   over the old one, so that a crash or a full disk leaves either the old file or the new one,
 //   never a part of either. The file's permissions are kept; when the path is a symbolic link its

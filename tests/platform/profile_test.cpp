@@ -93,6 +93,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"HeaderWithoutBracket", "[Other]\nA=2\n[Configuration\nA=1\n", "A", ""},
         ReadCase{"HeaderLastBracket", "[Configuration] ]\nA=1\n", "A", ""},
         ReadCase{"Utf8Bom", "\xEF\xBB\xBF[Configuration]\nA=1\n", "A", "1"},
+        // A file saved as "Unicode" by a Windows editor.
+        ReadCase{"Utf16LeBom",
+                 std::string("\xFF\xFE[\0C\0o\0n\0f\0i\0g\0u\0r\0a\0t\0i\0o\0n\0]\0\r\0\n\0"
+                             "A\0=\0\xE9\0\r\0\n\0",
+                             46),
+                 "A", "\xC3\xA9"},
+        ReadCase{"CrOnlyLines", "[Configuration]\rB=1\rA=2\r", "A", "2"},
+        ReadCase{"CrInsideAnLfFile", "[Configuration]\nB=1\rA=2\n", "A", "2"},
+        ReadCase{"AskedNameWithBlanks", "[Configuration]\nA=1\n", " \tA ", "1"},
         ReadCase{"NulEndsTheValue", std::string("[Configuration]\nA=1\0 2\n", 23), "A", "1"},
         ReadCase{"NulInHeader", std::string("[Confi\0guration]\nA=1\n", 22), "A", ""},
         ReadCase{"LongValueIsCut", "[Configuration]\nA=" + k300 + "\n", "A", k300.substr(0, 254)},
@@ -222,6 +231,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Duplicates and a byte-order mark stay as they were.
         WriteCase{"FirstOfDuplicateKeysAndSections", "\xEF\xBB\xBF[C]\nk=1\nK=2\n[c]\nk=3\n", "C",
                   "k", "9", "\xEF\xBB\xBF[C]\nk=9\nK=2\n[c]\nk=3\n"},
+        WriteCase{"CrOnlyFileGetsCrLines", "[A]\rx=1\r", "A", "z", "3", "[A]\rx=1\rz=3\r"},
+        WriteCase{"CrOnlyFileGetsACrSection", "[A]\rx=1", "B", "y", "2", "[A]\rx=1\r[B]\ry=2\r"},
         WriteCase{"BomOnly", "\xEF\xBB\xBF", "C", "k", "1", "\xEF\xBB\xBF[C]\nk=1\n"},
         WriteCase{"CreatesAMissingFile", std::nullopt, "Configuration", "TimeSeconds", "0",
                   "[Configuration]\nTimeSeconds=0\n"}),

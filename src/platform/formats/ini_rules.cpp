@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/ascii.h"
+#include "platform/utf.h"
 
 namespace qs::platform {
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\v\f";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 
 std::string_view Trim(std::string_view s) {
   const std::size_t first = s.find_first_not_of(kBlanks);
@@ -38,10 +40,13 @@ std::vector<Line> ParseLines(std::string_view content) {
   while (pos < content.size()) {
     Line line;
     line.begin = pos;
-    const std::size_t lf = content.find('\n', pos);
-    line.textEnd = (lf == std::string_view::npos) ? content.size() : lf;
-    line.next = (lf == std::string_view::npos) ? content.size() : lf + 1;
-    if (line.textEnd > pos && content[line.textEnd - 1] == '\r') --line.textEnd;
+    // A line ends in CR LF, LF, or CR alone (as some editors save a file), as the system's reader
+    // ends it: a CR never stays inside a name or a value.
+    const std::size_t end = content.find_first_of("\r\n", pos);
+    line.textEnd = (end == std::string_view::npos) ? content.size() : end;
+    line.next = (end == std::string_view::npos)           ? content.size()
+                : content.substr(end).starts_with("\r\n") ? end + 2
+                                                          : end + 1;
 
     const std::string_view text = content.substr(pos, line.textEnd - pos);
     const std::size_t first = text.find_first_not_of(kBlanks);
@@ -112,9 +117,11 @@ bool ValidNames(std::string_view section, std::string_view key, std::string_view
 std::string WithKey(std::string_view content, std::string_view section, std::string_view key,
                     std::string_view value) {
   const std::vector<Line> lines = ParseLines(content);
-  const std::size_t lf = content.find('\n');
-  const std::string eol =
-      (lf != std::string::npos && lf > 0 && content[lf - 1] == '\r') ? "\r\n" : "\n";
+  // The ending of the file's first line; LF for a file of one line or none.
+  const std::size_t end = content.find_first_of("\r\n");
+  const std::string eol = end == std::string::npos                  ? "\n"
+                          : content.substr(end).starts_with("\r\n") ? "\r\n"
+                                                                    : std::string(1, content[end]);
   const std::string keyLine = std::string(key) + "=" + std::string(value);
 
   std::size_t header = 0;
@@ -122,7 +129,7 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
   if (!range) {
     std::string out(content);
     const std::size_t bom = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-    if (out.size() > bom && out.back() != '\n') out += eol;
+    if (out.size() > bom && out.back() != eol.back()) out += eol;
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "[" + std::string(...).
     out.append("[").append(section).append("]").append(eol).append(keyLine).append(eol);
     return out;
@@ -147,7 +154,7 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
   }
 
   const Line& after = lines[lastKey];
-  if (after.next == content.size() && content.back() != '\n') {
+  if (after.next == content.size() && content.back() != eol.back()) {
     // The last line of the file, without a line ending.
     return std::string(content) + eol + keyLine;
   }
@@ -157,11 +164,24 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
   return out;
 }
 
+// A file saved as UTF-16LE (its byte-order mark first, as a Windows editor saves "Unicode") is read
+// as the same text in UTF-8; any other content is read as it is.
+std::string_view ReadableText(std::string_view content, std::string& decoded) {
+  if (!content.starts_with(kUtf16LeBom)) return content;
+  decoded = Utf16ToUtf8(Utf16LeBytesToText(content.substr(kUtf16LeBom.size())));
+  return decoded;
+}
+
 }  // namespace
 
 std::string ProfileStringIn(std::string_view content, std::string_view section,
                             std::string_view key, std::string_view defaultValue,
                             std::size_t maxLength) {
+  std::string decoded;
+  content = ReadableText(content, decoded);
+  // The names asked for match as the file's names do, without blanks around them.
+  section = Trim(section);
+  key = Trim(key);
   const std::vector<Line> lines = ParseLines(content);
   if (const auto range = FindSection(lines, section)) {
     for (std::size_t i = range->first; i < range->second; ++i) {
@@ -184,8 +204,10 @@ std::vector<std::pair<std::string, std::string>> ProfileSectionIn(std::string_vi
                                                                   std::string_view section,
                                                                   std::size_t maxLength) {
   std::vector<std::pair<std::string, std::string>> keys;
+  std::string decoded;
+  content = ReadableText(content, decoded);
   const std::vector<Line> lines = ParseLines(content);
-  const auto range = FindSection(lines, section);
+  const auto range = FindSection(lines, Trim(section));
   if (!range) return keys;
   for (std::size_t i = range->first; i < range->second; ++i) {
     if (lines[i].kind != LineKind::Key) continue;
