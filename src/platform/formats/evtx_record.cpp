@@ -118,6 +118,269 @@ std::optional<std::vector<std::string>> DataNames(std::string_view eventData) {
   return names;
 }
 
+// At most `maxDigits` decimal digits and nothing else.
+std::optional<std::uint64_t> ParseDecimal(std::string_view text, std::size_t maxDigits) {
+  if (text.empty() || text.size() > maxDigits) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+// The reading of a rendered event below is no general XML parser: it knows elements, attributes
+// in either quote, character references, comments, processing instructions and CDATA sections,
+// which is all that a rendered event can hold, and takes anything else as not well formed.
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | c >> 6));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | c >> 12));
+    out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | c >> 18));
+    out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Appends `raw` with its five predefined entities and its numeric character references replaced
+// by what they stand for; false on a reference that is none of these, or a bare '<'.
+bool AppendDecoded(std::string_view raw, std::string& out) {
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    const std::size_t special = raw.find_first_of("&<", i);
+    out.append(raw.substr(i, special - i));
+    if (special == std::string_view::npos) return true;
+    if (raw[special] == '<') return false;
+    const std::size_t semicolon = raw.find(';', special + 1);
+    if (semicolon == std::string_view::npos || semicolon - special > 12) return false;
+    std::string_view ref = raw.substr(special + 1, semicolon - special - 1);
+    if (ref == "lt") {
+      out.push_back('<');
+    } else if (ref == "gt") {
+      out.push_back('>');
+    } else if (ref == "amp") {
+      out.push_back('&');
+    } else if (ref == "quot") {
+      out.push_back('"');
+    } else if (ref == "apos") {
+      out.push_back('\'');
+    } else if (ref.starts_with('#')) {
+      ref.remove_prefix(1);
+      const bool hex = ref.starts_with('x');
+      if (hex) ref.remove_prefix(1);
+      if (ref.empty() || ref.size() > 8) return false;
+      std::uint32_t code = 0;
+      for (char c : ref) {
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+          digit = static_cast<std::uint32_t>(c - '0');
+        } else if (hex && c >= 'a' && c <= 'f') {
+          digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else if (hex && c >= 'A' && c <= 'F') {
+          digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else {
+          return false;
+        }
+        code = code * (hex ? 16 : 10) + digit;
+      }
+      // No character zero, no surrogate halves, nothing beyond Unicode.
+      if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return false;
+      AppendUtf8(out, code);
+    } else {
+      return false;
+    }
+    i = semicolon + 1;
+  }
+  return true;
+}
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The value of attribute `wanted` among a tag's `attributes`: nullopt inside when the tag has no
+// such attribute; false when the attributes are not well formed.
+bool FindAttribute(std::string_view attributes, std::string_view wanted,
+                   std::optional<std::string>& value) {
+  value.reset();
+  std::size_t i = 0;
+  while (true) {
+    while (i < attributes.size() && IsXmlSpace(attributes[i])) ++i;
+    if (i == attributes.size()) return true;
+    const std::size_t nameStart = i;
+    while (i < attributes.size() && attributes[i] != '=' && !IsXmlSpace(attributes[i])) ++i;
+    const std::string_view name = attributes.substr(nameStart, i - nameStart);
+    while (i < attributes.size() && IsXmlSpace(attributes[i])) ++i;
+    if (name.empty() || i == attributes.size() || attributes[i] != '=') return false;
+    ++i;
+    while (i < attributes.size() && IsXmlSpace(attributes[i])) ++i;
+    if (i == attributes.size() || (attributes[i] != '"' && attributes[i] != '\'')) return false;
+    const char quote = attributes[i++];
+    const std::size_t end = attributes.find(quote, i);
+    if (end == std::string_view::npos) return false;
+    std::string decoded;
+    if (!AppendDecoded(attributes.substr(i, end - i), decoded)) return false;
+    if (name == wanted) value = std::move(decoded);
+    i = end + 1;
+  }
+}
+
+// Where the tag that begins at `open` (its '<') ends (its '>'), skipping quoted attribute values.
+std::size_t TagEnd(std::string_view xml, std::size_t open) {
+  char quote = 0;
+  for (std::size_t i = open + 1; i < xml.size(); ++i) {
+    const char c = xml[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i;
+    } else if (c == '<') {
+      return std::string_view::npos;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// What one pass over a rendered event gathers, before the required parts are checked.
+class RenderedEvent {
+ public:
+  bool Read(std::string_view xml) {
+    std::size_t pos = 0;
+    bool rootSeen = false;
+    while (pos < xml.size()) {
+      const std::size_t lt = xml.find('<', pos);
+      const std::string_view between = xml.substr(pos, lt - pos);
+      if (open_.empty()) {
+        // Outside the root element only white space.
+        if (!std::all_of(between.begin(), between.end(), IsXmlSpace)) return false;
+      } else if (!AppendDecoded(between, text_)) {
+        return false;
+      }
+      if (lt == std::string_view::npos) break;
+      const std::string_view rest = xml.substr(lt);
+      if (rest.starts_with("<?") || rest.starts_with("<!--")) {
+        const std::string_view close = rest.starts_with("<?") ? "?>" : "-->";
+        const std::size_t end = xml.find(close, lt + 2);
+        if (end == std::string_view::npos) return false;
+        pos = end + close.size();
+        continue;
+      }
+      if (rest.starts_with("<![CDATA[")) {
+        const std::size_t end = xml.find("]]>", lt + 9);
+        if (end == std::string_view::npos || open_.empty()) return false;
+        text_.append(xml.substr(lt + 9, end - lt - 9));
+        pos = end + 3;
+        continue;
+      }
+      if (rest.starts_with("<!")) return false;  // a document type: never part of an event
+      const std::size_t gt = TagEnd(xml, lt);
+      if (gt == std::string_view::npos) return false;
+      std::string_view tag = xml.substr(lt + 1, gt - lt - 1);
+      pos = gt + 1;
+      if (tag.starts_with('/')) {
+        tag.remove_prefix(1);
+        while (!tag.empty() && IsXmlSpace(tag.back())) tag.remove_suffix(1);
+        if (open_.empty() || open_.back().name != tag) return false;
+        End();
+        continue;
+      }
+      const bool empty = tag.ends_with('/');
+      if (empty) tag.remove_suffix(1);
+      std::size_t nameEnd = 0;
+      while (nameEnd < tag.size() && !IsXmlSpace(tag[nameEnd])) ++nameEnd;
+      const std::string_view name = tag.substr(0, nameEnd);
+      if (name.empty() || name.find_first_of("<>&=\"'/") != std::string_view::npos) return false;
+      if (open_.empty()) {
+        // One root element, the event.
+        if (rootSeen || name != "Event") return false;
+        rootSeen = true;
+      }
+      if (!Start(name, tag.substr(nameEnd))) return false;
+      if (empty) End();
+    }
+    return rootSeen && open_.empty();
+  }
+
+  std::optional<std::string> eventId, keywords, recordId, systemTime, computer, provider;
+  bool eventData = false;
+  bool userData = false;
+  bool allNamed = true;
+  std::vector<std::string> strings;
+  std::vector<std::string> names;
+
+ private:
+  struct Open {
+    std::string_view name;
+    bool hasChild = false;
+  };
+
+  bool Start(std::string_view name, std::string_view attributes) {
+    if (!open_.empty()) open_.back().hasChild = true;
+    const std::size_t depth = open_.size();
+    std::optional<std::string> value;
+    // The attributes are read, for their well-formedness, only where a fact is taken from one.
+    if (depth == 2 && open_[1].name == "System") {
+      if (name == "TimeCreated") {
+        if (!FindAttribute(attributes, "SystemTime", value)) return false;
+        systemTime = std::move(value);
+      } else if (name == "Provider") {
+        if (!FindAttribute(attributes, "Name", value)) return false;
+        provider = std::move(value);
+      }
+    } else if (depth == 1 && name == "EventData") {
+      eventData = true;
+    } else if (depth == 1 && name == "UserData") {
+      userData = true;
+    } else if (depth == 2 && open_[1].name == "EventData" && name == "Data") {
+      if (!FindAttribute(attributes, "Name", value)) return false;
+      if (value) {
+        names.push_back(std::move(*value));
+      } else {
+        allNamed = false;
+      }
+    }
+    open_.push_back(Open{name, false});
+    text_.clear();
+    return true;
+  }
+
+  void End() {
+    const Open element = open_.back();
+    open_.pop_back();
+    const std::size_t depth = open_.size();
+    std::string text = element.hasChild ? std::string() : std::move(text_);
+    text_.clear();
+    if (depth == 2 && open_[1].name == "System") {
+      if (element.name == "EventID") {
+        eventId = std::move(text);
+      } else if (element.name == "Keywords") {
+        keywords = std::move(text);
+      } else if (element.name == "EventRecordID") {
+        recordId = std::move(text);
+      } else if (element.name == "Computer") {
+        computer = std::move(text);
+      }
+    } else if (depth == 2 && open_[1].name == "EventData" && element.name == "Data") {
+      strings.push_back(std::move(text));
+    } else if (depth >= 2 && open_[1].name == "UserData" && !element.hasChild) {
+      // An event with its own data layout: the texts of its innermost elements, in order.
+      strings.push_back(std::move(text));
+    }
+  }
+
+  std::vector<Open> open_;
+  std::string text_;
+};
+
 // A record's named fields, looked up by name.
 class NamedFields {
  public:
@@ -284,6 +547,28 @@ EvtxXmlFacts ReadXmlFacts(std::string_view xml) {
   } else if (xml.find("<EventData/>") != std::string_view::npos) {
     facts.names.emplace();
   }
+  return facts;
+}
+
+std::optional<EvtxRecordFacts> FactsFromXml(std::string_view xml) {
+  RenderedEvent event;
+  if (!event.Read(xml) || !event.eventId || !event.recordId || !event.systemTime) {
+    return std::nullopt;
+  }
+  const auto eventId = ParseDecimal(*event.eventId, 10);
+  const auto recordId = ParseDecimal(*event.recordId, 19);
+  const auto time = ParseSystemTime(*event.systemTime);
+  if (!eventId || *eventId > 0xFFFFFFFFu || !recordId || !time) return std::nullopt;
+  EvtxRecordFacts facts;
+  facts.eventId = static_cast<std::uint32_t>(*eventId);
+  facts.identifier = *recordId;
+  facts.writtenFiletime = *time;
+  if (event.keywords) facts.keywords = ParseHex64(*event.keywords);
+  facts.computerName = event.computer.value_or(std::string());
+  facts.sourceName = event.provider.value_or(std::string());
+  facts.strings = std::move(event.strings);
+  // Names only when every Data element of the EventData has one; a UserData event has none.
+  if (event.eventData && event.allNamed) facts.names = std::move(event.names);
   return facts;
 }
 

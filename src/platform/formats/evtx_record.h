@@ -57,6 +57,15 @@ struct EvtxXmlFacts {
 };
 EvtxXmlFacts ReadXmlFacts(std::string_view xml);
 
+// The facts of one event from its XML text alone, in the form that rendering an event as XML gives
+// it (attributes in single or double quotes, with or without white space between the elements):
+// the System's EventID, Keywords, EventRecordID, TimeCreated, Computer and Provider Name, and the
+// values of the EventData's Data elements with their Name attributes. An event that carries
+// UserData instead gives the texts of its innermost elements as its strings, unnamed. nullopt when
+// the text is not well formed as far as this reading goes, or lacks the event ID, the record
+// identifier or the time.
+std::optional<EvtxRecordFacts> FactsFromXml(std::string_view xml);
+
 // Seconds since 1970 UTC, whole seconds, held to what a record's u32 time can say.
 std::uint32_t FiletimeToUnixSeconds(std::uint64_t filetime);
 

@@ -1,8 +1,8 @@
 // The Security log on Windows. With no log file named, it is the computer's own live log, read
 // with OpenEventLogA, GetNumberOfEventLogRecords, ReadEventLogA and CloseEventLog; each record of
 // events 4656 and 5145 that Windows Vista and later write is converted as it is read, so that the
-// selection rule finds the event 560 it knows. A named log file is read whole as an NT event log
-// (.evt) by the portable reader.
+// selection rule finds the event 560 it knows. A named log file is read whole: an NT event log
+// (.evt) by the portable reader, a Vista-and-later log (.evtx) through EvtQuery.
 #include <windows.h>
 
 #include <algorithm>
@@ -105,7 +105,8 @@ class Win32EventLogService final : public EventLogService {
       return number;
     }
     if (!serverName.empty()) return 0;
-    std::unique_ptr<LogSource> source = OpenEvtLog(path_);
+    std::unique_ptr<LogSource> source =
+        BeginsAsEvtxFile(path_) ? OpenEvtxQueryLog(path_) : OpenEvtLog(path_);
     if (!source) return 0;
     const EventLogHandle number = next_++;
     files_[number].source = std::move(source);

@@ -22,9 +22,14 @@ std::unique_ptr<StreamService> MakeWin32StreamService();
 // The summary properties through IPropertySetStorage (StgOpenStorageEx).
 std::unique_ptr<SummaryPropertyComponent> MakeWin32SummaryComponent();
 // The Security log: the live log of this computer when securityLogPath is empty, else the log
-// file it names (.evt).
+// file it names (.evt, or .evtx by its "ElfFile" signature).
 std::unique_ptr<EventLogService> MakeWin32EventLogService(std::string securityLogPath);
 // An NT event-log (.evt) file; nullptr when the file is missing, unreadable or not such a log.
 std::unique_ptr<LogSource> OpenEvtLog(const std::string& path);
+// Whether the file begins with the signature of a Vista-and-later log (.evtx).
+bool BeginsAsEvtxFile(const std::string& path);
+// A Vista-and-later log file (.evtx) through EvtQuery; nullptr when the query of the file fails.
+// The records are read up to the first event that cannot be rendered or read.
+std::unique_ptr<LogSource> OpenEvtxQueryLog(const std::string& path);
 
 }  // namespace qs::platform

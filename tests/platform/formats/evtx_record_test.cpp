@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/formats/evtx_record.h"
@@ -467,6 +470,171 @@ TEST(EvtxTime, WholeSecondsHeldToTheRecordsRange) {
   EXPECT_EQ(platform::evtx::FiletimeToUnixSeconds(kFiletime), 1552919006u);
   EXPECT_EQ(platform::evtx::FiletimeToUnixSeconds(0), 0u);
   EXPECT_EQ(platform::evtx::FiletimeToUnixSeconds(~0ull), 0xFFFFFFFFu);
+}
+
+// An event as Windows renders it to XML: attributes in single quotes, no white space between the
+// elements, the access list's line breaks and tabs kept inside its value.
+std::string RenderedShareCheck(const std::string& eventData,
+                               const std::string& keywords = "0x8020000000000000") {
+  return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System>"
+         "<Provider Name='Microsoft-Windows-Security-Auditing' "
+         "Guid='{54849625-5478-4994-A5BA-3E3B0328C30D}'/><EventID>5145</EventID>"
+         "<Version>0</Version><Level>0</Level><Task>12811</Task><Opcode>0</Opcode>"
+         "<Keywords>" +
+         keywords +
+         "</Keywords><TimeCreated SystemTime='2019-03-18T14:23:26.9816920Z'/>"
+         "<EventRecordID>438297</EventRecordID><Correlation/>"
+         "<Execution ProcessID='4' ThreadID='3760'/><Channel>Security</Channel>"
+         "<Computer>PC01.example.corp</Computer><Security/></System>" +
+         eventData + "</Event>";
+}
+
+std::string ShareWriteData(const std::string& relativeTarget) {
+  return "<EventData><Data Name='SubjectUserSid'>S-1-5-21-1-2-3-500</Data>"
+         "<Data Name='SubjectUserName'>Administrator</Data>"
+         "<Data Name='SubjectDomainName'>EXAMPLE</Data>"
+         "<Data Name='SubjectLogonId'>0x00000000000fc635</Data>"
+         "<Data Name='ObjectType'>File</Data><Data Name='IpAddress'>10.0.2.17</Data>"
+         "<Data Name='IpPort'>49823</Data><Data Name='ShareName'>\\\\*\\C$</Data>"
+         "<Data Name='ShareLocalPath'>\\??\\C:\\</Data>"
+         "<Data Name='RelativeTargetName'>" +
+         relativeTarget +
+         "</Data><Data Name='AccessMask'>0x116</Data>"
+         "<Data Name='AccessList'>%%4417\n\t\t\t\t%%4418\n\t\t\t\t%%4420\n\t\t\t\t%%4424\n\t\t\t\t"
+         "</Data><Data Name='AccessReason'>-</Data></EventData>";
+}
+
+TEST(EvtxRenderedXml, WindowsRenderingOfAWriteGivesAllItsFactsAndIsSelected) {
+  const auto facts = platform::evtx::FactsFromXml(RenderedShareCheck(ShareWriteData("malwr.exe")));
+  ASSERT_TRUE(facts.has_value());
+  EXPECT_EQ(facts->eventId, 5145u);
+  EXPECT_EQ(facts->identifier, 438297u);
+  EXPECT_EQ(facts->writtenFiletime, (1552919006ull + 11644473600ull) * 10000000ull + 9816920ull);
+  EXPECT_EQ(facts->keywords, std::optional<std::uint64_t>(0x8020000000000000));
+  EXPECT_EQ(facts->computerName, "PC01.example.corp");
+  EXPECT_EQ(facts->sourceName, "Microsoft-Windows-Security-Auditing");
+  ASSERT_EQ(facts->strings.size(), 13u);
+  ASSERT_TRUE(facts->names.has_value());
+  EXPECT_EQ(facts->names->at(7), "ShareName");
+  EXPECT_EQ(facts->strings[7], "\\\\*\\C$");
+  EXPECT_EQ(facts->strings[11], "%%4417\n\t\t\t\t%%4418\n\t\t\t\t%%4420\n\t\t\t\t%%4424\n\t\t\t\t");
+
+  const auto record = BuildAnsiRecord(platform::evtx::PresentedFields(*facts));
+  std::int32_t newest = 0;
+  CurrentEvent event;
+  ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
+  EXPECT_EQ(event.file, "C:\\malwr.exe");
+  EXPECT_EQ(event.user, "Administrator");
+  EXPECT_EQ(ParseAnsiRecord(record).timeWritten, 1552919006u);
+}
+
+struct RenderedCase {
+  const char* name;
+  std::string xml;
+  std::vector<std::string> strings;
+  std::optional<std::vector<std::string>> names;
+};
+
+void PrintTo(const RenderedCase& c, std::ostream* out) { *out << c.name; }
+
+class EvtxRenderedData : public testing::TestWithParam<RenderedCase> {};
+
+TEST_P(EvtxRenderedData, GivesTheDataValuesAndNames) {
+  const auto facts = platform::evtx::FactsFromXml(GetParam().xml);
+  ASSERT_TRUE(facts.has_value());
+  EXPECT_EQ(facts->strings, GetParam().strings);
+  EXPECT_EQ(facts->names, GetParam().names);
+}
+
+using Names = std::vector<std::string>;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EvtxRenderedData,
+    testing::Values(
+        RenderedCase{"PredefinedEntities",
+                     RenderedShareCheck("<EventData><Data Name='a'>&lt;&gt;&amp;&quot;&apos;</Data>"
+                                        "<Data Name='b'>R&amp;D &amp;amp;</Data></EventData>"),
+                     {"<>&\"'", "R&D &amp;"},
+                     Names{"a", "b"}},
+        RenderedCase{"CharacterReferences",
+                     RenderedShareCheck("<EventData><Data Name='a'>&#65;&#x42;</Data>"
+                                        "<Data Name='b'>&#xe9;&#8364;&#x1F4C4;&#9;</Data>"
+                                        "</EventData>"),
+                     {"AB", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x93\x84\t"},
+                     Names{"a", "b"}},
+        RenderedCase{"EmptyValues",
+                     RenderedShareCheck("<EventData><Data Name='a'/><Data Name='b'></Data>"
+                                        "<Data Name = \"c\" /><Data Name='d'>x</Data></EventData>"),
+                     {"", "", "", "x"},
+                     Names{"a", "b", "c", "d"}},
+        RenderedCase{"NameInAttributeWithEntity",
+                     RenderedShareCheck("<EventData><Data Name='a&apos;b'>1</Data></EventData>"),
+                     {"1"},
+                     Names{"a'b"}},
+        RenderedCase{"EmptyEventData", RenderedShareCheck("<EventData/>"), {}, Names{}},
+        RenderedCase{"NoEventData", RenderedShareCheck(""), {}, std::nullopt},
+        RenderedCase{"UnnamedData",
+                     RenderedShareCheck("<EventData><Data>a</Data><Data Name='b'>b</Data>"
+                                        "<Binary>00FF</Binary></EventData>"),
+                     {"a", "b"},
+                     std::nullopt},
+        RenderedCase{"UserData",
+                     RenderedShareCheck("<UserData><LogFileCleared xmlns='x'>"
+                                        "<SubjectUserSid>S-1-5-18</SubjectUserSid>"
+                                        "<SubjectUserName>admin</SubjectUserName><Empty/>"
+                                        "</LogFileCleared></UserData>"),
+                     {"S-1-5-18", "admin", ""},
+                     std::nullopt},
+        RenderedCase{"CommentsAndCdata",
+                     "<?xml version='1.0'?>\n" +
+                         RenderedShareCheck("<!-- x --><EventData><Data Name='a'><![CDATA[<&>]]>"
+                                            "</Data></EventData>") +
+                         "\n",
+                     {"<&>"},
+                     Names{"a"}}),
+    [](const testing::TestParamInfo<RenderedCase>& info) { return std::string(info.param.name); });
+
+// Whatever the text, the reading ends: with the facts of a whole event, or with none.
+TEST(EvtxRenderedXml, MalformedOrIncompleteTextGivesNoFacts) {
+  const std::string good = RenderedShareCheck(ShareWriteData("a.txt"));
+  ASSERT_TRUE(platform::evtx::FactsFromXml(good).has_value());
+  const std::string data = ShareWriteData("a.txt");
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"empty", ""},
+      {"garbage", "garbage"},
+      {"binary", std::string("\0\x01\xff<\0>", 6)},
+      {"another root", "<Other><System><EventID>1</EventID></System></Other>"},
+      {"two roots", good + good},
+      {"text after the root", good + "x"},
+      {"unclosed attribute", "<Event><System><Provider Name='x/></System></Event>"},
+      {"attribute without a value", "<Event><System><Provider Name/></System></Event>"},
+      {"mismatched end", "<Event><System></Event></System>"},
+      {"unknown entity", RenderedShareCheck("<EventData><Data Name='a'>&nbsp;</Data></EventData>")},
+      {"bare ampersand", RenderedShareCheck("<EventData><Data Name='a'>a & b</Data></EventData>")},
+      {"reference to zero", RenderedShareCheck("<EventData><Data>&#0;</Data></EventData>")},
+      {"reference to a surrogate",
+       RenderedShareCheck("<EventData><Data>&#xD800;</Data></EventData>")},
+      {"reference beyond Unicode",
+       RenderedShareCheck("<EventData><Data>&#x110000;</Data></EventData>")},
+      {"reference with a capital X",
+       RenderedShareCheck("<EventData><Data>&#X43;</Data></EventData>")},
+      {"document type", "<!DOCTYPE x>" + good},
+      {"event ID not a number", std::string(good).replace(good.find("5145"), 4, "51a5")},
+      {"no record identifier", std::string(good).replace(good.find("<EventRecordID>"), 36, "")},
+      {"no time", std::string(good).replace(good.find("<TimeCreated"), 58, "")},
+  };
+  for (const auto& [name, xml] : cases) {
+    EXPECT_FALSE(platform::evtx::FactsFromXml(xml).has_value()) << name;
+  }
+  // Every cut short of the end leaves an element open.
+  for (std::size_t size = 0; size + 1 < good.size(); ++size) {
+    ASSERT_FALSE(platform::evtx::FactsFromXml(std::string_view(good).substr(0, size)).has_value())
+        << "cut at " << size;
+  }
+  // A failure audit and the record's other facts are read, even where nothing is converted.
+  const auto failed = platform::evtx::FactsFromXml(RenderedShareCheck(data, "0x8010000000000000"));
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_FALSE(platform::evtx::ConvertToFileOpen(*failed).has_value());
 }
 
 }  // namespace
