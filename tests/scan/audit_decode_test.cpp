@@ -20,7 +20,7 @@ struct Decoded {
 };
 
 Decoded Decode(const std::vector<std::uint8_t>& record, std::string ownAccount = "nobody") {
-  std::int32_t newest = 0;
+  TakenEvents newest;
   SelectionContext context{std::move(ownAccount), 0};
   CurrentEvent current;
   const auto outcome = DecodeRecord(record.data(), record.size(), newest, context, current);

@@ -367,7 +367,7 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   std::vector<std::pair<std::string, std::string>> seen;  // (file, user)
   for (std::size_t i = 0; i < log->RecordCount(); ++i) {
     const auto& record = log->Record(i);
-    std::int32_t newest = 0;
+    TakenEvents newest;
     SelectionContext context{"nobody", 0};
     CurrentEvent current;
     const auto outcome = DecodeRecord(record.data(), record.size(), newest, context, current);
