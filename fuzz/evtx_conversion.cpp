@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zeros += p[k] == 0;
   Check(zeros == ReadU16(p + at::kNumStrings));
 
-  std::int32_t newest = 0;
+  qs::TakenEvents newest;
   qs::CurrentEvent current;
   const auto outcome = qs::DecodeRecord(p, r.size(), newest, qs::SelectionContext{}, current);
   if (outcome != qs::DecodeOutcome::NotSelected) {

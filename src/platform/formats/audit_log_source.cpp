@@ -5,11 +5,14 @@
 namespace qs::platform {
 
 void AuditLogSource::Add(audit::FileModification&& m) {
-  if (!m.renamedFrom.empty()) {
-    if (auto it = byWriter_.find(WriterKey(m, m.renamedFrom)); it != byWriter_.end()) {
-      for (std::size_t index : it->second) dropped_[index] = true;
-      byWriter_.erase(it);
-    }
+  if (m.rename) {
+    // A rename changes no content: it stands for a save only when the same process wrote the
+    // file it moves. A bare move (mv policy.txt other.txt) is no change of anybody's file.
+    if (m.renamedFrom.empty()) return;
+    const auto it = byWriter_.find(WriterKey(m, m.renamedFrom));
+    if (it == byWriter_.end()) return;
+    for (std::size_t index : it->second) dropped_[index] = true;
+    byWriter_.erase(it);
   }
   byWriter_[WriterKey(m, m.path)].push_back(modifications_.size());
   modifications_.push_back(std::move(m));
@@ -38,6 +41,10 @@ std::string AuditLogSource::WriterKey(const audit::FileModification& m, const st
   std::string key = m.node;
   key.push_back('\0');
   key += std::to_string(m.pid);
+  key.push_back('\0');
+  // A process keeps its session; a pid used again by a process of another session is another
+  // writer.
+  key += std::to_string(m.session);
   key.push_back('\0');
   key += path;
   return key;

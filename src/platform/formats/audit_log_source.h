@@ -23,11 +23,11 @@ class AuditLogSource final : public LogSource {
   // A path of the longest kind (PATH_MAX) makes a record of some 4 KiB: the scan reads records
   // of any size, so none is left out.
   //
-  // A program that saves by writing a temporary file and renaming it over the document writes
-  // both within the same second, and the scan takes only the first event of a second: the write
-  // of the temporary file, whose name no longer exists, would hide the document's. So the writes
-  // of a file that the same process (node and pid) then renames away are left out; the rename
-  // stands for them.
+  // A program that saves by writing a temporary file and renaming it over the document shows as
+  // writes of a name that no longer exists, then a rename. So the writes of a file that the same
+  // process (node, pid and session) then renames away are left out, and the rename stands for
+  // them. A rename of a file that the renaming process did not write is left out itself: moving
+  // somebody else's file changes nothing in it.
   void Add(audit::FileModification&& m);
 
   // Once the whole log is read.

@@ -82,6 +82,8 @@ class AuditParser {
   void Feed(std::string_view text);
   // The end of the text: the unterminated rest is dropped and every open event completes.
   void Finish();
+  // The bytes of an unfinished line held until its newline comes; never above kMaxLineLength.
+  std::size_t BufferedBytes() const { return partial_.size(); }
 
  private:
   void CompleteFront();
