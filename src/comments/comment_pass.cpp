@@ -20,9 +20,14 @@ namespace {
 // that the log shows written. Where the log names the written file's identity, only that file
 // is it. Where it does not, a file with several names cannot be told from such a planted link
 // and is not taken for the written one; a file with one name is.
-bool IsTheWrittenFile(const platform::FileFacts& facts, const CurrentEvent& event) {
-  if (event.identity) return facts.identity == event.identity;
+bool IsTheWrittenFile(const platform::FileFacts& facts,
+                      const std::optional<platform::FileIdentity>& written) {
+  if (written) return facts.identity == written;
   return facts.links <= 1;
+}
+
+bool IsTheWrittenFile(const platform::FileFacts& facts, const CurrentEvent& event) {
+  return IsTheWrittenFile(facts, event.identity);
 }
 
 }  // namespace
@@ -33,7 +38,8 @@ void FileCommentStep::CommentPass() {
   const bool readable = attributes != platform::kInvalidFileAttributes;
   if (readable && (attributes & platform::kFileAttributeDirectory) != 0) return;
 
-  eventList_.InsertNewest(currentEvent_.dateTime, currentEvent_.user, currentEvent_.file);
+  eventList_.InsertNewest(currentEvent_.dateTime, currentEvent_.user, currentEvent_.file,
+                          currentEvent_.identity);
 
   // Another file at the path is treated as the written one gone.
   if (!readable || !IsTheWrittenFile(facts, currentEvent_)) {
@@ -63,12 +69,26 @@ void FileCommentStep::SummaryCheckPass() {
   // The rows cannot change during the pass (only a pass inserts, and one runs at a time); the
   // second bound only keeps a row number valid should the list ever shrink during a yield.
   for (int row = 1; row <= count && row <= eventList_.EventCount(); ++row) {
-    if (settings_.WinComments && StatusMark::IsFailed(eventList_.CellText(row, kColWin))) {
-      writers_.RegenerateWinComment(row);
+    const bool retryWin =
+        settings_.WinComments && StatusMark::IsFailed(eventList_.CellText(row, kColWin));
+    const bool retryMac =
+        settings_.MacComments && StatusMark::IsFailed(eventList_.CellText(row, kColMac));
+    // A retry comes passes after the write it stands for, time enough to put another file at
+    // the path: a file that is there but is not the written one is treated as the written one
+    // gone, as at the first attempt. A missing file is left to fail again.
+    if (retryWin || retryMac) {
+      const platform::FileFacts facts =
+          fileStatus_.ReadFileFacts(eventList_.CellText(row, kColFile));
+      if (facts.attributes != platform::kInvalidFileAttributes &&
+          !IsTheWrittenFile(facts, eventList_.RowIdentity(row))) {
+        eventList_.SetMark(row, kColWin, StatusMark::Unknown);
+        eventList_.SetMark(row, kColMac, StatusMark::NotApplicable);
+        YieldStep(settings_.Performance, pump_);
+        continue;
+      }
     }
-    if (settings_.MacComments && StatusMark::IsFailed(eventList_.CellText(row, kColMac))) {
-      writers_.RegenerateMacComment(row);
-    }
+    if (retryWin) writers_.RegenerateWinComment(row);
+    if (retryMac) writers_.RegenerateMacComment(row);
     YieldStep(settings_.Performance, pump_);
   }
 }

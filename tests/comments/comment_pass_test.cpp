@@ -269,6 +269,39 @@ TEST_F(SummaryCheckPassTest, RetriesExactlyTheFailedCellsWinFirst) {
                    "yield", "yield", "RegenerateMac 7", "yield", "RegenerateWin 8", "yield"}));
 }
 
+// A retry comes passes later: a file put at the path since then is not the written one, and
+// gets no comment.
+TEST_F(SummaryCheckPassTest, ARetryGoesOnlyToTheWrittenFile) {
+  settings.MacComments = true;
+  settings.WinComments = true;
+  const std::string kept = dir / "Kept.txt", renamed = dir / "Renamed.txt",
+                    linked = dir / "Linked.txt", missing = dir / "Missing.txt";
+  for (const std::string& f : {kept, renamed, linked}) WriteFile(f, "x");
+  const platform::FileIdentity keptId = IdentityOf(kept);
+  const platform::FileIdentity renamedId = IdentityOf(renamed);
+  // Oldest first; each row failed at its first attempt.
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 1}, "bob", missing, keptId);
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 2}, "bob", linked);
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 3}, "bob", renamed, renamedId);
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 4}, "bob", kept, keptId);
+  for (int row = 1; row <= 4; ++row) {
+    list.SetMark(row, kColWin, StatusMark::Failed);
+    list.SetMark(row, kColMac, StatusMark::Failed);
+  }
+  // Since then, another file was renamed onto the name of row 2, and row 3's file got a second
+  // name.
+  WriteFile(dir / "Other.txt", "o");
+  fs::rename(dir / "Other.txt", renamed);
+  ASSERT_EQ(::link(linked.c_str(), (dir / "Link2.txt").c_str()), 0);
+
+  step.SummaryCheckPass();
+  EXPECT_EQ(calls, (Calls{"RegenerateWin 1", "RegenerateMac 1", "yield", "yield", "yield",
+                          "RegenerateWin 4", "RegenerateMac 4", "yield"}));
+  EXPECT_EQ(Marks(2), "U|-");
+  EXPECT_EQ(Marks(3), "U|-");
+  EXPECT_EQ(Marks(4), "?|?");  // missing: left to fail again
+}
+
 TEST_F(SummaryCheckPassTest, AKindThatIsOffIsNotRetried) {
   settings.MacComments = true;
   Rows({{"?", "?"}, {"?", "???"}});
