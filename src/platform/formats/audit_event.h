@@ -31,6 +31,7 @@ struct AuditEvent {
   std::uint32_t seconds = 0;
   std::uint32_t serial = 0;
   bool timeValid = true;
+  EventSpan span;  // where its records lie in the text fed to the parser
 
   bool haveSyscall = false;
   bool syscallValid = true;  // every number that is used parsed within its range
