@@ -37,8 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto whole = qs::platform::audit::ParseAuditText(text, Accounts);
 
+  // Each event read again from its span alone gives the same modification.
   std::vector<FileModification> pieces;
-  AuditParser parser(Accounts, [&](FileModification&& m) { pieces.push_back(std::move(m)); });
+  AuditParser parser(Accounts, [&](FileModification&& m, const qs::platform::audit::EventSpan& s) {
+    Check(s.begin < s.end && s.end <= text.size() && text[s.end - 1] == '\n');
+    const auto again =
+        qs::platform::audit::ParseEventSpan(text.substr(s.begin, s.end - s.begin), Accounts);
+    Check(again && *again == m);
+    pieces.push_back(std::move(m));
+  });
   for (std::size_t i = 0; i < text.size(); i += piece) parser.Feed(text.substr(i, piece));
   parser.Finish();
   Check(pieces == whole);

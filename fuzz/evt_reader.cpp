@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Each record takes at least 0x38 bytes of the file.
   Check(log->RecordCount() <= size / 0x38);
 
-  std::int32_t newest = 0;
+  qs::TakenEvents newest;
   qs::SelectionContext context;
   context.OwnAccountName = "alice";
   qs::CurrentEvent current;

@@ -37,7 +37,7 @@ void CheckPresented(const qs::platform::evtx::EvtxRecordFacts& facts) {
     zeros += p[k] == 0;
   Check(zeros == ReadU16(p + at::kNumStrings));
 
-  std::int32_t newest = 0;
+  qs::TakenEvents newest;
   qs::CurrentEvent current;
   const auto outcome = qs::DecodeRecord(p, r.size(), newest, qs::SelectionContext{}, current);
   if (outcome != qs::DecodeOutcome::NotSelected) {

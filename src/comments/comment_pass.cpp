@@ -13,14 +13,36 @@ FileCommentStep::FileCommentStep(EventList& eventList, const CurrentEvent& curre
       writers_(writers),
       pump_(pump) {}
 
+namespace {
+
+// Whether the file now at the event's path is the file the event wrote. A path is not a file for
+// good: a user who may write in a folder can rename or hard-link another owner's file onto a name
+// that the log shows written. Where the log names the written file's identity, only that file
+// is it. Where it does not, a file with several names cannot be told from such a planted link
+// and is not taken for the written one; a file with one name is.
+bool IsTheWrittenFile(const platform::FileFacts& facts,
+                      const std::optional<platform::FileIdentity>& written) {
+  if (written) return facts.identity == written;
+  return facts.links <= 1;
+}
+
+bool IsTheWrittenFile(const platform::FileFacts& facts, const CurrentEvent& event) {
+  return IsTheWrittenFile(facts, event.identity);
+}
+
+}  // namespace
+
 void FileCommentStep::CommentPass() {
-  const std::uint32_t attributes = fileStatus_.ReadFileAttributes(currentEvent_.file);
+  const platform::FileFacts facts = fileStatus_.ReadFileFacts(currentEvent_.file);
+  const std::uint32_t attributes = facts.attributes;
   const bool readable = attributes != platform::kInvalidFileAttributes;
   if (readable && (attributes & platform::kFileAttributeDirectory) != 0) return;
 
-  eventList_.InsertNewest(currentEvent_.dateTime, currentEvent_.user, currentEvent_.file);
+  eventList_.InsertNewest(currentEvent_.dateTime, currentEvent_.user, currentEvent_.file,
+                          currentEvent_.identity);
 
-  if (!readable) {
+  // Another file at the path is treated as the written one gone.
+  if (!readable || !IsTheWrittenFile(facts, currentEvent_)) {
     eventList_.SetMark(1, kColWin, StatusMark::Unknown);
     eventList_.SetMark(1, kColMac, StatusMark::NotApplicable);
     return;
@@ -30,9 +52,16 @@ void FileCommentStep::CommentPass() {
     eventList_.SetMark(1, kColMac, StatusMark::NotApplicable);
     return;
   }
-  // The Macintosh writer yields; the Windows 2000 setting is read after it.
+  // The Macintosh writer yields; the Windows 2000 setting is read after it, and the file is looked
+  // at again, since the yield gives time to put another file at the path.
   if (settings_.MacComments) writers_.WriteMacComment(1);
-  if (settings_.WinComments) writers_.WriteWinComment(1);
+  if (!settings_.WinComments) return;
+  if (settings_.MacComments &&
+      !IsTheWrittenFile(fileStatus_.ReadFileFacts(currentEvent_.file), currentEvent_)) {
+    eventList_.SetMark(1, kColWin, StatusMark::Unknown);
+    return;
+  }
+  writers_.WriteWinComment(1);
 }
 
 void FileCommentStep::SummaryCheckPass() {
@@ -40,12 +69,26 @@ void FileCommentStep::SummaryCheckPass() {
   // The rows cannot change during the pass (only a pass inserts, and one runs at a time); the
   // second bound only keeps a row number valid should the list ever shrink during a yield.
   for (int row = 1; row <= count && row <= eventList_.EventCount(); ++row) {
-    if (settings_.WinComments && StatusMark::IsFailed(eventList_.CellText(row, kColWin))) {
-      writers_.RegenerateWinComment(row);
+    const bool retryWin =
+        settings_.WinComments && StatusMark::IsFailed(eventList_.CellText(row, kColWin));
+    const bool retryMac =
+        settings_.MacComments && StatusMark::IsFailed(eventList_.CellText(row, kColMac));
+    // A retry comes passes after the write it stands for, time enough to put another file at
+    // the path: a file that is there but is not the written one is treated as the written one
+    // gone, as at the first attempt. A missing file is left to fail again.
+    if (retryWin || retryMac) {
+      const platform::FileFacts facts =
+          fileStatus_.ReadFileFacts(eventList_.CellText(row, kColFile));
+      if (facts.attributes != platform::kInvalidFileAttributes &&
+          !IsTheWrittenFile(facts, eventList_.RowIdentity(row))) {
+        eventList_.SetMark(row, kColWin, StatusMark::Unknown);
+        eventList_.SetMark(row, kColMac, StatusMark::NotApplicable);
+        YieldStep(settings_.Performance, pump_);
+        continue;
+      }
     }
-    if (settings_.MacComments && StatusMark::IsFailed(eventList_.CellText(row, kColMac))) {
-      writers_.RegenerateMacComment(row);
-    }
+    if (retryWin) writers_.RegenerateWinComment(row);
+    if (retryMac) writers_.RegenerateMacComment(row);
     YieldStep(settings_.Performance, pump_);
   }
 }

@@ -22,8 +22,11 @@ class FileCommentStep final : public CommentStep {
                   EventPump& pump);
 
   // The current event: a folder is dropped; otherwise it becomes row 1 and is marked "U"/"-"
-  // (its file cannot be found), "RO"/"-" (read-only), or gets its Macintosh and then its Windows
-  // 2000 comment, as far as each kind is on.
+  // (its file cannot be found, or the file at its path is not the one written: another identity
+  // than the log names, or, where the log names none, several hard links), "RO"/"-"
+  // (read-only), or gets its Macintosh and then its Windows 2000 comment, as far as each kind is
+  // on. A file replaced at its path during the Macintosh writer's yield gets no Windows 2000
+  // comment ("U").
   void CommentPass() override;
 
   // Rows 1 to the count at the start, downwards in the list: a Win cell holding "?" is

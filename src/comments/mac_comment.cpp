@@ -66,10 +66,11 @@ void MacComment::WriteMacComment(int row) {
     return;
   }
 
-  // An odd last byte is not a code unit and is dropped.
-  const std::u16string existing = platform::Utf16LeBytesToText(
-      std::string_view(buffer.data(), static_cast<std::size_t>(bytesRead)));
-  if (existing.empty()) {
+  // The text is the stream's code units. An odd last byte is no code unit, but it is part of the
+  // comment that another tool left: it is kept after the text, never dropped or replaced.
+  const std::string_view stored(buffer.data(), static_cast<std::size_t>(bytesRead));
+  const std::u16string existing = platform::Utf16LeBytesToText(stored);
+  if (stored.empty()) {
     list.SetMark(row, kColMac, StatusMark::Failed);
     RegenerateMacComment(row);
     return;
@@ -82,8 +83,14 @@ void MacComment::WriteMacComment(int row) {
   std::u16string text = line;
   text.push_back(u'\r');
   text += existing;
-  const std::string_view mark =
-      Store(event.file, CutToCodeUnits(text, kMacCommentLimit), StatusMark::MacWritten);
+  const std::u16string_view kept = CutToCodeUnits(text, kMacCommentLimit);
+  std::string bytes = Utf16LeBytes(kept);
+  // The odd byte stays while the whole text does and the stream keeps within its 398 bytes;
+  // otherwise the cut takes it with the end of the oldest text.
+  if (stored.size() % 2 == 1 && kept.size() == text.size() && bytes.size() < 2 * kMacCommentLimit) {
+    bytes.push_back(stored.back());
+  }
+  const std::string_view mark = Store(event.file, bytes, StatusMark::MacWritten);
   list.SetMark(row, kColMac, mark);
   YieldStep(context_.settings.Performance, context_.pump);
 }
@@ -100,10 +107,11 @@ void MacComment::RegenerateMacComment(int row) {
     text.push_back(u'\r');
   }
   list.SetMark(row, kColMac,
-               Store(file, CutToCodeUnits(text, kMacCommentLimit), StatusMark::MacRegenerated));
+               Store(file, Utf16LeBytes(CutToCodeUnits(text, kMacCommentLimit)),
+                     StatusMark::MacRegenerated));
 }
 
-std::string_view MacComment::Store(const std::string& file, std::u16string_view text,
+std::string_view MacComment::Store(const std::string& file, std::string_view bytes,
                                    std::string_view written) {
   const std::string local = LocalPath(context_, file);
   const platform::StreamHandle handle =
@@ -111,7 +119,6 @@ std::string_view MacComment::Store(const std::string& file, std::u16string_view 
                     : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
                                           platform::kOpenStreamWriteCreate);
   if (handle == platform::kInvalidStream) return StatusMark::StreamNotOpened;
-  const std::string bytes = Utf16LeBytes(text);
   const std::int32_t result =
       streams_.WriteStream(handle, bytes.data(), static_cast<std::int32_t>(bytes.size()));
   streams_.CloseStream(handle);

@@ -29,10 +29,9 @@ class MacComment {
   void RegenerateMacComment(int row);
 
  private:
-  // Writes the text whole into the stream of `file` (a path as the log gives it): "???" when the
+  // Writes the bytes whole into the stream of `file` (a path as the log gives it): "???" when the
   // stream does not open for writing, "?" when the write fails, `written` otherwise.
-  std::string_view Store(const std::string& file, std::u16string_view text,
-                         std::string_view written);
+  std::string_view Store(const std::string& file, std::string_view bytes, std::string_view written);
 
   CommentContext& context_;
   platform::StreamService& streams_;

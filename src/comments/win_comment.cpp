@@ -35,10 +35,11 @@ bool WinComment::Open(const std::string& file) {
   platform::SummaryPropertyComponent* component = Component();
   if (component == nullptr) return false;
   const std::string local = LocalPath(context_, file);
-  const std::u16string path = platform::Utf8ToUtf16(local);
-  // A local name that is not UTF-8 would come back from UTF-16 as another name: never open that.
-  if (local.empty() || platform::Utf16ToUtf8(path) != local) return false;
-  component->OpenSummary(path, platform::kSummaryReadWriteExclusive);
+  if (local.empty()) return false;
+  // Local names are bytes that need not be UTF-8; the lossless form brings the component back to
+  // exactly this name, never to another file whose name reads the same.
+  component->OpenSummary(platform::Utf8ToUtf16Lossless(local),
+                         platform::kSummaryReadWriteExclusive);
   std::int32_t status = 0;
   if (component->GetOpenStatus(status) < 0) status = 0;
   return platform::SummaryUsable(status);

@@ -58,8 +58,11 @@ Settings SettingsFile::ReadConfiguration() const {
   s.WinComments = FlagSetting(read(kKeyWinComments));
   s.MacComments = FlagSetting(read(kKeyMacComments));
   s.TimeSeconds = FlagSetting(read(kKeyTimeSeconds));
+  // The comment is cut to this many characters, existing lines included: a limit below 1 would
+  // empty every comment it touched and add nothing, so a file edited by hand to such a value gets
+  // the default instead of erasing comments the program never wrote.
   s.MaxWinComments = static_cast<std::int16_t>(
-      NumberSetting(read(kKeyMaxWinComments), defaults.MaxWinComments, kInt16Min, kInt16Max));
+      NumberSetting(read(kKeyMaxWinComments), defaults.MaxWinComments, 1, kInt16Max));
   s.MaxSelectedEvents = static_cast<std::int16_t>(
       NumberSetting(read(kKeyMaxSelectedEvents), defaults.MaxSelectedEvents, kInt16Min, kInt16Max));
   s.Automatic = FlagSetting(read(kKeyAutomatic));
@@ -115,7 +118,13 @@ bool WritePerformance(SettingsKeyWriter& writer, Settings& settings, std::int16_
 std::string SettingsFile::SecurityLogPath() const {
   std::string log =
       platform::ReadIniString(kPlatformSection, kKeySecurityLog, "", path_, kMaxPathValue);
-  return log.empty() ? std::string(kDefaultSecurityLog) : log;
+  if (log.empty()) return std::string(kDefaultSecurityLog);
+  if (log.front() == '/') return log;
+  // A relative name is taken from the folder of this file, the program's own, so that it names
+  // the same log whatever folder the program was started from.
+  const std::size_t slash = path_.rfind('/');
+  if (slash == std::string::npos) return log;
+  return path_.substr(0, slash + 1) + log;
 }
 
 platform::PathMap SettingsFile::ReadDrives() const {

@@ -3,9 +3,9 @@
 //
 // Reading rules:
 // - The file is read as bytes, lines ending in CR LF, LF or CR alone. A UTF-8 byte-order mark at
-// the start is skipped; a file that starts with the UTF-16LE
-//   byte-order mark is read as that text, in UTF-8. A file that cannot be read (missing, no
-//   permission, a folder) reads as empty.
+//   the start is skipped; a file that starts with the UTF-16LE byte-order mark is read as that
+//   text, in UTF-8. A file that cannot be read (missing, no permission, a folder) reads as empty,
+//   and so does anything but a regular file: a FIFO or a device is never waited on.
 // - A section header is a line whose first non-blank character is "[" and that holds a "]"; the
 //   name is what stands between "[" and the last "]", without blanks around it. A line that
 //   begins with "[" but holds no "]" is not a header.
@@ -26,15 +26,23 @@
 //   lines end in CR alone).
 // - The new file is written to a temporary file in the same folder, flushed to disk and renamed
 //   over the old one, so that a crash or a full disk leaves either the old file or the new one,
-//   never a part of either. The file's permissions are kept; when the path is a symbolic link its
-//   target is replaced.
+//   never a part of either. The replacement keeps the old file's owner and group (as far as the
+//   caller may set them), its extended attributes, its access ACL and its mode. When the path is
+//   a symbolic link its target is written and the link stays. A file with several hard links is
+//   rewritten in place after the temporary file has been flushed, so that all its names keep
+//   naming one file; such a write is not atomic against a crash.
+// - Writers of the same file, in this program or another, take turns: each holds an exclusive
+//   lock on the companion file "<file>.lock" from the read to the replacement, so that no write
+//   is lost to another made in between. The companion file is removed by its holder. A write that
+//   cannot have the lock within a few seconds fails.
 // - The write fails, leaving the file untouched, when the file exists but cannot be read (its
 //   unread content would be lost), when it is read-only (no owner write permission, the way the
-//   read-only attribute is mapped on this platform, or no write access for the caller), when its
-//   folder cannot take the temporary file, when the disk is full, or when a name or value would
-//   break the line structure (a line break, a NUL, "=" or a leading "[" or ";" in a key, "]" in a
-//   section name, an empty name). A file that starts with a UTF-16 byte-order mark is not
-//   written either: adding single-byte lines to it would garble it.
+//   read-only attribute is mapped on this platform, or no write access for the caller), when it is
+//   not a regular file, when its folder cannot take the temporary file or the lock, when the
+//   replacement cannot be given an attribute or the ACL of the old file, when the disk is full,
+//   or when a name or value would break the line structure (a line break, a NUL, "=" or a
+//   leading "[" or ";" in a key, "]" in a section name, an empty name). A file that starts with a
+//   UTF-16 byte-order mark is not written either: adding single-byte lines to it would garble it.
 #pragma once
 
 #include <functional>
@@ -61,7 +69,8 @@ std::string ReadIniString(std::string_view section, std::string_view key,
 std::vector<std::pair<std::string, std::string>> ReadIniSection(
     std::string_view section, const std::string& path, std::size_t maxLength = kMaxProfileValue);
 
-// Called after the temporary file has been written and flushed, before it replaces the old file,
+// Called after the temporary file has been written and flushed, before it replaces the old file
+// (or, for a file with several links, before its content is rewritten), with the lock held and
 // with the temporary file's path. Returning false abandons the write as a failure would at that
 // moment (the temporary file is removed, the old file stays). Lets tests interrupt a write.
 using ProfileWriteHook = std::function<bool(const std::string& tempPath)>;

@@ -36,7 +36,9 @@ class SummaryPropertyComponent {
   virtual std::int32_t SaveSummary() = 0;
   // 0 or kSummaryNotOpened: the last open gave no usable summary; anything else: it is open.
   virtual std::int32_t GetOpenStatus(std::int32_t& status) = 0;
-  // Opens the summary of the file at `path`; takes over from an earlier open never closed.
+  // Opens the summary of the file at `path`; takes over from an earlier open never closed. A
+  // platform whose names are bytes takes a name that is not UTF-8 in the lossless form of
+  // platform/utf.h.
   virtual std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) = 0;
   // Releases the file.
   virtual std::int32_t CloseSummary() = 0;

@@ -27,9 +27,11 @@ void AppendUtf8(std::string& out, char32_t c) {
 bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-}  // namespace
+// The lone surrogates that carry a byte of a sequence that is not UTF-8.
+constexpr char16_t kEscapeBase = 0xDC00;
+bool IsEscapedByte(char16_t u) { return u >= 0xDC80 && u <= 0xDCFF; }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+std::string EncodeUtf8(std::u16string_view text, bool lossless) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -38,6 +40,8 @@ std::string Utf16ToUtf8(std::u16string_view text) {
       AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
                           (static_cast<char32_t>(text[i + 1]) - 0xDC00));
       ++i;
+    } else if (lossless && IsEscapedByte(u)) {
+      out.push_back(static_cast<char>(u - kEscapeBase));
     } else if (IsHigh(u) || IsLow(u)) {
       AppendUtf8(out, 0xFFFD);
     } else {
@@ -47,7 +51,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-std::u16string Utf8ToUtf16(std::string_view text) {
+std::u16string DecodeUtf8(std::string_view text, bool lossless) {
   std::u16string out;
   out.reserve(text.size());
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
@@ -84,7 +88,8 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     }
     if (ok && (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
     if (!ok) {
-      out.push_back(u'\uFFFD');
+      // b is never ASCII here: an ASCII byte is always a whole character.
+      out.push_back(lossless ? static_cast<char16_t>(kEscapeBase + b) : u'\uFFFD');
       ++i;
       continue;
     }
@@ -99,6 +104,16 @@ std::u16string Utf8ToUtf16(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string Utf16ToUtf8(std::u16string_view text) { return EncodeUtf8(text, false); }
+
+std::u16string Utf8ToUtf16(std::string_view text) { return DecodeUtf8(text, false); }
+
+std::u16string Utf8ToUtf16Lossless(std::string_view bytes) { return DecodeUtf8(bytes, true); }
+
+std::string Utf16ToUtf8Lossless(std::u16string_view text) { return EncodeUtf8(text, true); }
 
 std::u16string Utf16LeBytesToText(std::string_view bytes) {
   std::u16string out(bytes.size() / 2, u'\0');

@@ -28,6 +28,7 @@ EventList::EventList(const Settings& settings, EventListObserver* observer)
 
 void EventList::SetUpList(int gridWidthTwips) {
   rows_.clear();
+  identities_.clear();
   for (std::size_t c = 0; c < header_.size(); ++c) header_[c] = kHeaderTexts[c];
   const int rest = gridWidthTwips - (kDateTimeWidth + kUserWidth + 2 * kMarkWidth + kGridMargin);
   // A grid narrower than the fixed columns leaves no room for the path, but never a negative one.
@@ -37,11 +38,13 @@ void EventList::SetUpList(int gridWidthTwips) {
 
 void EventList::ClearList() {
   rows_.clear();
+  identities_.clear();
   if (observer_ != nullptr) observer_->ListReset();
 }
 
 void EventList::InsertNewest(const EventDateTime& when, std::string_view user,
-                             std::string_view file) {
+                             std::string_view file,
+                             const std::optional<platform::FileIdentity>& identity) {
   // The limit is read at every insertion, so a lowered limit cuts several rows at once. The list
   // keeps room for the new row; a limit below 1 still leaves the new row alone in the list.
   const int limit = settings_.MaxSelectedEvents;
@@ -49,6 +52,7 @@ void EventList::InsertNewest(const EventDateTime& when, std::string_view user,
   const int keep = std::clamp(limit - 1, 0, count);
   if (keep < count) {
     rows_.resize(static_cast<std::size_t>(keep));
+    identities_.resize(static_cast<std::size_t>(keep));
     if (observer_ != nullptr) observer_->RowsRemovedFromBottom(keep + 1, count);
   }
 
@@ -57,6 +61,7 @@ void EventList::InsertNewest(const EventDateTime& when, std::string_view user,
   row[kColUser] = user;
   row[kColFile] = file;
   rows_.push_front(std::move(row));
+  identities_.push_front(identity);
   if (observer_ != nullptr) {
     observer_->RowInsertedAtTop();
     observer_->SelectedCountChanged(EventCount());
@@ -67,6 +72,11 @@ void EventList::SetMark(int row, int column, std::string_view mark) {
   if (row < 1 || row > EventCount() || (column != kColWin && column != kColMac)) return;
   rows_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column)] = mark;
   if (observer_ != nullptr) observer_->CellChanged(row, column);
+}
+
+std::optional<platform::FileIdentity> EventList::RowIdentity(int row) const {
+  if (row < 1 || row > EventCount()) return std::nullopt;
+  return identities_[static_cast<std::size_t>(row - 1)];
 }
 
 const std::string& EventList::CellText(int row, int column) const {

@@ -4,10 +4,12 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/settings.h"
+#include "platform/file_identity.h"
 #include "scan/event_time.h"
 
 namespace qs {
@@ -52,12 +54,17 @@ class EventList {
   void SetUpList(int gridWidthTwips);
   void ClearList();
   // Cuts the list below MaxSelectedEvents, inserts the event as row 1, refreshes the count.
-  void InsertNewest(const EventDateTime& when, std::string_view user, std::string_view file);
+  // `identity` is the written file's, where the log names it; it is kept with the row, unseen,
+  // so that a comment retried later goes to that file only.
+  void InsertNewest(const EventDateTime& when, std::string_view user, std::string_view file,
+                    const std::optional<platform::FileIdentity>& identity = std::nullopt);
   // column is kColWin or kColMac; row 1..EventCount().
   void SetMark(int row, int column, std::string_view mark);
   // Any cell, row 0 being the header.
   const std::string& CellText(int row, int column) const;
   int EventCount() const { return static_cast<int>(rows_.size()); }
+  // The identity kept with row 1..EventCount(); nullopt when the log named none.
+  std::optional<platform::FileIdentity> RowIdentity(int row) const;
 
   int ColumnWidth(int column) const { return widths_[static_cast<std::size_t>(column)]; }
   void SetObserver(EventListObserver* observer) { observer_ = observer; }
@@ -67,7 +74,8 @@ class EventList {
   EventListObserver* observer_;
   Row header_;
   std::array<int, kColumnCount> widths_{};
-  std::deque<Row> rows_;  // rows_[0] is row 1
+  std::deque<Row> rows_;                                          // rows_[0] is row 1
+  std::deque<std::optional<platform::FileIdentity>> identities_;  // beside rows_, row by row
 };
 
 }  // namespace qs

@@ -43,11 +43,28 @@ std::string_view Field(std::string_view text, int number) {
 // User names are compared without regard to letter case.
 bool SameAccount(std::string_view a, std::string_view b) { return platform::EqualsNoCase(a, b); }
 
+// The key of a (user, file) pair among the events taken in one second. Where the log names the
+// file's identity it is part of the file: a second save of the same name within the second (a
+// new file renamed over it) is another file, while the repeated opens of one file are not.
+std::string TakenKey(std::string_view user, std::string_view file,
+                     const std::optional<platform::FileIdentity>& identity) {
+  std::string key;
+  key.reserve(user.size() + 1 + file.size() + 1 + platform::kFileIdentityDataSize);
+  for (char c : user) key.push_back(platform::AsciiUpper(c));
+  key.push_back('\0');  // neither a user nor a path of a record holds one
+  key.append(file);
+  if (identity) {
+    key.push_back('\0');
+    for (std::uint8_t b : platform::FileIdentityData(*identity))
+      key.push_back(static_cast<char>(b));
+  }
+  return key;
+}
+
 }  // namespace
 
-DecodeOutcome DecodeRecord(const std::uint8_t* record, std::size_t size,
-                           std::int32_t& NewestEventTime, const SelectionContext& context,
-                           CurrentEvent& current) {
+DecodeOutcome DecodeRecord(const std::uint8_t* record, std::size_t size, TakenEvents& taken,
+                           const SelectionContext& context, CurrentEvent& current) {
   if (record == nullptr || size < platform::kFixedRecordSize) return DecodeOutcome::NotSelected;
   if (platform::ReadU32(record + platform::record_offset::kEventId) != kFileWriteEventId) {
     return DecodeOutcome::NotSelected;
@@ -83,15 +100,27 @@ DecodeOutcome DecodeRecord(const std::uint8_t* record, std::size_t size,
 
   const auto timeWritten =
       static_cast<std::int32_t>(platform::ReadU32(record + platform::record_offset::kTimeWritten));
-  if (timeWritten <= NewestEventTime) return DecodeOutcome::NotSelected;
-  NewestEventTime = timeWritten;
+  // Before anything is taken NewestEventTime is 0 and that second is not new, as no earlier one.
+  if (timeWritten < taken.NewestEventTime ||
+      (timeWritten == taken.NewestEventTime && taken.inNewestSecond.empty()))
+    return DecodeOutcome::NotSelected;
+  const std::optional<platform::FileIdentity> identity = platform::RecordFileIdentity(record, size);
+  std::string key = TakenKey(user, path, identity);
+  if (timeWritten == taken.NewestEventTime) {
+    if (taken.inNewestSecond.contains(key)) return DecodeOutcome::NotSelected;
+  } else {
+    taken.NewestEventTime = timeWritten;
+    taken.inNewestSecond.clear();
+  }
+  taken.inNewestSecond.insert(std::move(key));
 
-  // The program's own writes advance the newest time but are not handed on.
+  // The program's own writes count as taken but are not handed on.
   if (SameAccount(user, context.OwnAccountName)) return DecodeOutcome::OwnAccount;
 
   current.dateTime = LocalEventTime(timeWritten, context.TimeZoneBias);
   current.user.assign(user);
   current.file.assign(path);
+  current.identity = identity;
   return DecodeOutcome::Selected;
 }
 

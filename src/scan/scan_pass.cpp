@@ -48,7 +48,7 @@ void ReadLog(ScanContext& c, platform::EventLogHandle log) {
 
     if (result) {
       const std::size_t size = std::min<std::size_t>(bytesRead, recordSize);
-      if (DecodeRecord(RecordBuffer.data(), size, c.state.NewestEventTime, c.selection,
+      if (DecodeRecord(RecordBuffer.data(), size, c.state.taken, c.selection,
                        c.state.currentEvent) == DecodeOutcome::Selected) {
         c.comments.CommentPass();
       }
@@ -65,7 +65,7 @@ void ReadLog(ScanContext& c, platform::EventLogHandle log) {
 void ScanPass(ScanContext& c) {
   c.view.ShowEventsStatus(kReadingSecurityLog);
   // Until the first event of the run is taken, every pass starts from an empty list.
-  if (c.state.NewestEventTime == 0) c.eventList.ClearList();
+  if (c.state.taken.NewestEventTime == 0) c.eventList.ClearList();
 
   const platform::EventLogHandle log = c.eventLog.OpenLog("", kSecurityLogName);
   if (log == 0) {

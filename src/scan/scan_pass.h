@@ -37,7 +37,7 @@ class CommentStep {
 
 // Kept from pass to pass, for the whole run.
 struct ScanState {
-  std::int32_t NewestEventTime = 0;
+  TakenEvents taken;  // what decides which events are new
   std::int32_t RecordsInLog = 0;
   CurrentEvent currentEvent;
 };

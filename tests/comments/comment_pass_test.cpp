@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -149,6 +152,92 @@ TEST_F(CommentPassTest, SettingsAreReadAtEachUse) {
   EXPECT_EQ(calls, (Calls{"WriteMac 1"}));
 }
 
+// The identity of a file as the audit log names it: inode and device major:minor.
+platform::FileIdentity IdentityOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return {static_cast<std::uint64_t>(st.st_ino), major(st.st_dev), minor(st.st_dev)};
+}
+
+// Only the file that the event wrote gets a comment. Where the log names its identity, a file of
+// another identity now at the path (someone else's file renamed onto the name) is treated as gone;
+// where the log names none, so is a file with several names (a hard link planted to someone
+// else's file), which the identity alone decides about where it is named.
+TEST_F(CommentPassTest, OnlyTheWrittenFileIsCommented) {
+  settings.MacComments = true;
+  settings.WinComments = true;
+  const std::string written = dir / "Written.txt", linked = dir / "Linked.txt",
+                    other = dir / "Other.txt";
+  WriteFile(written, "w");
+  WriteFile(linked, "l");
+  WriteFile(other, "o");
+  const platform::FileIdentity writtenId = IdentityOf(written);
+  const platform::FileIdentity linkedId = IdentityOf(linked);
+  ASSERT_EQ(::link(linked.c_str(), (dir / "Link2.txt").c_str()), 0);
+  // The written file was renamed away and another file put at its name.
+  const std::string renamedOnto = dir / "RenamedOnto.txt";
+  WriteFile(renamedOnto, "was written");
+  const platform::FileIdentity goneId = IdentityOf(renamedOnto);
+  fs::rename(other, renamedOnto);
+
+  struct {
+    const char* what;
+    std::string file;
+    std::optional<platform::FileIdentity> identity;
+    std::string marks;  // "" when both writers ran
+  } const cases[] = {
+      {"one name, no identity in the log", written, std::nullopt, ""},
+      {"the identity the log names", written, writtenId, ""},
+      {"another identity at the path", renamedOnto, goneId, "U|-"},
+      {"the identity of the file on another device", written,
+       platform::FileIdentity{writtenId.inode, writtenId.deviceMajor + 1, 0}, "U|-"},
+      {"several names, no identity in the log", linked, std::nullopt, "U|-"},
+      {"several names, the identity the log names", linked, linkedId, ""},
+      {"an identity, no file", dir / "Missing.txt", writtenId, "U|-"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    calls.clear();
+    current.identity = c.identity;
+    Event(c.file);
+    EXPECT_EQ(list.CellText(1, kColFile), c.file);
+    if (c.marks.empty()) {
+      EXPECT_EQ(calls, (Calls{"WriteMac 1", "WriteWin 1"}));
+    } else {
+      EXPECT_EQ(Marks(1), c.marks);
+      EXPECT_TRUE(calls.empty());
+    }
+  }
+}
+
+// The Macintosh writer yields at its end; a file put at the path meanwhile gets no Windows 2000
+// comment.
+TEST_F(CommentPassTest, AFileReplacedDuringTheMacintoshWriterGetsNoWindowsComment) {
+  settings.MacComments = true;
+  settings.WinComments = true;
+  const std::string file = dir / "Doc.txt", other = dir / "Other.txt";
+  for (const bool withIdentity : {true, false}) {
+    SCOPED_TRACE(withIdentity ? "identity in the log: another file renamed onto the name"
+                              : "no identity in the log: a hard link made to the file");
+    calls.clear();
+    WriteFile(file, "d");
+    current.identity = withIdentity ? std::optional(IdentityOf(file)) : std::nullopt;
+    writers.onCall = [&](const std::string& name, int) {
+      if (name != "WriteMac") return;
+      if (withIdentity) {
+        WriteFile(other, "o");
+        fs::rename(other, file);
+      } else {
+        ASSERT_EQ(::link(file.c_str(), other.c_str()), 0);
+      }
+    };
+    Event(file);
+    EXPECT_EQ(calls, (Calls{"WriteMac 1"}));
+    EXPECT_EQ(list.CellText(1, kColWin), "U");
+    fs::remove(other);
+  }
+}
+
 // A list with the given Win and Mac marks, row 1 first.
 class SummaryCheckPassTest : public CommentPassTest {
  protected:
@@ -178,6 +267,39 @@ TEST_F(SummaryCheckPassTest, RetriesExactlyTheFailedCellsWinFirst) {
   EXPECT_EQ(calls,
             (Calls{"RegenerateWin 1", "RegenerateMac 1", "yield", "yield", "yield", "yield",
                    "yield", "yield", "RegenerateMac 7", "yield", "RegenerateWin 8", "yield"}));
+}
+
+// A retry comes passes later: a file put at the path since then is not the written one, and
+// gets no comment.
+TEST_F(SummaryCheckPassTest, ARetryGoesOnlyToTheWrittenFile) {
+  settings.MacComments = true;
+  settings.WinComments = true;
+  const std::string kept = dir / "Kept.txt", renamed = dir / "Renamed.txt",
+                    linked = dir / "Linked.txt", missing = dir / "Missing.txt";
+  for (const std::string& f : {kept, renamed, linked}) WriteFile(f, "x");
+  const platform::FileIdentity keptId = IdentityOf(kept);
+  const platform::FileIdentity renamedId = IdentityOf(renamed);
+  // Oldest first; each row failed at its first attempt.
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 1}, "bob", missing, keptId);
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 2}, "bob", linked);
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 3}, "bob", renamed, renamedId);
+  list.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 4}, "bob", kept, keptId);
+  for (int row = 1; row <= 4; ++row) {
+    list.SetMark(row, kColWin, StatusMark::Failed);
+    list.SetMark(row, kColMac, StatusMark::Failed);
+  }
+  // Since then, another file was renamed onto the name of row 2, and row 3's file got a second
+  // name.
+  WriteFile(dir / "Other.txt", "o");
+  fs::rename(dir / "Other.txt", renamed);
+  ASSERT_EQ(::link(linked.c_str(), (dir / "Link2.txt").c_str()), 0);
+
+  step.SummaryCheckPass();
+  EXPECT_EQ(calls, (Calls{"RegenerateWin 1", "RegenerateMac 1", "yield", "yield", "yield",
+                          "RegenerateWin 4", "RegenerateMac 4", "yield"}));
+  EXPECT_EQ(Marks(2), "U|-");
+  EXPECT_EQ(Marks(3), "U|-");
+  EXPECT_EQ(Marks(4), "?|?");  // missing: left to fail again
 }
 
 TEST_F(SummaryCheckPassTest, AKindThatIsOffIsNotRetried) {

@@ -138,7 +138,7 @@ TEST_F(MacCommentTest, ReadBufferHoldsTheFirst1024Bytes) {
   EXPECT_EQ(Stream(g), Stored(near));
 }
 
-// Streams without text are rebuilt; an odd last byte is no code unit.
+// Streams without any byte are rebuilt.
 TEST_F(MacCommentTest, StreamsWithoutTextAreRebuilt) {
   struct Case {
     const char* what;
@@ -148,7 +148,6 @@ TEST_F(MacCommentTest, StreamsWithoutTextAreRebuilt) {
   const Case cases[] = {
       {"Samba's empty stream", std::string(1, '\0'), "M"},
       {"empty value", "", "M"},
-      {"one stray byte", "x", "M"},
   };
   for (const Case& c : cases) {
     const std::string f = File(c.what);
@@ -160,14 +159,42 @@ TEST_F(MacCommentTest, StreamsWithoutTextAreRebuilt) {
   }
 }
 
-TEST_F(MacCommentTest, OddStreamLosesItsLastByteOnly) {
+// A last odd byte, as another tool may leave one, is no code unit, yet it is part of the comment:
+// it stays after the text, byte for byte, stored as that tool stored it (without Samba's 0x00) so
+// that the next pass reads it back the same. Only the cut at 199 code units takes it, with the end
+// of the oldest text.
+TEST_F(MacCommentTest, OddLastByteIsKept) {
   const std::string f = File("a");
-  // Five bytes from another tool (no trailing zero): "ab" and one stray byte.
-  PutAttr(f, kMacAttr, std::string("a\0b\0c", 5));
   List(f, "jo", At(5, 0, 0));
+  const std::u16string head = U16(Line(1) + "\r");
+  const std::size_t room = kMacCommentLimit - head.size();  // code units left for the old text
+  struct Case {
+    const char* what;
+    std::string value;  // as the other tool stored it
+    std::string after;  // the attribute after the new line
+  };
+  const Case cases[] = {
+      {"text and a stray byte", std::string("a\0b\0c", 5), Le(head) + std::string("a\0b\0c", 5)},
+      {"one stray byte", "x", Le(head) + "x"},
+      {"fits with one unit to spare", Le(std::u16string(room - 1, u'o')) + "z",
+       Le(head + std::u16string(room - 1, u'o')) + "z"},
+      {"the text fills the 199 units", Le(std::u16string(room, u'o')) + "z",
+       Stored(head + std::u16string(room, u'o'))},
+      {"cut inside the old text", Le(std::u16string(room + 5, u'o')) + "z",
+       Stored(head + std::u16string(room, u'o'))},
+  };
+  for (const Case& c : cases) {
+    PutAttr(f, kMacAttr, c.value);
+    W().WriteMacComment(1);
+    EXPECT_EQ(Mark(1, kColMac), "m") << c.what;
+    EXPECT_EQ(Stream(f), c.after) << c.what;
+  }
+  // The next line finds the kept byte where it was.
+  PutAttr(f, kMacAttr, std::string("a\0b\0c", 5));
   W().WriteMacComment(1);
-  EXPECT_EQ(Mark(1, kColMac), "m");
-  EXPECT_EQ(Stream(f), Stored(U16(Line(1) + "\rab")));
+  List(f, "kay", At(6, 0, 0));
+  W().WriteMacComment(1);
+  EXPECT_EQ(Stream(f), Le(U16(Line(1) + "\r" + Line(2) + "\r")) + std::string("a\0b\0c", 5));
 }
 
 // Whatever happened to the file after the comment pass looked at it, the mark says so and no

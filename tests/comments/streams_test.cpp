@@ -80,6 +80,34 @@ TEST_F(StreamsTest, ValuesAsStoredReadAsStreams) {
   }
 }
 
+// What is written reads back byte for byte. An odd stream that ends in a byte other than 0x00 is
+// stored without Samba's 0x00: with it, the value would have even length and read back whole,
+// one byte longer.
+TEST_F(StreamsTest, StreamsReadBackAsWritten) {
+  struct Case {
+    std::string stream;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"", std::string(1, '\0')},
+      {std::string("a\0b\0", 4), std::string("a\0b\0\0", 5)},
+      {std::string("a\0b\0c", 5), std::string("a\0b\0c", 5)},
+      {"x", "x"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string f = File("w" + std::to_string(n++));
+    const auto h = streams.OpenStream(f + ":Comments:$DATA", kOpenStreamWriteCreate);
+    ASSERT_NE(h, kInvalidStream);
+    EXPECT_EQ(streams.WriteStream(h, c.stream.data(), static_cast<std::int32_t>(c.stream.size())),
+              static_cast<std::int32_t>(c.stream.size()));
+    streams.CloseStream(h);
+    EXPECT_EQ(RawAttr(f, kMacAttr), c.value) << "stream size " << c.stream.size();
+    EXPECT_EQ(ReadAll(streams, f + ":Comments:$DATA"), c.stream)
+        << "stream size " << c.stream.size();
+  }
+}
+
 TEST_F(StreamsTest, ReadingFailsForMissingFileOrStream) {
   const std::string f = File("plain");
   EXPECT_EQ(streams.OpenStream(f + ":Comments:$DATA", kOpenStreamRead), kInvalidStream);

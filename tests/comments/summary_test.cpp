@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/posix/xdg_comment_summary.h"
+#include "platform/utf.h"
 #include "support/comment_fixture.h"
 
 namespace qs::test {
@@ -47,6 +48,29 @@ TEST_F(XdgSummaryTest, StoresUtf8WithoutTerminator) {
   summary.OpenSummary(Path(f), kSummaryReadWriteExclusive);
   EXPECT_EQ(summary.GetComments(text), 0);
   EXPECT_EQ(text, u"2026 J\u00E9r\u00F4me\r\n");
+}
+
+// Whatever bytes another tool stored come back from GetComments and SetComments unchanged, and
+// a name that is not UTF-8 opens that file, not the one whose name reads the same.
+TEST_F(XdgSummaryTest, BytesThatAreNotUtf8RoundTrip) {
+  const std::string lookalike = dir / "caf\xEF\xBF\xBD";  // "caf" and U+FFFD
+  WriteFile(lookalike, "other");
+  const std::string f = dir / "caf\xE9";
+  WriteFile(f, "content");
+  for (const std::string old :
+       {"caf\xE9", "\xFF", "a\xC3", "\xED\xA0\x80\xED\xB0\x80", "\xC0\xAF", "\xF4\x90\x80\x80"}) {
+    PutAttr(f, kWinAttr, old);
+    summary.OpenSummary(platform::Utf8ToUtf16Lossless(f), kSummaryReadWriteExclusive);
+    ASSERT_TRUE(SummaryUsable(Status()));
+    std::u16string text;
+    EXPECT_EQ(summary.GetComments(text), 0);
+    EXPECT_EQ(text.find(u'\uFFFD'), std::u16string::npos) << "no byte replaced";
+    EXPECT_EQ(summary.SetComments(u"new\r\n" + text), 0);
+    EXPECT_EQ(summary.SaveSummary(), 0);
+    summary.CloseSummary();
+    EXPECT_EQ(RawAttr(f, kWinAttr), "new\r\n" + old);
+  }
+  EXPECT_FALSE(RawAttr(lookalike, kWinAttr).has_value());
 }
 
 TEST_F(XdgSummaryTest, UnusableForAnythingButAWritableRegularFile) {

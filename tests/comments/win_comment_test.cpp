@@ -123,13 +123,53 @@ TEST_F(WinCommentTest, CutCountsCodeUnitsAndNeverSplitsAPair) {
   EXPECT_EQ(Comment(f)->find("\xEF\xBF\xBD"), std::string::npos) << "no replacement character";
 }
 
-TEST_F(WinCommentTest, InvalidUtf8CommentIsKeptAsReplacementCharacters) {
+// A comment that is not UTF-8 (another tool's) keeps every byte behind the new line; the cut to
+// MaxWinComments counts each such byte as one code unit.
+TEST_F(WinCommentTest, CommentThatIsNotUtf8KeepsItsBytes) {
   const std::string f = File("a");
-  PutAttr(f, kWinAttr, "ok\xFF\xC3(");
   List(f, "hal", At(1, 2, 3));
-  W().WriteWinComment(1);
-  EXPECT_EQ(Mark(1, kColWin), "w");
-  EXPECT_EQ(Comment(f), Line(1) + "\r\nok\xEF\xBF\xBD\xEF\xBF\xBD(");
+  const std::string head = Line(1) + "\r\n";
+  struct Case {
+    const char* what;
+    std::string old;
+    std::size_t limit;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"Latin-1", "caf\xE9", 500, head + "caf\xE9"},
+      {"stray bytes among UTF-8", "ok\xFF\xC3(\xC3\xA9", 500, head + "ok\xFF\xC3(\xC3\xA9"},
+      {"an encoded surrogate", "\xED\xB3\xA9.", 500, head + "\xED\xB3\xA9."},
+      {"a character cut short", "x\xF0\x9F\x98", 500, head + "x\xF0\x9F\x98"},
+      {"a real U+FFFD", "\xEF\xBF\xBD", 500, head + "\xEF\xBF\xBD"},
+      {"cut between two stray bytes", "caf\xE9\xE9\xE9", head.size() + 5, head + "caf\xE9\xE9"},
+  };
+  for (const Case& c : cases) {
+    PutAttr(f, kWinAttr, c.old);
+    settings.MaxWinComments = static_cast<std::int16_t>(c.limit);
+    W().WriteWinComment(1);
+    EXPECT_EQ(Mark(1, kColWin), "w") << c.what;
+    EXPECT_EQ(Comment(f), c.after) << c.what;
+    // Read again, the stored comment already holds the line and stays as it is.
+    W().WriteWinComment(1);
+    EXPECT_EQ(Comment(f), c.after) << c.what;
+  }
+}
+
+// A file whose name is not UTF-8 gets its comment like any other, and no file whose name merely
+// reads the same (U+FFFD where the stray byte was) is touched.
+TEST_F(WinCommentTest, FileNameThatIsNotUtf8) {
+  for (const char* name : {"caf\xE9.doc", "\xFF\xFE", "x\xED\xB3\xA9"}) {
+    const std::string f = File(name);
+    const std::string lookalike = File(platform::Utf16ToUtf8(platform::Utf8ToUtf16(name)));
+    List(f, "ida", At(1, 2, 3));
+    W().WriteMacComment(1);
+    W().WriteWinComment(1);
+    EXPECT_EQ(Mark(1, kColMac), "M") << name;
+    EXPECT_EQ(Mark(1, kColWin), "W") << name;
+    EXPECT_EQ(Comment(f), Line(1) + "\r\n") << name;
+    EXPECT_FALSE(Comment(lookalike).has_value()) << name;
+    EXPECT_EQ(ReadFile(lookalike), "content") << name;
+  }
 }
 
 // Whatever happened to the file after the comment pass looked at it: the summary cannot be used,

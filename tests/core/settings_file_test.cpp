@@ -114,6 +114,20 @@ TEST(SettingsFileRead, MissingOrBrokenFilesGiveTheDefaults) {
   (void)defaults;
 }
 
+// The Windows 2000 comment is cut to MaxWinComments characters, the lines already in it
+// included: a limit below 1 would erase every comment it touched, so it reads as the default.
+TEST(SettingsFileRead, MaxWinCommentsBelowOneIsTheDefault) {
+  const struct {
+    const char* text;
+    int expected;
+  } cases[] = {{"-1", 500}, {"-32768", 500}, {"-0.4", 500},    {"0.5", 500},     {"0.6", 1},
+               {"1", 1},    {"99", 99},      {"10000", 10000}, {"32767", 32767}, {"32768", 500}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadWith(std::string("MaxWinComments=") + c.text + "\r\n").MaxWinComments, c.expected)
+        << '"' << c.text << '"';
+  }
+}
+
 TEST(SettingsFileRead, LongValuesAreCutTo254Characters) {
   // 253 zeros and then "7" are within the first 254 characters; the rest is not read.
   EXPECT_EQ(ReadWith("Performance=" + std::string(253, '0') + "7" + "9999\r\n").Performance, 7);
@@ -214,6 +228,31 @@ TEST(PlatformSettings, SecurityLogAndDrives) {
 
   WriteFile(path, "[Platform]\nSecurityLog = \"" + longLog + "\"\n");
   EXPECT_EQ(file.SecurityLogPath(), longLog);  // paths are not cut to 254 characters
+}
+
+// A relative log name is taken from the settings file's folder, the program's own, never from
+// the folder the program happened to be started from.
+TEST(PlatformSettings, ARelativeSecurityLogIsInTheProgramFolder) {
+  TempDir program;
+  TempDir elsewhere;
+  const std::string path = program / "Quillstamp.ini";
+  const SettingsFile file(path);
+  const fs::path started = fs::current_path();
+  fs::current_path(elsewhere.path());
+  const struct {
+    const char* value;
+    std::string expected;
+  } cases[] = {
+      {"Security.evt", program / "Security.evt"},
+      {"logs/audit.log", program / "logs/audit.log"},
+      {"../audit.log", program / "../audit.log"},
+      {"/var/log/x.evtx", "/var/log/x.evtx"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(path, std::string("[Platform]\nSecurityLog=") + c.value + "\n");
+    EXPECT_EQ(file.SecurityLogPath(), c.expected) << c.value;
+  }
+  fs::current_path(started);
 }
 
 }  // namespace

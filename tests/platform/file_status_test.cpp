@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -38,6 +39,28 @@ TEST(FileStatus, AttributesOfTheMix) {
   EXPECT_EQ(status.ReadFileAttributes(dir / "readonly.txt"), kInvalidFileAttributes);  // as given
   EXPECT_EQ(status.ReadFileAttributes(std::string(dir / "writable.txt") + std::string("\0x", 2)),
             kInvalidFileAttributes);
+}
+
+// Two names of one file give one identity and two links; another file, another identity; a path
+// that cannot be read, none.
+TEST(FileStatus, FactsTellWhichFileAPathLeadsTo) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "x");
+  WriteFile(dir / "b.txt", "x");
+  ASSERT_EQ(::link((dir / "a.txt").c_str(), (dir / "a2.txt").c_str()), 0);
+  PathMap map;
+  const PosixFileStatus status(map);
+  const FileFacts a = status.ReadFileFacts(dir / "a.txt");
+  const FileFacts a2 = status.ReadFileFacts(dir / "a2.txt");
+  const FileFacts b = status.ReadFileFacts(dir / "b.txt");
+  ASSERT_TRUE(a.identity && b.identity);
+  EXPECT_EQ(a.identity, a2.identity);
+  EXPECT_NE(a.identity, b.identity);
+  EXPECT_EQ(a.links, 2u);
+  EXPECT_EQ(b.links, 1u);
+  const FileFacts missing = status.ReadFileFacts(dir / "missing.txt");
+  EXPECT_EQ(missing.attributes, kInvalidFileAttributes);
+  EXPECT_EQ(missing.identity, std::nullopt);
 }
 
 }  // namespace

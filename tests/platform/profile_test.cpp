@@ -1,10 +1,18 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -41,6 +49,20 @@ int AsUnprivilegedChild(const std::function<int()>& body) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+// Runs `body` in a child process that the kernel ends after `seconds`, and returns its exit
+// status (97 when it was ended). A call that would block forever fails the test instead of
+// hanging it.
+int InChildWithin(unsigned seconds, const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(seconds);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 97;
 }
 
 struct ReadCase {
@@ -129,6 +151,26 @@ TEST(ProfileRead, MissingOrUnreadableFilesGiveTheDefault) {
             0);
 }
 
+// A FIFO where the settings file should be: opening it to read would wait for a writer that
+// never comes. Reads give the default and a write fails, all without waiting.
+TEST(ProfileRead, AFifoIsNeitherWaitedOnNorRead) {
+  TempDir dir;
+  const std::string path = dir / "Quillstamp.ini";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0) << std::strerror(errno);
+  EXPECT_EQ(InChildWithin(10,
+                          [&] {
+                            const bool value =
+                                ReadIniString("Configuration", "A", "d", path) == "d";
+                            const bool section = ReadIniSection("Drives", path).empty();
+                            const bool write = WriteIniString("Configuration", "A", "1", path);
+                            return (value ? 0 : 1) | (section ? 0 : 2) | (write ? 4 : 0);
+                          }),
+            0);
+  struct stat st;
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 TEST(ProfileRead, BinaryGarbageNeverCrashes) {
   TempDir dir;
   std::string garbage;
@@ -153,6 +195,31 @@ TEST(ProfileSection, ListsTheKeysOfTheFirstSectionOnce) {
   EXPECT_EQ(keys[1], (std::pair<std::string, std::string>{"F", "/srv/f f"}));
   EXPECT_TRUE(ReadIniSection("Missing", dir / "a.ini").empty());
   EXPECT_TRUE(ReadIniSection("Drives", dir / "missing.ini").empty());
+}
+
+// A section of many keys, as a share with a long list of drives has: every key in file order,
+// each name once with its first value, whatever the case of the later spellings.
+TEST(ProfileSection, ManyKeysInFileOrderFirstOfEachName) {
+  constexpr int kKeys = 50000;
+  std::string text = "[Drives]\n";
+  for (int i = 0; i < kKeys; ++i)
+    text += "Key" + std::to_string(i) + "=/srv/" + std::to_string(i) + "\n";
+  // Later spellings of names already taken, in another case: all ignored.
+  for (int i = 0; i < kKeys; i += 7) text += "KEY" + std::to_string(i) + "=/later\n";
+  text += "[Other]\nKey1=/other\n";
+  TempDir dir;
+  WriteFile(dir / "a.ini", text);
+  const auto keys = ReadIniSection("Drives", dir / "a.ini", 4096);
+  ASSERT_EQ(keys.size(), static_cast<std::size_t>(kKeys));
+  for (int i = 0; i < kKeys; ++i) {
+    const std::pair<std::string, std::string> expected{"Key" + std::to_string(i),
+                                                       "/srv/" + std::to_string(i)};
+    if (keys[static_cast<std::size_t>(i)] != expected) {
+      ADD_FAILURE() << "key " << i << " reads as " << keys[static_cast<std::size_t>(i)].first << "="
+                    << keys[static_cast<std::size_t>(i)].second;
+      break;
+    }
+  }
 }
 
 // A file written by hand: comments, blank lines, CR LF, other sections, odd name case.
@@ -269,6 +336,195 @@ TEST(ProfileWrite, KeepsPermissionsAndSymbolicLinks) {
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A file known by two names stays one file: both names show the new content.
+TEST(ProfileWrite, AHardLinkedFileIsRewrittenInPlace) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  const std::string other = dir / "other.ini";
+  WriteFile(path, "[C]\nk=1\n");
+  ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+  struct stat before;
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  ASSERT_TRUE(WriteIniString("C", "k", "22", path));
+  EXPECT_EQ(ReadFile(path), "[C]\nk=22\n");
+  EXPECT_EQ(ReadFile(other), "[C]\nk=22\n");
+  ASSERT_TRUE(WriteIniString("C", "k", "3", other));  // shorter: the rest is cut
+  EXPECT_EQ(ReadFile(path), "[C]\nk=3\n");
+  struct stat after;
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  std::vector<std::string> entries;
+  for (const auto& e : fs::directory_iterator(dir.path())) entries.push_back(e.path().filename());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"other.ini", "q.ini"}));
+}
+
+// The raw value of an attribute, or nullopt.
+std::optional<std::string> Attr(const std::string& path, const char* name) {
+  char buffer[4096];
+  const ssize_t n = ::getxattr(path.c_str(), name, buffer, sizeof buffer);
+  if (n < 0) return std::nullopt;
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+// A POSIX ACL as the kernel keeps it in system.posix_acl_access/default: a version, then (tag,
+// permissions, id) entries in tag order.
+std::string AclBytes(std::initializer_list<std::array<std::uint32_t, 3>> entries) {
+  std::string bytes;
+  const auto put = [&](std::uint32_t v, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((v >> (8 * i)) & 0xff);
+  };
+  put(2, 4);
+  for (const auto& [tag, perm, id] : entries) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  }
+  return bytes;
+}
+
+constexpr std::uint32_t kUserObj = 0x01, kUser = 0x02, kGroupObj = 0x04, kMask = 0x10,
+                        kOther = 0x20, kNoId = 0xffffffff;
+
+// Every write replaces the file: the replacement must be the old file in all but its bytes. Root
+// can give a file any owner, so the file belongs to other ids first, as a user's settings file
+// that an administrator's instance rewrites would.
+TEST(ProfileWrite, TheReplacementKeepsOwnerGroupModeAclAndAttributes) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, "[C]\nk=1\n");
+  ASSERT_EQ(::chown(path.c_str(), 4242, 4343), 0);
+  const std::string acl = AclBytes({{kUserObj, 6, kNoId},
+                                    {kUser, 6, 4444},
+                                    {kGroupObj, 4, kNoId},
+                                    {kMask, 6, kNoId},
+                                    {kOther, 0, kNoId}});
+  const std::string note = std::string("kept\0bytes", 10);
+  if (::setxattr(path.c_str(), "user.note", note.data(), note.size(), 0) != 0 ||
+      ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "the temporary folder's file system takes no user attributes or ACLs: "
+                 << std::strerror(errno);
+  }
+  struct stat before;
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  ASSERT_EQ(before.st_mode & 07777, 0660u);  // the ACL's mask shows as the group's bits
+
+  ASSERT_TRUE(WriteIniString("C", "k", "2", path));
+  ASSERT_EQ(ReadFile(path), "[C]\nk=2\n");
+  struct stat after;
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "a file with one name is replaced, not rewritten";
+  EXPECT_EQ(after.st_uid, 4242u);
+  EXPECT_EQ(after.st_gid, 4343u);
+  EXPECT_EQ(after.st_mode & 07777, 0660u);
+  EXPECT_EQ(Attr(path, "user.note"), note);
+  EXPECT_EQ(Attr(path, "system.posix_acl_access"), acl);
+}
+
+// A folder's default ACL is given to every file made in it, the temporary file too; a settings
+// file that had no ACL must not gain one by being rewritten.
+TEST(ProfileWrite, TheFolderDefaultAclIsNotAddedToTheFile) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, "[C]\nk=1\n");
+  ::chmod(path.c_str(), 0644);
+  ASSERT_EQ(Attr(path, "system.posix_acl_access"), std::nullopt);
+  const std::string folderDefault = AclBytes({{kUserObj, 7, kNoId},
+                                              {kUser, 7, 4444},
+                                              {kGroupObj, 5, kNoId},
+                                              {kMask, 7, kNoId},
+                                              {kOther, 5, kNoId}});
+  if (::setxattr(dir.path().c_str(), "system.posix_acl_default", folderDefault.data(),
+                 folderDefault.size(), 0) != 0) {
+    GTEST_SKIP() << "the temporary folder's file system takes no ACLs: " << std::strerror(errno);
+  }
+  ASSERT_TRUE(WriteIniString("C", "k", "2", path));
+  EXPECT_EQ(Attr(path, "system.posix_acl_access"), std::nullopt);
+  struct stat after;
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0644u);
+}
+
+// Two programs that write the same file, each a key of its own many times over: every write
+// reads the file as the other left it, so no key is lost.
+TEST(ProfileWrite, TwoProgramsWritingTheSameFileLoseNoUpdate) {
+  TempDir dir;
+  const std::string path = dir / "Quillstamp.ini";
+  WriteFile(path, "[Configuration]\n");
+  constexpr int kWrites = 150;
+  const auto writeKeys = [&](const char* prefix) {
+    int failed = 0;
+    for (int i = 0; i < kWrites; ++i) {
+      failed += WriteIniString("Configuration", prefix + std::to_string(i), "1", path) ? 0 : 1;
+    }
+    return failed;
+  };
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(120);  // ends a child that would hang
+    ::_exit(writeKeys("child") == 0 ? 0 : 1);
+  }
+  const int parentFailures = writeKeys("parent");
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's writes failed";
+  EXPECT_EQ(parentFailures, 0);
+
+  const auto keys = ReadIniSection("Configuration", path);
+  EXPECT_EQ(keys.size(), 2u * kWrites);
+  int lost = 0;
+  for (const char* prefix : {"child", "parent"}) {
+    for (int i = 0; i < kWrites; ++i) {
+      lost += Read(path, prefix + std::to_string(i)) == "1" ? 0 : 1;
+    }
+  }
+  EXPECT_EQ(lost, 0);
+  EXPECT_FALSE(fs::exists(path + ".lock")) << "the lock's holder removes its file";
+}
+
+// A writer that never lets go of the lock: the write gives up after a while and fails, leaving
+// the file as it was, rather than hanging the program.
+TEST(ProfileWrite, ALockNeverReleasedFailsTheWriteInsteadOfHanging) {
+  TempDir dir;
+  const std::string path = dir / "q.ini";
+  WriteFile(path, "[C]\nk=1\n");
+  const int held = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(InChildWithin(60, [&] { return WriteIniString("C", "k", "2", path) ? 1 : 0; }), 0);
+  ::close(held);
+  EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
+}
+
+// Names put where the lock file goes: a link is not followed (its target would be created), a
+// FIFO is not waited on. The write fails and the planted name stays as it was.
+TEST(ProfileWrite, ALinkOrFifoAtTheLockNameFailsTheWrite) {
+  struct Planted {
+    const char* name;
+    std::function<int(const std::string& lock, const std::string& elsewhere)> plant;
+  } const cases[] = {
+      {"link",
+       [](const std::string& lock, const std::string& elsewhere) {
+         return ::symlink(elsewhere.c_str(), lock.c_str());
+       }},
+      {"fifo",
+       [](const std::string& lock, const std::string&) { return ::mkfifo(lock.c_str(), 0666); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir / "q.ini";
+    const std::string elsewhere = dir / "elsewhere";
+    WriteFile(path, "[C]\nk=1\n");
+    ASSERT_EQ(c.plant(path + ".lock", elsewhere), 0) << std::strerror(errno);
+    EXPECT_EQ(InChildWithin(10, [&] { return WriteIniString("C", "k", "2", path) ? 1 : 0; }), 0);
+    EXPECT_EQ(ReadFile(path), "[C]\nk=1\n");
+    EXPECT_FALSE(fs::exists(elsewhere));
+  }
 }
 
 // A write that is refused leaves the file as it was and nothing else in its folder.

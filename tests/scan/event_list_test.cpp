@@ -129,6 +129,25 @@ TEST_F(EventListTest, LoweredLimitTakesEffectAtTheNextInsertion) {
   EXPECT_EQ(observer_.log, (std::vector<std::string>{"removed 10-500", "inserted F501"}));
 }
 
+// The identity of the written file stays with its row through insertions and cuts.
+TEST_F(EventListTest, EachRowKeepsItsFilesIdentity) {
+  settings_.MaxSelectedEvents = 3;
+  for (std::uint64_t n = 1; n <= 5; ++n) {
+    const auto identity =
+        n % 2 == 0 ? std::nullopt : std::optional(platform::FileIdentity{n, 8, 1});
+    list_.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, static_cast<int>(n)}, "u",
+                       "F" + std::to_string(n), identity);
+  }
+  ASSERT_EQ(list_.EventCount(), 3);
+  EXPECT_EQ(list_.RowIdentity(1), (platform::FileIdentity{5, 8, 1}));
+  EXPECT_EQ(list_.RowIdentity(2), std::nullopt);
+  EXPECT_EQ(list_.RowIdentity(3), (platform::FileIdentity{3, 8, 1}));
+  EXPECT_EQ(list_.RowIdentity(4), std::nullopt);
+  list_.ClearList();
+  list_.InsertNewest(EventDateTime{2026, 1, 1, 0, 0, 9}, "u", "F9");
+  EXPECT_EQ(list_.RowIdentity(1), std::nullopt);
+}
+
 TEST_F(EventListTest, LimitOutsideItsRangeStillKeepsTheNewRow) {
   for (std::int16_t limit : {1, 0, -5}) {
     settings_.MaxSelectedEvents = 500;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "platform/eventlog_record.h"
 #include "scan/record_decoder.h"
@@ -100,7 +101,7 @@ class DecodeTable : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeTable, OutcomeUserAndFile) {
   const DecodeCase& c = GetParam();
-  std::int32_t newest = 0;
+  TakenEvents newest;
   const SelectionContext context{"Administrator", 0};
   CurrentEvent current;
   current.user = "untouched";
@@ -108,12 +109,12 @@ TEST_P(DecodeTable, OutcomeUserAndFile) {
       DecodeRecord(c.record.data(), c.record.size(), newest, context, current);
   ASSERT_EQ(outcome, c.outcome);
   if (c.outcome == DecodeOutcome::Selected) {
-    EXPECT_EQ(newest, kNoon);
+    EXPECT_EQ(newest.NewestEventTime, kNoon);
     EXPECT_EQ(current.user, c.user);
     EXPECT_EQ(current.file, c.file);
     EXPECT_EQ(current.dateTime, (EventDateTime{2001, 9, 9, 12, 0, 0}));
   } else {
-    EXPECT_EQ(newest, 0);
+    EXPECT_EQ(newest.NewestEventTime, 0);
     EXPECT_EQ(current.user, "untouched");
   }
 }
@@ -125,71 +126,153 @@ TEST(DecodeRecord, SixTabsWithEmptyOwnAccountIsOwnAccount) {
   // The empty user equals an empty own account name, and the newest time still advances.
   const auto record = MakeRawRecord(
       560, kNoon, "File\0C:\\a.txt\0h\0o1\0o2\0p\0alice\0D\0%%4417%%4418%%4420%%4424"s);
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent current;
   EXPECT_EQ(DecodeRecord(record.data(), record.size(), newest, SelectionContext{"", 0}, current),
             DecodeOutcome::OwnAccount);
-  EXPECT_EQ(newest, kNoon);
+  EXPECT_EQ(newest.NewestEventTime, kNoon);
 }
 
-TEST(DecodeRecord, OnlyEventsNewerThanTheNewestAreTaken) {
-  const SelectionContext context{"Administrator", 0};
-  std::int32_t newest = 0;
-  CurrentEvent current;
-  const auto first = MakeRecord(Open([](ObjectOpen& e) { e.ObjectName = "C:\\first"; }));
-  const auto sameSecond = MakeRecord(Open([](ObjectOpen& e) { e.ObjectName = "C:\\second"; }));
-  const auto older = MakeRecord(Open([](ObjectOpen& e) {
-    e.ObjectName = "C:\\older";
-    e.TimeWritten = kNoon - 3600;  // after the clock was set back
-  }));
-  const auto later = MakeRecord(Open([](ObjectOpen& e) {
-    e.ObjectName = "C:\\later";
-    e.TimeWritten = kNoon + 1;
-  }));
+// One record after the other through the same state, as a pass reads them: each with the outcome
+// it must have there.
+struct Step {
+  const char* what;
+  std::vector<std::uint8_t> record;
+  DecodeOutcome outcome;
+};
 
-  ASSERT_EQ(DecodeRecord(first.data(), first.size(), newest, context, current),
+ObjectOpen Save(std::string user, std::string file, std::int32_t time = kNoon) {
+  ObjectOpen e;
+  e.TimeWritten = time;
+  e.PrimaryUser = std::move(user);
+  e.ObjectName = std::move(file);
+  return e;
+}
+
+std::vector<std::uint8_t> SaveOf(std::string user, std::string file, std::int32_t time = kNoon,
+                                 std::optional<platform::FileIdentity> identity = std::nullopt) {
+  ObjectOpen e = Save(std::move(user), std::move(file), time);
+  e.Identity = identity;
+  return MakeRecord(e);
+}
+
+void DecodeInTurn(const std::vector<Step>& steps, TakenEvents& taken) {
+  const SelectionContext context{"Administrator", 0};
+  for (const Step& step : steps) {
+    CurrentEvent current;
+    EXPECT_EQ(DecodeRecord(step.record.data(), step.record.size(), taken, context, current),
+              step.outcome)
+        << step.what;
+  }
+}
+
+TEST(DecodeRecord, EachUserAndFileIsTakenOncePerSecond) {
+  using O = DecodeOutcome;
+  const platform::FileIdentity first{12, 253, 1}, second{13, 253, 1};
+  TakenEvents taken;
+  DecodeInTurn(
+      {
+          {"a save", SaveOf("alice", "C:\\log.txt"), O::Selected},
+          {"its repeat in the same second", SaveOf("alice", "C:\\log.txt"), O::NotSelected},
+          {"the user in another letter case", SaveOf("ALICE", "C:\\log.txt"), O::NotSelected},
+          {"the file in another letter case", SaveOf("alice", "c:\\log.txt"), O::Selected},
+          {"another user's save in that second", SaveOf("bob", "C:\\budget.xls"), O::Selected},
+          {"the first user's other file in that second", SaveOf("alice", "C:\\budget.xls"),
+           O::Selected},
+          {"an earlier second (the clock set back)", SaveOf("carol", "C:\\x", kNoon - 3600),
+           O::NotSelected},
+          {"the next second", SaveOf("alice", "C:\\log.txt", kNoon + 1), O::Selected},
+          {"a user of the second before, now late", SaveOf("dave", "C:\\x", kNoon), O::NotSelected},
+          {"a file named with its identity", SaveOf("alice", "C:\\doc", kNoon + 1, first),
+           O::Selected},
+          {"the same file again", SaveOf("alice", "C:\\doc", kNoon + 1, first), O::NotSelected},
+          {"another file saved under that name", SaveOf("alice", "C:\\doc", kNoon + 1, second),
+           O::Selected},
+      },
+      taken);
+  EXPECT_EQ(taken.NewestEventTime, kNoon + 1);
+}
+
+TEST(DecodeRecord, AFloodOfOneUserHidesNoOtherUsersSave) {
+  std::vector<Step> steps;
+  steps.push_back(
+      {"the flood's first append", SaveOf("mallory", "C:\\spam"), DecodeOutcome::Selected});
+  for (int i = 0; i < 300; ++i)
+    steps.push_back(
+        {"an append of the flood", SaveOf("mallory", "C:\\spam"), DecodeOutcome::NotSelected});
+  steps.push_back(
+      {"alice's save in that second", SaveOf("alice", "C:\\report.doc"), DecodeOutcome::Selected});
+  steps.push_back(
+      {"and more of the flood", SaveOf("MALLORY", "C:\\spam"), DecodeOutcome::NotSelected});
+  TakenEvents taken;
+  DecodeInTurn(steps, taken);
+  EXPECT_EQ(taken.inNewestSecond.size(), 2u);  // one key per user and file, not per event
+}
+
+TEST(DecodeRecord, OwnAccountCountsAsTakenButHidesNobodyElse) {
+  const SelectionContext context{"Administrator", 0};
+  TakenEvents taken;
+  CurrentEvent current;
+  const auto own = SaveOf("ADMINISTRATOR", "D:\\Shared\\budget.xls");
+  const auto other = SaveOf("bob", "D:\\Shared\\budget.xls");
+
+  EXPECT_EQ(DecodeRecord(own.data(), own.size(), taken, context, current),
+            DecodeOutcome::OwnAccount);
+  EXPECT_EQ(taken.NewestEventTime, kNoon);
+  EXPECT_TRUE(current.file.empty());
+  EXPECT_EQ(DecodeRecord(own.data(), own.size(), taken, context, current),
+            DecodeOutcome::NotSelected);  // its repeat is not new either
+  EXPECT_EQ(DecodeRecord(other.data(), other.size(), taken, context, current),
             DecodeOutcome::Selected);
-  EXPECT_EQ(DecodeRecord(sameSecond.data(), sameSecond.size(), newest, context, current),
-            DecodeOutcome::NotSelected);
-  EXPECT_EQ(DecodeRecord(older.data(), older.size(), newest, context, current),
-            DecodeOutcome::NotSelected);
-  EXPECT_EQ(current.file, "C:\\first");
-  EXPECT_EQ(newest, kNoon);
-  ASSERT_EQ(DecodeRecord(later.data(), later.size(), newest, context, current),
+  EXPECT_EQ(current.user, "bob");
+
+  // Only whole names match.
+  TakenEvents fresh;
+  const auto longer = MakeRecord(Open([](ObjectOpen& e) { e.ClientUser = "administrators"; }));
+  EXPECT_EQ(DecodeRecord(longer.data(), longer.size(), fresh, context, current),
             DecodeOutcome::Selected);
-  EXPECT_EQ(current.file, "C:\\later");
-  EXPECT_EQ(newest, kNoon + 1);
 }
 
 TEST(DecodeRecord, TimeWrittenIsSigned) {
   // A TimeWritten with the top bit set is before 1970, hence never newer than a taken event.
-  std::int32_t newest = 5;
+  TakenEvents taken;
+  taken.NewestEventTime = 5;
   CurrentEvent current;
   const auto record = MakeRecord(Open([](ObjectOpen& e) { e.TimeWritten = -100; }));
-  EXPECT_EQ(DecodeRecord(record.data(), record.size(), newest, SelectionContext{"x", 0}, current),
+  EXPECT_EQ(DecodeRecord(record.data(), record.size(), taken, SelectionContext{"x", 0}, current),
             DecodeOutcome::NotSelected);
-  EXPECT_EQ(newest, 5);
+  EXPECT_EQ(taken.NewestEventTime, 5);
+  // Before anything is taken, neither is a record of 1970-01-01 00:00:00 itself.
+  TakenEvents fresh;
+  const auto epoch = MakeRecord(Open([](ObjectOpen& e) { e.TimeWritten = 0; }));
+  EXPECT_EQ(DecodeRecord(epoch.data(), epoch.size(), fresh, SelectionContext{"x", 0}, current),
+            DecodeOutcome::NotSelected);
 }
 
-TEST(DecodeRecord, OwnAccountInAnyCaseAdvancesTheNewestTime) {
-  const SelectionContext context{"Administrator", 0};
-  std::int32_t newest = 0;
-  CurrentEvent current;
-  const auto own = MakeRecord(Open([](ObjectOpen& e) { e.PrimaryUser = "ADMINISTRATOR"; }));
-  const auto otherSameSecond = MakeRecord(Open([](ObjectOpen& e) { e.PrimaryUser = "bob"; }));
-
-  EXPECT_EQ(DecodeRecord(own.data(), own.size(), newest, context, current),
-            DecodeOutcome::OwnAccount);
-  EXPECT_EQ(newest, kNoon);
-  EXPECT_TRUE(current.file.empty());
-  EXPECT_EQ(DecodeRecord(otherSameSecond.data(), otherSameSecond.size(), newest, context, current),
-            DecodeOutcome::NotSelected);
-
-  // Only whole names match.
-  std::int32_t fresh = 0;
-  const auto longer = MakeRecord(Open([](ObjectOpen& e) { e.ClientUser = "administrators"; }));
-  EXPECT_EQ(DecodeRecord(longer.data(), longer.size(), fresh, context, current),
-            DecodeOutcome::Selected);
+// The identity that the record's data area carries reaches the current event; a record without
+// one, or with data of another kind, gives none.
+TEST(DecodeRecord, FileIdentityComesFromTheDataArea) {
+  const platform::FileIdentity id{0x1'0000'0002ull, 253, 1};
+  struct {
+    const char* what;
+    std::vector<std::uint8_t> record;
+    std::optional<platform::FileIdentity> want;
+  } const cases[] = {
+      {"identity", SaveOf("alice", "/srv/a", kNoon, id), id},
+      {"none", SaveOf("alice", "/srv/a"), std::nullopt},
+      {"other data", MakeRecord(Open([](ObjectOpen& e) { e.Data = {'Q', 'S', 'I', 'D', 1, 2}; })),
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    TakenEvents taken;
+    CurrentEvent current;
+    current.identity = platform::FileIdentity{9, 9, 9};  // left from the event before
+    ASSERT_EQ(
+        DecodeRecord(c.record.data(), c.record.size(), taken, SelectionContext{"x", 0}, current),
+        DecodeOutcome::Selected)
+        << c.what;
+    EXPECT_EQ(current.identity, c.want) << c.what;
+  }
 }
 
 TEST(DecodeRecord, LocalTimeSubtractsTheStandardBias) {
@@ -204,7 +287,7 @@ TEST(DecodeRecord, LocalTimeSubtractsTheStandardBias) {
   };
   const auto record = MakeRecord(Open([](ObjectOpen&) {}));
   for (const auto& c : cases) {
-    std::int32_t newest = 0;
+    TakenEvents newest;
     CurrentEvent current;
     ASSERT_EQ(
         DecodeRecord(record.data(), record.size(), newest, SelectionContext{"x", c.bias}, current),
@@ -230,7 +313,7 @@ TEST(DecodeRecord, LengthNeverLeadsPastTheBytesRead) {
     auto bytes = good;
     platform::WriteU32(bytes.data(), length);
     auto block = Exact(bytes, bytes.size());
-    std::int32_t newest = 0;
+    TakenEvents newest;
     CurrentEvent current;
     EXPECT_EQ(DecodeRecord(block.get(), bytes.size(), newest, context, current),
               DecodeOutcome::Selected)
@@ -244,7 +327,7 @@ TEST(DecodeRecord, LengthNeverLeadsPastTheBytesRead) {
     platform::WriteU32(bytes.data(), length);
     const std::size_t cut = bytes.size() - 40;  // inside the access list
     auto block = Exact(bytes, cut);
-    std::int32_t newest = 0;
+    TakenEvents newest;
     CurrentEvent current;
     EXPECT_EQ(DecodeRecord(block.get(), cut, newest, context, current), DecodeOutcome::NotSelected)
         << "Length " << length;
@@ -253,12 +336,12 @@ TEST(DecodeRecord, LengthNeverLeadsPastTheBytesRead) {
   // Fewer bytes than the fixed part: nothing to decode, nothing touched beyond them.
   for (std::size_t size : {0u, 20u, 24u, 55u}) {
     auto block = Exact(good, size == 0 ? 1 : size);
-    std::int32_t newest = 0;
+    TakenEvents newest;
     CurrentEvent current;
     EXPECT_EQ(DecodeRecord(block.get(), size, newest, context, current),
               DecodeOutcome::NotSelected);
   }
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent current;
   EXPECT_EQ(DecodeRecord(nullptr, 0, newest, context, current), DecodeOutcome::NotSelected);
 }
@@ -279,11 +362,11 @@ TEST(DecodeRecord, ShorterRecordIsReadFromItsOwnBytesOnly) {
   std::memcpy(buffer.data(), longWrite.data(), longWrite.size());
   std::memcpy(buffer.data(), shortRead.data(), shortRead.size());
 
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent current;
   EXPECT_EQ(DecodeRecord(buffer.data(), buffer.size(), newest, SelectionContext{"x", 0}, current),
             DecodeOutcome::NotSelected);
-  EXPECT_EQ(newest, 0);
+  EXPECT_EQ(newest.NewestEventTime, 0);
 }
 
 }  // namespace

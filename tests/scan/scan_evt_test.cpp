@@ -96,7 +96,7 @@ TEST_F(ScanEvtTest, WrappedDirtyLogWithALargeRecord) {
   EXPECT_EQ(comments_.events[1].user, "bob");
   EXPECT_EQ(comments_.events[2].file, "E:\\Données\\été.doc");
   EXPECT_EQ(comments_.events[2].user, "Jürgen");
-  EXPECT_EQ(state_.NewestEventTime, static_cast<std::int32_t>(last.time));
+  EXPECT_EQ(state_.taken.NewestEventTime, static_cast<std::int32_t>(last.time));
   EXPECT_EQ(view_.progressValues, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 0}));
   EXPECT_EQ(list_.CellText(1, kColDateTime), "2001-09-09 11:00:50");
 

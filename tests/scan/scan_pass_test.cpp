@@ -110,7 +110,7 @@ TEST_F(ScanPassTest, ThreeRecordsOldestFirst) {
   EXPECT_EQ(comments_.events[0].user, "user1");
   EXPECT_EQ(comments_.events[0].dateTime, (EventDateTime{2001, 9, 9, 1, 46, 41}));
   EXPECT_EQ(comments_.events[2].file, "C:\\f3");
-  EXPECT_EQ(state_.NewestEventTime, kBase + 3);
+  EXPECT_EQ(state_.taken.NewestEventTime, kBase + 3);
   EXPECT_EQ(list_.CellText(1, kColFile), "C:\\f3");
   EXPECT_EQ(list_.CellText(1, kColDateTime), "2001-09-09 01:46:43");
   EXPECT_EQ(list_.CellText(3, kColFile), "C:\\f1");
@@ -269,12 +269,34 @@ TEST_F(ScanPassTest, OwnAccountEventsAreNotHandedOnButCountAsTaken) {
   log_.records.push_back(MakeRecord(own));
   Pass();
   EXPECT_TRUE(comments_.events.empty());
-  EXPECT_EQ(state_.NewestEventTime, kBase + 1);
+  EXPECT_EQ(state_.taken.NewestEventTime, kBase + 1);
 
   // Having taken an event, the pass no longer empties the list.
   list_.InsertNewest({2001, 1, 1, 1, 1, 1}, "someone", "C:\\kept");
   Pass();
   EXPECT_EQ(list_.EventCount(), 1);
+}
+
+// What was taken in the newest second is kept from pass to pass: the next pass, which reads the
+// log from its start again, takes neither those events nor their repeats, but takes another user's
+// save of that second that the log has gained since.
+TEST_F(ScanPassTest, TheNewestSecondIsKeptBetweenPasses) {
+  auto save = [](std::string user, std::string file) {
+    ObjectOpen e;
+    e.TimeWritten = kBase + 5;
+    e.PrimaryUser = std::move(user);
+    e.ObjectName = std::move(file);
+    return MakeRecord(e);
+  };
+  log_.records = {save("alice", "C:\\a"), save("bob", "C:\\b"), save("alice", "C:\\a")};
+  Pass();
+  ASSERT_EQ(HandedFiles(), (std::vector<std::string>{"C:\\a", "C:\\b"}));
+
+  log_.records.push_back(save("BOB", "C:\\b"));    // a repeat, after the first pass
+  log_.records.push_back(save("carol", "C:\\c"));  // a save of that second, written late
+  Pass();
+  EXPECT_EQ(HandedFiles(), (std::vector<std::string>{"C:\\a", "C:\\b", "C:\\c"}));
+  EXPECT_EQ(state_.taken.NewestEventTime, kBase + 5);
 }
 
 TEST_F(ScanPassTest, PerformanceIsReadAtEveryYield) {

@@ -20,6 +20,7 @@ std::vector<std::uint8_t> MakeRecord(const ObjectOpen& e) {
   f.Strings = {"Security",   e.ObjectType,   e.ObjectName,  "1224",     "0",
                "3411097",    "400",          e.PrimaryUser, "SERVER",   "(0x0,0x3E7)",
                e.ClientUser, e.ClientDomain, "-",           e.Accesses, "-"};
+  f.Data = e.Identity ? platform::FileIdentityData(*e.Identity) : e.Data;
   return platform::BuildAnsiRecord(f);
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/eventlog.h"
+#include "platform/file_identity.h"
 #include "scan/scan_pass.h"
 #include "support/fakes.h"
 
@@ -30,6 +32,9 @@ struct ObjectOpen {
   std::string ClientUser = "-";
   std::string ClientDomain = "-";
   std::string Accesses = std::string(kWriteAccesses);
+  // The data area: the written file's identity when set, else these bytes.
+  std::optional<platform::FileIdentity> Identity;
+  std::vector<std::uint8_t> Data;
 };
 
 std::vector<std::uint8_t> MakeRecord(const ObjectOpen& event);

@@ -101,6 +101,16 @@ void PathRecord(AuditEvent& ev, std::string_view body) {
     } else if (k == "mode") {
       std::uint32_t mode = 0;
       if (ParseNumber(v, mode, 8)) item.mode = mode;
+    } else if (k == "inode") {
+      std::uint64_t inode = 0;
+      if (ParseNumber(v, inode)) item.inode = inode;
+    } else if (k == "dev") {
+      // major:minor in hex ("fd:01")
+      const std::size_t colon = v.find(':');
+      std::uint32_t major = 0, minor = 0;
+      if (colon != std::string_view::npos && ParseNumber(v.substr(0, colon), major, 16) &&
+          ParseNumber(v.substr(colon + 1), minor, 16))
+        item.device = {major, minor};
     }
   });
   ev.items.push_back(std::move(item));
@@ -217,7 +227,10 @@ std::optional<FileModification> AssembleModification(const AuditEvent& ev,
   m.session = ev.session;
   m.node = ev.node;
   m.path = std::move(path);
+  m.rename = call.kind == CallKind::Rename;
   m.renamedFrom = std::move(renamedFrom);
+  if (file->inode && file->device)
+    m.identity = FileIdentity{*file->inode, file->device->first, file->device->second};
   m.primaryUser = nameOf(actor, *actorName);
   if (ev.auid && *ev.auid != kUnsetId && *ev.auid != actor)
     m.clientUser = nameOf(*ev.auid, ev.auidName);

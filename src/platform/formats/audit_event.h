@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/formats/audit_parser.h"
@@ -21,6 +22,8 @@ struct AuditEvent {
     std::optional<std::string> name;  // nullopt: (null) or malformed
     NameType type = NameType::Normal;
     std::optional<std::uint32_t> mode;
+    std::optional<std::uint64_t> inode;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> device;  // major, minor
   };
 
   std::string key;
@@ -28,6 +31,7 @@ struct AuditEvent {
   std::uint32_t seconds = 0;
   std::uint32_t serial = 0;
   bool timeValid = true;
+  EventSpan span;  // where its records lie in the text fed to the parser
 
   bool haveSyscall = false;
   bool syscallValid = true;  // every number that is used parsed within its range

@@ -1,46 +1,131 @@
 #include "platform/formats/audit_log_source.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/formats/audit_record.h"
 
 namespace qs::platform {
 
-void AuditLogSource::Add(audit::FileModification&& m) {
-  if (!m.renamedFrom.empty()) {
-    if (auto it = byWriter_.find(WriterKey(m, m.renamedFrom)); it != byWriter_.end()) {
-      for (std::size_t index : it->second) dropped_[index] = true;
-      byWriter_.erase(it);
+namespace {
+
+// How much of a file one read brings in: many events' worth, so that records asked for in order
+// cost one read for many of them.
+constexpr std::size_t kWindow = 1 << 20;
+
+}  // namespace
+
+AuditLogSource::AuditLogSource(std::string hostName, audit::UserNameLookup lookup,
+                               SpanReader reader)
+    : hostName_(std::move(hostName)), lookup_(std::move(lookup)), reader_(std::move(reader)) {}
+
+void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
+                         const audit::EventSpan& span) {
+  if (m.rename) {
+    // A rename changes no content: it stands for a save only when the same process wrote the
+    // file it moves. A bare move (mv policy.txt other.txt) is no change of anybody's file.
+    if (m.renamedFrom.empty()) return;
+    // Only a hash is kept per writer: the modifications under it are read again to tell the
+    // same writer from another whose key has the same hash.
+    bool wrote = false;
+    if (const std::uint32_t* slot = Slot(WriterHash(m, m.renamedFrom)); *slot != 0) {
+      for (std::uint32_t i = *slot - 1; i != kNone; i = found_[i].previous) {
+        Found& earlier = found_[i];
+        if (!earlier.listed) continue;
+        const auto other = Reread(earlier.place, nullptr);
+        if (!other || other->node != m.node || other->pid != m.pid || other->session != m.session ||
+            other->path != m.renamedFrom)
+          continue;
+        earlier.listed = false;
+        earlier.dropped = true;
+        wrote = true;
+      }
     }
+    if (!wrote) return;
   }
-  byWriter_[WriterKey(m, m.path)].push_back(modifications_.size());
-  modifications_.push_back(std::move(m));
-  dropped_.push_back(false);
+  Found entry;
+  entry.place = Place{span.begin, span.end - span.begin, file};
+  entry.hash = WriterHash(m, m.path);
+  if (2 * (used_ + 1) > slots_.size()) Grow();
+  std::uint32_t* slot = Slot(entry.hash);
+  if (*slot == 0) {
+    ++used_;
+  } else {
+    entry.previous = *slot - 1;
+  }
+  *slot = static_cast<std::uint32_t>(found_.size() + 1);
+  found_.push_back(entry);
 }
 
 void AuditLogSource::Compact() {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < modifications_.size(); ++i) {
-    if (dropped_[i]) continue;
-    if (kept != i) modifications_[kept] = std::move(modifications_[i]);
-    ++kept;
-  }
-  modifications_.resize(kept);
-  dropped_.clear();
-  byWriter_.clear();
+  std::size_t count = 0;
+  for (const Found& f : found_) count += f.dropped ? 0 : 1;
+  kept_.reserve(count);
+  for (const Found& f : found_)
+    if (!f.dropped) kept_.push_back(f.place);
+  std::vector<Found>().swap(found_);
+  std::vector<std::uint32_t>().swap(slots_);
+  used_ = 0;
 }
 
 const std::vector<std::uint8_t>& AuditLogSource::Record(std::size_t index) {
-  const auto& m = modifications_.at(index);
-  record_ = audit::BuildModificationRecord(m, audit::RecordComputerName(m.node, hostName_));
+  const auto m = Reread(kept_.at(index), lookup_);
+  if (m)
+    record_ = audit::BuildModificationRecord(*m, audit::RecordComputerName(m->node, hostName_));
+  else
+    record_.clear();
   return record_;
 }
 
-std::string AuditLogSource::WriterKey(const audit::FileModification& m, const std::string& path) {
+std::optional<audit::FileModification> AuditLogSource::Reread(const Place& place,
+                                                              const audit::UserNameLookup& lookup) {
+  const bool inWindow = windowFile_ == place.file && place.offset >= windowOffset_ &&
+                        place.offset - windowOffset_ + place.length <= window_.size();
+  if (!inWindow) {
+    window_.clear();
+    windowFile_ = place.file;
+    windowOffset_ = place.offset;
+    const std::size_t want =
+        static_cast<std::size_t>(std::max<std::uint64_t>(place.length, kWindow));
+    if (!reader_ || !reader_(place.file, place.offset, want, window_) ||
+        window_.size() < place.length) {
+      window_.clear();
+      return std::nullopt;
+    }
+  }
+  const std::string_view text =
+      std::string_view(window_).substr(place.offset - windowOffset_, place.length);
+  return audit::ParseEventSpan(text, lookup);
+}
+
+std::uint64_t AuditLogSource::WriterHash(const audit::FileModification& m,
+                                         const std::string& path) {
   std::string key = m.node;
   key.push_back('\0');
   key += std::to_string(m.pid);
   key.push_back('\0');
+  // A process keeps its session; a pid used again by a process of another session is another
+  // writer.
+  key += std::to_string(m.session);
+  key.push_back('\0');
   key += path;
-  return key;
+  return std::hash<std::string>{}(key);
+}
+
+std::uint32_t* AuditLogSource::Slot(std::uint64_t hash) {
+  if (slots_.empty()) Grow();
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    if (slots_[i] == 0 || found_[slots_[i] - 1].hash == hash) return &slots_[i];
+  }
+}
+
+void AuditLogSource::Grow() {
+  std::vector<std::uint32_t> old;
+  old.swap(slots_);
+  slots_.assign(old.empty() ? 1024 : old.size() * 2, 0);
+  for (std::uint32_t s : old)
+    if (s != 0) *Slot(found_[s - 1].hash) = s;
 }
 
 }  // namespace qs::platform

@@ -2,12 +2,18 @@
 // modification (what counts as one: platform/formats/audit_parser.h), oldest first. The
 // modifications are handed in as the parser finds them; reading the log's files is the
 // platform's part (OpenAuditLog).
+//
+// A log may hold hundreds of megabytes, and anybody who can write in a watched folder can make
+// it grow, so no modification is kept: only where its event lies in the log (file, offset,
+// length). A record is built by reading that stretch again, when it is asked for. What the
+// source holds is a few tens of bytes per modification, whatever the paths and names.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/formats/audit_parser.h"
@@ -17,32 +23,71 @@ namespace qs::platform {
 
 class AuditLogSource final : public LogSource {
  public:
-  // hostName: the computer name of records whose modification names no node.
-  explicit AuditLogSource(std::string hostName) : hostName_(std::move(hostName)) {}
+  // Reads up to `length` bytes at `offset` of the log's file `file` (numbered as given to Add)
+  // into `out`; fewer only at the end of the file. False when the file cannot be read.
+  using SpanReader = std::function<bool(std::uint32_t file, std::uint64_t offset,
+                                        std::size_t length, std::string& out)>;
+
+  // hostName: the computer name of records whose modification names no node. lookup: the names
+  // of user ids, used when a record is built.
+  AuditLogSource(std::string hostName, audit::UserNameLookup lookup, SpanReader reader);
 
   // A path of the longest kind (PATH_MAX) makes a record of some 4 KiB: the scan reads records
   // of any size, so none is left out.
   //
-  // A program that saves by writing a temporary file and renaming it over the document writes
-  // both within the same second, and the scan takes only the first event of a second: the write
-  // of the temporary file, whose name no longer exists, would hide the document's. So the writes
-  // of a file that the same process (node and pid) then renames away are left out; the rename
-  // stands for them.
-  void Add(audit::FileModification&& m);
+  // A program that saves by writing a temporary file and renaming it over the document shows as
+  // writes of a name that no longer exists, then a rename. So the writes of a file that the same
+  // process (node, pid and session) then renames away are left out, and the rename stands for
+  // them. A rename of a file that the renaming process did not write is left out itself: moving
+  // somebody else's file changes nothing in it.
+  //
+  // `span` is where the modification's event lies in file `file` (the parser's EventSpan).
+  void Add(std::uint32_t file, const audit::FileModification& m, const audit::EventSpan& span);
 
   // Once the whole log is read.
   void Compact();
 
-  std::size_t RecordCount() const override { return modifications_.size(); }
+  std::size_t RecordCount() const override { return kept_.size(); }
+  // Empty when the log's file can no longer give the event (it cannot: auditd only appends to a
+  // file, and the platform keeps the files open).
   const std::vector<std::uint8_t>& Record(std::size_t index) override;
 
  private:
-  static std::string WriterKey(const audit::FileModification& m, const std::string& path);
+  struct Place {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::uint32_t file = 0;
+  };
+  // A modification while the log is read: where it is, and its place among the modifications of
+  // the same writer key's hash (see Add).
+  struct Found {
+    Place place;
+    std::uint64_t hash = 0;
+    std::uint32_t previous = kNone;  // the one before it with the same hash
+    bool dropped = false;
+    bool listed = true;  // still stands for its writer (not yet renamed away)
+  };
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  static std::uint64_t WriterHash(const audit::FileModification& m, const std::string& path);
+  std::optional<audit::FileModification> Reread(const Place& place,
+                                                const audit::UserNameLookup& lookup);
+  std::uint32_t* Slot(std::uint64_t hash);
+  void Grow();
 
   std::string hostName_;
-  std::vector<audit::FileModification> modifications_;
-  std::vector<bool> dropped_;
-  std::unordered_map<std::string, std::vector<std::size_t>> byWriter_;
+  audit::UserNameLookup lookup_;
+  SpanReader reader_;
+  std::vector<Found> found_;
+  // Open addressing by writer hash: each slot holds the newest modification (index + 1) of
+  // its hash, 0 when empty; the others of the hash are linked through Found::previous.
+  std::vector<std::uint32_t> slots_;
+  std::size_t used_ = 0;
+  std::vector<Place> kept_;
+  // The stretch of the log read last: records are asked for in order, so most are in it.
+  std::string window_;
+  std::uint32_t windowFile_ = 0;
+  std::uint64_t windowOffset_ = 0;
   std::vector<std::uint8_t> record_;
 };
 

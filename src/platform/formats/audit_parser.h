@@ -68,10 +68,23 @@ struct AuditEvent;
 // platform/posix/account_database.h), tests pass a table.
 using UserNameLookup = std::function<std::optional<std::string>(std::uint32_t uid)>;
 
+// Where the lines of one event lie in the text fed since the parser began or last finished: from
+// the start of its first record of interest to the end (newline included) of its last one. Every
+// line of that stretch with the event's stamp belongs to the event, so the stretch alone gives
+// the event again (ParseEventSpan) and a reader need keep no more than these two numbers.
+struct EventSpan {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+};
+
 // Reads audit text line by line and hands every modification to the sink.
 class AuditParser {
  public:
+  using SpanSink = std::function<void(FileModification&&, const EventSpan&)>;
+
   AuditParser(UserNameLookup lookup, std::function<void(FileModification&&)> sink);
+  // The same, with where each modification's event lies (meaningful for text given to Feed).
+  AuditParser(UserNameLookup lookup, SpanSink sink);
   ~AuditParser();
   AuditParser(const AuditParser&) = delete;
   AuditParser& operator=(const AuditParser&) = delete;
@@ -82,18 +95,30 @@ class AuditParser {
   void Feed(std::string_view text);
   // The end of the text: the unterminated rest is dropped and every open event completes.
   void Finish();
+  // The bytes of an unfinished line held until its newline comes; never above kMaxLineLength.
+  std::size_t BufferedBytes() const { return partial_.size(); }
 
  private:
   void CompleteFront();
 
   UserNameLookup lookup_;
-  std::function<void(FileModification&&)> sink_;
+  SpanSink sink_;
   // Open events, oldest first; finished ones wait here until those before them are done.
   std::deque<std::unique_ptr<AuditEvent>> open_;
   std::unordered_map<std::string, AuditEvent*> bySerial_;
+  std::string key_;  // the key of the line in hand, its storage kept from line to line
+  // The event of the previous record: an event's records mostly follow one another.
+  AuditEvent* last_ = nullptr;
   std::string partial_;
   bool skippingLine_ = false;
+  std::uint64_t fed_ = 0;        // bytes fed since the start or the last Finish
+  std::uint64_t lineBegin_ = 0;  // where the line given to Line begins in them
+  std::uint64_t lineEnd_ = 0;    // and where it ends, its newline included
 };
+
+// The modification of the event whose span (EventSpan) is `text`; nullopt when it shows none.
+// Gives exactly what the parser gave for that event.
+std::optional<FileModification> ParseEventSpan(std::string_view text, const UserNameLookup& lookup);
 
 // All modifications of a whole text (the last line counts only when it ends with a newline).
 std::vector<FileModification> ParseAuditText(std::string_view text, const UserNameLookup& lookup);

@@ -47,6 +47,7 @@ std::vector<std::uint8_t> BuildModificationRecord(const FileModification& m,
       "%%4417 %%4418 %%4420 %%4424",  // Accesses
       "-",                            // Privileges
   };
+  if (m.identity) f.Data = FileIdentityData(*m.identity);
   return BuildAnsiRecord(f);
 }
 

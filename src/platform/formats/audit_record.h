@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file_identity.h"
 
 namespace qs::platform::audit {
 
@@ -20,7 +23,11 @@ struct FileModification {
   std::string path;         // absolute
   std::string primaryUser;  // the account that acted on the file
   std::string clientUser;   // the person logged in when that differs, else "-"
+  bool rename = false;      // the call was a rename
   std::string renamedFrom;  // a rename: the old name (absolute), when the log gives it
+  // The file the call wrote (for a rename, the file moved onto the name), when the log's item
+  // gives its inode and device.
+  std::optional<FileIdentity> identity;
   bool operator==(const FileModification&) const = default;
 };
 
@@ -33,7 +40,7 @@ std::string RecordComputerName(std::string_view node, std::string_view hostName)
 // "Security", Object Type "File", Object Name (the path), New Handle ID, Operation ID (two
 // strings), Process ID, Primary User Name, Primary Domain, Primary Logon ID, Client User Name,
 // Client Domain, Client Logon ID, Accesses (WriteData, AppendData, WriteEA, WriteAttributes) and
-// Privileges.
+// Privileges. The data area carries the file's identity, when known (platform/file_identity.h).
 std::vector<std::uint8_t> BuildModificationRecord(const FileModification& modification,
                                                   std::string_view computerName);
 

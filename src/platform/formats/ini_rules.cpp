@@ -4,6 +4,7 @@
 #include "platform/formats/ini_rules.h"
 
 #include <optional>
+#include <unordered_set>
 
 #include "platform/ascii.h"
 #include "platform/utf.h"
@@ -209,11 +210,16 @@ std::vector<std::pair<std::string, std::string>> ProfileSectionIn(std::string_vi
   const std::vector<Line> lines = ParseLines(content);
   const auto range = FindSection(lines, Trim(section));
   if (!range) return keys;
+  // The names taken so far, folded to one case: a section of many keys is read in one sweep,
+  // not by comparing each key with all the ones before it.
+  std::unordered_set<std::string> seen;
   for (std::size_t i = range->first; i < range->second; ++i) {
     if (lines[i].kind != LineKind::Key) continue;
-    bool seen = false;
-    for (const auto& [name, value] : keys) seen = seen || EqualsNoCase(name, lines[i].name);
-    if (!seen) keys.emplace_back(std::string(lines[i].name), ValueOf(content, lines[i], maxLength));
+    std::string folded(lines[i].name);
+    for (char& c : folded) c = AsciiLower(c);
+    if (seen.insert(std::move(folded)).second) {
+      keys.emplace_back(std::string(lines[i].name), ValueOf(content, lines[i], maxLength));
+    }
   }
   return keys;
 }

@@ -4,6 +4,7 @@
 // auditd rotates its log by renaming audit.log to audit.log.1, audit.log.1 to audit.log.2, and so
 // on; the rotated files are read from the highest number down, then the current file, so that the
 // records run over the whole history still on disk, oldest first.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +13,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <memory>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/formats/audit_log_source.h"
 #include "platform/formats/audit_parser.h"
@@ -24,18 +28,64 @@ namespace qs::platform {
 namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
-bool FeedFile(const std::string& path, audit::AuditParser& parser) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::vector<char> buffer(kReadChunk);
-  while (true) {
-    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-    if (n > 0) parser.Feed(std::string_view(buffer.data(), n));
-    if (n < buffer.size()) break;
+
+// The log's files, kept open while the source lives: a record is read again from its file when
+// the scan asks for it, and auditd may rotate or remove the file in between.
+class OpenFiles {
+ public:
+  OpenFiles() = default;
+  OpenFiles(const OpenFiles&) = delete;
+  OpenFiles& operator=(const OpenFiles&) = delete;
+  ~OpenFiles() {
+    for (int fd : fds_) ::close(fd);
   }
-  std::fclose(file);
+
+  // The file's number, or -1 when it cannot be opened.
+  int Open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    fds_.push_back(fd);
+    return static_cast<int>(fds_.size() - 1);
+  }
+
+  int Fd(std::uint32_t file) const { return file < fds_.size() ? fds_[file] : -1; }
+
+  bool Read(std::uint32_t file, std::uint64_t offset, std::size_t length, std::string& out) const {
+    const int fd = Fd(file);
+    if (fd < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+      return false;
+    out.resize(length);
+    std::size_t got = 0;
+    while (got < length) {
+      const ssize_t n =
+          ::pread(fd, out.data() + got, length - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    out.resize(got);
+    return true;
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// The whole of file `file` through the parser, in chunks.
+bool FeedFile(const OpenFiles& files, std::uint32_t file, audit::AuditParser& parser) {
+  const int fd = files.Fd(file);
+  std::vector<char> buffer(kReadChunk);
+  bool ok = true;
+  while (true) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    parser.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+  }
   parser.Finish();  // an event does not continue into the next file
-  return true;
+  return ok;
 }
 
 // path.1, path.2, ... that exist beside path, highest number first.
@@ -75,11 +125,29 @@ std::string HostName() {
 
 std::unique_ptr<LogSource> OpenAuditLog(const std::string& path) {
   if (access(path.c_str(), R_OK) != 0) return nullptr;
-  auto source = std::make_unique<AuditLogSource>(HostName());
-  audit::AuditParser parser(audit::AccountDatabaseLookup(),
-                            [&](audit::FileModification&& m) { source->Add(std::move(m)); });
-  for (const auto& rotated : RotatedFiles(path)) FeedFile(rotated, parser);
-  if (!FeedFile(path, parser)) return nullptr;
+  auto files = std::make_shared<OpenFiles>();
+  auto source = std::make_unique<AuditLogSource>(
+      HostName(), audit::AccountDatabaseLookup(),
+      [files](std::uint32_t file, std::uint64_t offset, std::size_t length, std::string& out) {
+        return files->Read(file, offset, length, out);
+      });
+  std::uint32_t file = 0;
+  // The names of the users are not needed to find the modifications: they are looked up when a
+  // record is built.
+  audit::AuditParser parser(nullptr,
+                            [&](audit::FileModification&& m, const audit::EventSpan& span) {
+                              source->Add(file, m, span);
+                            });
+  for (const auto& rotated : RotatedFiles(path)) {
+    const int opened = files->Open(rotated);
+    if (opened < 0) continue;
+    file = static_cast<std::uint32_t>(opened);
+    FeedFile(*files, file, parser);
+  }
+  const int current = files->Open(path);
+  if (current < 0) return nullptr;
+  file = static_cast<std::uint32_t>(current);
+  FeedFile(*files, file, parser);
   source->Compact();
   return source;
 }

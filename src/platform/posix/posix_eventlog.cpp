@@ -35,6 +35,18 @@ LogKind KindOfLog(const std::string& path) {
   return LogKind::Other;
 }
 
+// Whether the name says the file is a Windows event log (.evt or .evtx, in any case). Such a file
+// is read as an event log or not at all: taken for an audit log, an empty or unrecognisable one
+// would pass as a log without events, and its ".1", ".2" neighbours would be read as the rotated
+// files of an audit log.
+bool NamedAsEventLog(std::string_view path) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view extension = name.substr(dot);
+  return EqualsNoCase(extension, ".evt") || EqualsNoCase(extension, ".evtx");
+}
+
 class PosixEventLogService final : public EventLogService {
  public:
   explicit PosixEventLogService(std::string path) : path_(std::move(path)) {}
@@ -45,8 +57,8 @@ class PosixEventLogService final : public EventLogService {
     // A log is a regular file; a folder or a device is no log, whatever a reader makes of it.
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    // A damaged event log fails the open, so that the pass says so, rather than passing for an
-    // audit log without events.
+    // A damaged event log, or a file named as one that does not begin as one, fails the open, so
+    // that the pass says so, rather than passing for an audit log without events.
     std::unique_ptr<LogSource> source;
     switch (KindOfLog(path_)) {
       case LogKind::Evt:
@@ -56,7 +68,7 @@ class PosixEventLogService final : public EventLogService {
         source = OpenEvtxLog(path_);
         break;
       case LogKind::Other:
-        source = OpenAuditLog(path_);
+        if (!NamedAsEventLog(path_)) source = OpenAuditLog(path_);
         break;
     }
     if (!source) return 0;

@@ -141,7 +141,11 @@ const XattrStreamFiles::Open* XattrStreamFiles::Find(StreamHandle handle) const 
 
 bool XattrStreamFiles::Store(Open& open, const std::string& content) {
   std::string value = content;
-  value.push_back('\0');
+  // Read back, Samba's layout of a stream of odd length is an even value, which is taken whole
+  // (one byte longer). Such a stream, ending in a byte other than 0x00, is what a value that
+  // another tool stored without the 0x00 reads as, so it is stored the same way and reads back
+  // byte for byte. An odd stream that ends in 0x00 reads back in neither layout; it gets Samba's.
+  if (content.size() % 2 == 0 || content.back() == '\0') value.push_back('\0');
   if (!io_.Set(open.fd, open.attribute, value)) return false;
   open.content = content;
   open.emptyOnClose = false;

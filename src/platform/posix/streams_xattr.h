@@ -1,7 +1,9 @@
 // The named-stream service of this platform. A stream is kept where a Samba file server with
 // vfs_streams_xattr keeps it, so that Windows and Macintosh clients of the share see it as the
 // file's stream: the stream "NAME" of a file is its extended attribute
-// "user.DosStream.NAME:$DATA", holding the stream's bytes followed by one 0x00 byte.
+// "user.DosStream.NAME:$DATA", holding the stream's bytes followed by one 0x00 byte. A stream of
+// odd length that does not end in 0x00 is the exception: it is kept as another tool left it,
+// without the 0x00 (see StreamContent), and reads back as it was written.
 #pragma once
 
 #include <map>

@@ -136,6 +136,11 @@ bool WritableByProgram(int fd, const struct stat& st) {
 }  // namespace
 
 int OpenFileForAttributes(const std::string& path, FileAccess fileAccess) {
+  return OpenFileForAttributes(path, fileAccess, {});
+}
+
+int OpenFileForAttributes(const std::string& path, FileAccess fileAccess,
+                          const std::function<void()>& beforeOpen) {
   if (path.empty()) {
     errno = ENOENT;
     return -1;
@@ -155,7 +160,11 @@ int OpenFileForAttributes(const std::string& path, FileAccess fileAccess) {
     errno = EINVAL;
     return -1;
   }
-  // Read-only and non-blocking: the content is never touched.
+  if (beforeOpen) beforeOpen();
+  // The name may have changed since the lookup. O_NOFOLLOW: a link put there now is not followed
+  // (a FIFO or device behind it is never opened); O_NONBLOCK: a FIFO put there does not hold the
+  // program until a writer comes; read-only: the content is never touched. Whatever regular file
+  // is opened must then be the one that was checked.
   Fd fd(openat(parent.get(), name.c_str(),
                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.get() < 0) return -1;

@@ -3,6 +3,7 @@
 // (a link planted where a shared file stood) must never lead it onto another file.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,13 @@ enum class FileAccess {
 //   or that access(W_OK) refuses (a read-only mount, say) is refused with EACCES. Root passes
 //   the access test on any writable mount, which is why the owner write bit is checked as well.
 int OpenFileForAttributes(const std::string& path, FileAccess access);
+
+// The same, with `beforeOpen` run after the checks made on the looked-up object and just before
+// its name is opened: the moment when anybody who may write in its folder can put something else
+// under that name. Tests stage such a swap there to show what the open itself still checks; the
+// program has no use for it.
+int OpenFileForAttributes(const std::string& path, FileAccess access,
+                          const std::function<void()>& beforeOpen);
 
 // The attribute calls themselves, replaceable so that tests can play a file system that refuses
 // user attributes or runs out of room for them.

@@ -26,7 +26,8 @@ std::int32_t XdgCommentSummary::OpenSummary(std::u16string_view path, std::int32
   Release();
   status_ = kSummaryNotOpened;
   const bool writing = (mode & kAccessMask) != 0;
-  const std::string local = Utf16ToUtf8(path);
+  // The name's bytes, whether or not they are UTF-8 (see Utf16ToUtf8Lossless).
+  const std::string local = Utf16ToUtf8Lossless(path);
   fd_ = OpenFileForAttributes(local, writing ? FileAccess::Write : FileAccess::Read);
   if (fd_ < 0) return kSummaryFailed;
   writable_ = writing;
@@ -46,14 +47,15 @@ std::int32_t XdgCommentSummary::GetComments(std::u16string& text) {
   if (!io_.Get(fd_, kXdgCommentAttribute, value)) {
     return errno == ENODATA ? kSummaryOk : kSummaryFailed;
   }
-  // Bytes that are not UTF-8 (written by another tool) each become U+FFFD.
-  text = Utf8ToUtf16(value);
+  // Bytes that are not UTF-8 (another tool's, Latin-1 say) are carried through the comment logic
+  // and stored again as they are: the program never replaces a comment it cannot read.
+  text = Utf8ToUtf16Lossless(value);
   return kSummaryOk;
 }
 
 std::int32_t XdgCommentSummary::SetComments(std::u16string_view text) {
   if (fd_ < 0 || !writable_) return kSummaryFailed;
-  pending_ = Utf16ToUtf8(text);
+  pending_ = Utf16ToUtf8Lossless(text);
   changed_ = true;
   return kSummaryOk;
 }

@@ -1,6 +1,8 @@
 // The summary property component of this platform: a file's Comments text is its extended
 // attribute "user.xdg.comment", UTF-8 without a terminator, the freedesktop.org convention that
-// file managers show as the file's comment.
+// file managers show as the file's comment. Paths and texts cross the UTF-16 interface in the
+// lossless form of platform/utf.h: a file name or a stored comment that is not UTF-8 keeps its
+// bytes.
 #pragma once
 
 #include <string>

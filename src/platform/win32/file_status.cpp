@@ -8,11 +8,25 @@ namespace {
 
 class Win32FileStatus final : public FileStatusService {
  public:
-  std::uint32_t ReadFileAttributes(std::string_view logPath) const override {
+  FileFacts ReadFileFacts(std::string_view logPath) const override {
+    FileFacts facts;
     const std::string path(logPath);
     // A NUL inside the path would make the call look at a shorter path than the one named.
-    if (path.find('\0') != std::string::npos) return kInvalidFileAttributes;
-    return GetFileAttributesA(path.c_str());
+    if (path.find('\0') != std::string::npos) return facts;
+    facts.attributes = GetFileAttributesA(path.c_str());
+    if (facts.attributes == INVALID_FILE_ATTRIBUTES) return facts;
+    // The number of names of the file: a file with several hard links cannot be told from a link
+    // planted to another owner's file. Opening for no access at all needs no right on the file;
+    // backup semantics let a folder be opened too.
+    const HANDLE handle =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (GetFileInformationByHandle(handle, &info)) facts.links = info.nNumberOfLinks;
+      CloseHandle(handle);
+    }
+    return facts;
   }
 };
 

@@ -55,6 +55,35 @@ bool WriteAllBytes(HANDLE file, std::string_view bytes) {
   return true;
 }
 
+// Writers of the same file, in this program or another, take turns: each holds the companion file
+// "<file>.lock" open without sharing from the read to the replacement, so that no update is lost
+// to another write made in between. The system removes the companion file when its holder closes
+// it, or ends. A write that cannot have it within a few seconds fails.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& path) {
+    const std::string lockPath = path + ".lock";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      handle_ = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      if (handle_ != INVALID_HANDLE_VALUE) return;
+      const DWORD error = GetLastError();
+      // Another writer holds it (or is just letting it go); anything else will not pass.
+      if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return;
+      Sleep(50);
+    }
+  }
+  ~WriteLock() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
 }  // namespace
 
 std::string ReadIniString(std::string_view section, std::string_view key,
@@ -81,6 +110,8 @@ std::vector<std::pair<std::string, std::string>> ReadIniSection(std::string_view
 bool WriteIniString(std::string_view section, std::string_view key, std::string_view value,
                     const std::string& path, const ProfileWriteHook& beforeReplace) {
   if (!ProfileNamesValid(section, key, value) || path.empty()) return false;
+  const WriteLock lock(path);
+  if (!lock.held()) return false;
 
   bool missing = false;
   const std::optional<std::string> old = ReadFileBytes(path, &missing);

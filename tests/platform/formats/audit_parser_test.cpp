@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -411,6 +413,33 @@ TEST(AuditParserBadInput, PiecesOfAnySizeReadAsOneText) {
   }
 }
 
+// A line that never ends (a log of one endless line, or auditd writing one as the log is read) is
+// not kept beyond kMaxLineLength bytes, however it arrives: in small pieces, or at once. The line
+// after it is read again.
+TEST(AuditParserBadInput, AnEndlessLineIsNotHeldBeyondTheCap) {
+  for (std::size_t piece :
+       {std::size_t{1000}, kMaxLineLength - 1, kMaxLineLength + 1, 4 * kMaxLineLength}) {
+    SCOPED_TRACE(piece);
+    std::vector<FileModification> got;
+    AuditParser parser(FakeAccounts, [&](FileModification&& m) { got.push_back(std::move(m)); });
+    const std::string chunk(piece, 'y');
+    std::size_t most = 0;
+    for (std::size_t fed = 0; fed < 4 * kMaxLineLength; fed += piece) {
+      parser.Feed(chunk);
+      most = std::max(most, parser.BufferedBytes());
+    }
+    EXPECT_LE(most, kMaxLineLength);
+    if (piece < kMaxLineLength) {
+      EXPECT_GT(most, 0u);  // a part that fits is held until the end comes
+    }
+    parser.Feed("\n" + GoodEvent(1, "/srv/after"));
+    parser.Finish();
+    EXPECT_EQ(parser.BufferedBytes(), 0u);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].path, "/srv/after");
+  }
+}
+
 // The window of open events is bounded: an event whose PATH comes after kMaxOpenEvents younger
 // events have begun is complete without it (it gives nothing); the events around it are intact.
 TEST(AuditParserBadInput, OpenEventsAreBounded) {
@@ -423,6 +452,58 @@ TEST(AuditParserBadInput, OpenEventsAreBounded) {
   ASSERT_EQ(got.size(), kMaxOpenEvents);
   EXPECT_EQ(got.front().serial, 2u);
   for (const auto& m : got) EXPECT_NE(m.path, "/srv/late");
+}
+
+// The written file's identity is the inode and device (major:minor in hex) of the item that names
+// it: for a rename the CREATE item, which holds the file moved onto the name. An item without
+// both, or with a device in another form, gives none.
+TEST(AuditParserIdentity, InodeAndDeviceOfTheWrittenItem) {
+  const std::string open = "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=1 ";
+  const std::string rename = "syscall=82 success=yes exit=0 a0=1 a1=2 a2=0 a3=0 items=5 ";
+  auto item = [](std::string_view name, std::string_view rest, std::string_view type) {
+    return "name=\"" + std::string(name) + "\" " + std::string(rest) +
+           " mode=0100644 nametype=" + std::string(type);
+  };
+  struct {
+    const char* what;
+    std::string log;
+    std::optional<FileIdentity> want;
+    bool rename;
+  } const cases[] = {
+      {"open", Event(1, open + kAlice, {item("/srv/a", "inode=123456789012 dev=fd:01", "NORMAL")}),
+       FileIdentity{123456789012ull, 0xfd, 1}, false},
+      {"rename: the moved file",
+       Event(2, rename + kAlice,
+             {kParent, kParent, item("/srv/share/.t", "inode=77 dev=08:11", "DELETE"),
+              item("/srv/share/d", "inode=66 dev=08:11", "DELETE"),
+              item("/srv/share/d", "inode=77 dev=08:11", "CREATE")}),
+       FileIdentity{77, 8, 0x11}, true},
+      {"no inode", Event(3, open + kAlice, {item("/srv/a", "dev=fd:01", "NORMAL")}), std::nullopt,
+       false},
+      {"no device", Event(4, open + kAlice, {item("/srv/a", "inode=5", "NORMAL")}), std::nullopt,
+       false},
+      {"device without its colon",
+       Event(5, open + kAlice, {item("/srv/a", "inode=5 dev=fd01", "NORMAL")}), std::nullopt,
+       false},
+      {"device not in hex",
+       Event(6, open + kAlice, {item("/srv/a", "inode=5 dev=fz:01", "NORMAL")}), std::nullopt,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto got = Parse(c.log);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].identity, c.want);
+    EXPECT_EQ(got[0].rename, c.rename);
+  }
+
+  // usermod's save of /etc/passwd in the real RHEL 10 log: /etc/passwd+ (inode 4836614) moved onto
+  // /etc/passwd, on device fd:02.
+  const auto real = Parse(test::FixtureBytes("audit/rhel10-enriched.log"));
+  ASSERT_GE(real.size(), 3u);
+  EXPECT_EQ(real[2].serial, 986u);
+  EXPECT_EQ(real[2].identity, (FileIdentity{4836614, 0xfd, 2}));
+  EXPECT_EQ(real[2].renamedFrom, "/etc/passwd+");
 }
 
 }  // namespace

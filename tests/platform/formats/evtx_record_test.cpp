@@ -124,7 +124,7 @@ TEST_P(EvtxConversion, PresentsTheRecordSoThatTheRuleSelectsOnlyWrites) {
   EXPECT_EQ(parsed.recordNumber, static_cast<std::uint32_t>(c.facts.identifier));
   EXPECT_EQ(parsed.timeWritten, 1552919006u);  // whole seconds, the fraction dropped
 
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent event;
   const DecodeOutcome outcome =
       DecodeRecord(record.data(), record.size(), newest, SelectionContext{"quillstamp", 0}, event);
@@ -222,7 +222,7 @@ TEST(EvtxConversion, ComputerNamedLikeATypeDoesNotPassForIt) {
   auto facts = ShareCheck("\\\\*\\C$", "\\??\\C:\\", "x.txt", kWrite);
   facts.computerName = "File";
   const auto record = BuildAnsiRecord(platform::evtx::PresentedFields(facts));
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent event;
   ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
   EXPECT_EQ(event.file, "C:\\x.txt");
@@ -238,7 +238,7 @@ TEST(EvtxConversion, TenThousandStringsStillFindTheFieldsByName) {
   }
   const auto record = BuildAnsiRecord(platform::evtx::PresentedFields(facts));
   EXPECT_EQ(ParseAnsiRecord(record).strings.size(), 15u);
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent event;
   ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
   EXPECT_EQ(event.file, "C:\\a.txt");
@@ -258,7 +258,7 @@ TEST(EvtxConversion, StringOfOneMebibyte) {
   const std::string longName = "C:\\" + std::string(1 << 20, 'a');
   const auto record =
       BuildAnsiRecord(platform::evtx::PresentedFields(HandleRequest("File", longName, kWrite)));
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent event;
   ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
   EXPECT_EQ(event.file, longName);
@@ -326,7 +326,7 @@ TEST_P(EvtxLiveRecord, BecomesEvent560OnlyWhenWholeAndSuccessful) {
   EXPECT_EQ(parsed.timeWritten, c.fields.TimeWritten);
   EXPECT_EQ(parsed.computerName, c.fields.ComputerName);
 
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent event;
   const DecodeOutcome outcome = DecodeRecord(converted->data(), converted->size(), newest,
                                              SelectionContext{"quillstamp", 0}, event);
@@ -520,7 +520,7 @@ TEST(EvtxRenderedXml, WindowsRenderingOfAWriteGivesAllItsFactsAndIsSelected) {
   EXPECT_EQ(facts->strings[11], "%%4417\n\t\t\t\t%%4418\n\t\t\t\t%%4420\n\t\t\t\t%%4424\n\t\t\t\t");
 
   const auto record = BuildAnsiRecord(platform::evtx::PresentedFields(*facts));
-  std::int32_t newest = 0;
+  TakenEvents newest;
   CurrentEvent event;
   ASSERT_EQ(DecodeRecord(record.data(), record.size(), newest, {}, event), DecodeOutcome::Selected);
   EXPECT_EQ(event.file, "C:\\malwr.exe");

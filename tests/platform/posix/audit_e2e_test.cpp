@@ -1,8 +1,10 @@
 // End to end with the kernel's audit subsystem: two users write, append, truncate and save by
 // rename in a watched folder; the records read back from auditd's real log are selected with the
-// right path and user, and a scan pass puts the comments on the right files. Skipped, with the
-// reason, where the audit subsystem cannot be used (no permission for the audit netlink socket, as
-// in most containers).
+// right path and user, and a scan pass puts the comments on the right files. One user's flood of
+// appends hides no other user's save in the same second, and root's files that an unprivileged
+// user moves (a bare rename, or a rename onto a name the user wrote) get no comment. Skipped, with
+// the reason, where the audit subsystem cannot be used (no permission for the audit netlink socket,
+// as in most containers).
 //
 // The kernel gives a process an audit context only when auditing had been enabled at least once
 // before that process was forked. On a kernel that booted without audit=1 this test process may
@@ -22,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -292,7 +295,12 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   const std::string share = dir / "share";
   std::filesystem::create_directory(share);
   chmod(dir.path().c_str(), 0755);
-  chmod(share.c_str(), 0777);
+  chmod(share.c_str(), 0777);  // a group-writable share: no sticky bit, anyone may rename
+  // Root's files, made before the watch: an unprivileged user moves them below.
+  test::WriteFile(share + "/policy.txt", "root's policy");
+  test::WriteFile(share + "/root-notes.txt", "root's notes");
+  chmod((share + "/policy.txt").c_str(), 0644);
+  chmod((share + "/root-notes.txt").c_str(), 0644);
   const std::string watch = "auditctl -w " + share + " -p wa -k " + kRuleKey;
   const std::string unwatch = "auditctl -W " + share + " -p wa -k " + kRuleKey;
   const auto rule = Shell(watch);
@@ -356,6 +364,50 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
   }
   pause();
+  // A flood: qsaudit1 appends to flood.txt every few milliseconds for 2.5 s, in a process forked
+  // now (so audited); qsaudit2 saves twice meanwhile, 0.7 s apart, so that at least one save
+  // falls after flood appends of its own second whatever the phase of the clock.
+  {
+    const pid_t flood = fork();
+    ASSERT_GE(flood, 0);
+    if (flood == 0) {
+      if (setresgid(a.gid, a.gid, a.gid) != 0 || setresuid(a.uid, a.uid, a.uid) != 0) _exit(2);
+      const auto end = Clock::now() + std::chrono::milliseconds(2500);
+      const std::string file = share + "/flood.txt";
+      while (Clock::now() < end) {
+        const int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+        if (fd < 0 || write(fd, "x", 1) != 1) _exit(3);
+        close(fd);
+        usleep(4000);
+      }
+      _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    as(b, "echo saved > " + share + "/saved-1.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    as(b, "echo saved > " + share + "/saved-2.txt");
+    int st = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (waitpid(flood, &st, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        kill(flood, SIGKILL);
+        waitpid(flood, &st, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "the flood did not run to its end";
+  }
+  pause();
+  // A bare move of root's file by qsaudit1: no content changed, so no comment.
+  as(a, "mv " + share + "/policy.txt " + share + "/policy-renamed.txt");
+  pause();
+  // qsaudit1 writes mine.txt, then moves root's file onto that name: the write is listed, but the
+  // file now at the name is not the one written, and root's file gets no comment.
+  as(a, "echo mine > " + share + "/mine.txt");
+  pause();
+  as(a, "mv " + share + "/root-notes.txt " + share + "/mine.txt");
+  pause();
   AuditedShell("echo e > " + share + "/zz-end");
   ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""))
       << "the last write of the test did not reach " << logFile << " within 10 s";
@@ -364,26 +416,43 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   // Every record of the watched folder, each decoded on its own.
   auto log = platform::OpenAuditLog(logFile);
   ASSERT_NE(log, nullptr);
-  std::vector<std::pair<std::string, std::string>> seen;  // (file, user)
+  std::vector<std::pair<std::string, std::string>> seen;  // (file, user), the flood left out
+  std::size_t floodRecords = 0;
+  std::int32_t floodSecond = -1;  // the second of the latest flood record
+  int savesAfterFloodInTheirSecond = 0;
   for (std::size_t i = 0; i < log->RecordCount(); ++i) {
     const auto& record = log->Record(i);
-    std::int32_t newest = 0;
+    TakenEvents newest;
     SelectionContext context{"nobody", 0};
     CurrentEvent current;
     const auto outcome = DecodeRecord(record.data(), record.size(), newest, context, current);
     if (outcome != DecodeOutcome::Selected || !current.file.starts_with(share + "/")) continue;
     const std::string name = current.file.substr(share.size() + 1);
     if (name == "probe" && !seen.empty() && seen.back().first == "probe") continue;
+    if (name == "flood.txt") {
+      EXPECT_EQ(current.user, a.name);
+      ++floodRecords;
+      floodSecond = newest.NewestEventTime;
+      continue;
+    }
+    if (name.starts_with("saved-") && newest.NewestEventTime == floodSecond)
+      ++savesAfterFloodInTheirSecond;
     seen.emplace_back(name, current.user);
   }
+  std::printf("  %zu flood records; %d saves after flood records of their second\n", floodRecords,
+              savesAfterFloodInTheirSecond);
+  EXPECT_GT(floodRecords, 100u);
+  ASSERT_GE(savesAfterFloodInTheirSecond, 1)
+      << "no save fell after a flood append of its own second: the case was not staged";
   for (const auto& [file, user] : seen)
     std::printf("  record: %s by %s\n", file.c_str(), user.c_str());
   const std::vector<std::pair<std::string, std::string>> want = {
-      {"probe", "root"},      {"report.txt", a.name}, {"report.txt", b.name},
-      {"report.txt", a.name}, {"budget.ods", b.name}, {"sudo.txt", a.name},
-      {"served.txt", b.name}, {"zz-end", "root"},
+      {"probe", "root"},      {"report.txt", a.name},  {"report.txt", b.name},
+      {"report.txt", a.name}, {"budget.ods", b.name},  {"sudo.txt", a.name},
+      {"served.txt", b.name}, {"saved-1.txt", b.name}, {"saved-2.txt", b.name},
+      {"mine.txt", a.name},   {"zz-end", "root"},
   };
-  EXPECT_EQ(seen, want);
+  EXPECT_EQ(seen, want);  // neither move of root's files is a change
 
   // A whole scan pass as the program runs it (as root, whose own events it leaves out), with both
   // comment kinds on. Only files of the watched folder are handed to the comment step.
@@ -409,23 +478,40 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   ScanPass(context);
   EXPECT_EQ(view.errors, std::vector<std::string>{}) << "the log could not be opened";
 
-  std::vector<std::pair<std::string, std::string>> rows;  // newest first
+  std::vector<std::pair<std::string, std::string>> rows;  // newest first, the flood left out
+  std::vector<std::string> floodRows;                     // their date texts
   for (int row = 1; row <= list.EventCount(); ++row) {
     const std::string& file = list.CellText(row, kColFile);
     if (!file.starts_with(share + "/")) continue;
-    rows.emplace_back(file.substr(share.size() + 1), list.CellText(row, kColUser));
+    const std::string name = file.substr(share.size() + 1);
     std::printf("  row: %s by %s, Win %s, Mac %s\n", file.c_str(),
                 list.CellText(row, kColUser).c_str(), list.CellText(row, kColWin).c_str(),
                 list.CellText(row, kColMac).c_str());
-    // Written ("w", "m"), or rebuilt from the rows of the file where it had none yet ("W", "M").
-    EXPECT_TRUE(list.CellText(row, kColWin) == "w" || list.CellText(row, kColWin) == "W") << file;
-    EXPECT_TRUE(list.CellText(row, kColMac) == "m" || list.CellText(row, kColMac) == "M") << file;
+    if (name == "mine.txt") {  // root's file has taken the name the user wrote
+      EXPECT_EQ(list.CellText(row, kColWin), "U");
+      EXPECT_EQ(list.CellText(row, kColMac), "-");
+    } else {
+      // Written ("w", "m"), or rebuilt from the rows of the file where it had none yet ("W", "M").
+      EXPECT_TRUE(list.CellText(row, kColWin) == "w" || list.CellText(row, kColWin) == "W") << file;
+      EXPECT_TRUE(list.CellText(row, kColMac) == "m" || list.CellText(row, kColMac) == "M") << file;
+    }
+    if (name == "flood.txt") {
+      EXPECT_EQ(list.CellText(row, kColUser), a.name);
+      floodRows.push_back(list.CellText(row, kColDateTime));
+      continue;
+    }
+    rows.emplace_back(name, list.CellText(row, kColUser));
   }
   const std::vector<std::pair<std::string, std::string>> wantRows = {
-      {"served.txt", b.name}, {"sudo.txt", a.name},   {"budget.ods", b.name},
-      {"report.txt", a.name}, {"report.txt", b.name}, {"report.txt", a.name},
+      {"mine.txt", a.name},   {"saved-2.txt", b.name}, {"saved-1.txt", b.name},
+      {"served.txt", b.name}, {"sudo.txt", a.name},    {"budget.ods", b.name},
+      {"report.txt", a.name}, {"report.txt", b.name},  {"report.txt", a.name},
   };
   EXPECT_EQ(rows, wantRows);
+  // The flood is one row for each of its seconds, not one for each append.
+  EXPECT_FALSE(floodRows.empty());
+  EXPECT_LE(floodRows.size(), 5u);
+  EXPECT_TRUE(std::adjacent_find(floodRows.begin(), floodRows.end()) == floodRows.end());
 
   // The comments are on the right files, newest line first.
   auto comment = [](const std::string& file) {
@@ -451,7 +537,18 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   EXPECT_EQ(usersIn(comment(share + "/budget.ods")), std::vector<std::string>{b.name});
   EXPECT_EQ(usersIn(comment(share + "/sudo.txt")), std::vector<std::string>{a.name});
   EXPECT_EQ(usersIn(comment(share + "/served.txt")), std::vector<std::string>{b.name});
+  EXPECT_EQ(usersIn(comment(share + "/saved-1.txt")), std::vector<std::string>{b.name});
+  EXPECT_EQ(usersIn(comment(share + "/saved-2.txt")), std::vector<std::string>{b.name});
   EXPECT_EQ(comment(share + "/probe"), "");  // root's own: not stamped
+  // Root's files that qsaudit1 moved carry neither comment.
+  for (const char* moved : {"/policy-renamed.txt", "/mine.txt"}) {
+    SCOPED_TRACE(moved);
+    EXPECT_EQ(test::ReadFile(share + moved).rfind("root's", 0), 0u);  // root's file it is
+    EXPECT_EQ(comment(share + moved), "");
+    char value[16];
+    EXPECT_LT(
+        getxattr((share + moved).c_str(), "user.DosStream.Comments:$DATA", value, sizeof value), 0);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/eventlog_record.h"
+#include "platform/file_identity.h"
 #include "platform/formats/audit_parser.h"
 #include "platform/posix/log_source.h"
 #include "support/temp_dir.h"
@@ -12,21 +13,26 @@
 namespace qs::platform {
 namespace {
 
+// A write-open of `path` by the process `pid` of session `ses`; `item` is added to its PATH item.
 std::string Write(std::uint32_t seconds, std::uint32_t serial, std::string_view path,
-                  std::string_view node = "") {
+                  std::string_view node = "", int pid = 321, std::string_view ses = "4294967295",
+                  std::string_view item = "") {
   const std::string prefix = node.empty() ? std::string() : "node=" + std::string(node) + " ";
   const std::string stamp =
       "msg=audit(" + std::to_string(seconds) + ".500:" + std::to_string(serial) + "):";
   return prefix + "type=SYSCALL " + stamp +
          " arch=c000003e syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 a3=1b6 items=1 "
-         "ppid=1 pid=321 auid=4294967295 uid=0 gid=0 euid=0 suid=0 fsuid=0 ses=4294967295\n" +
+         "ppid=1 pid=" +
+         std::to_string(pid) +
+         " auid=4294967295 uid=0 gid=0 euid=0 suid=0 fsuid=0 ses=" + std::string(ses) + "\n" +
          prefix + "type=CWD " + stamp + " cwd=\"/\"\n" + prefix + "type=PATH " + stamp +
-         " item=0 name=\"" + std::string(path) + "\" mode=0100644 nametype=NORMAL\n";
+         " item=0 name=\"" + std::string(path) + "\" " + std::string(item) +
+         " mode=0100644 nametype=NORMAL\n";
 }
 
 // A rename of `from` over `to` by the process `pid`, both names relative to the CWD /srv/share.
 std::string Rename(std::uint32_t seconds, std::uint32_t serial, int pid, std::string_view from,
-                   std::string_view to) {
+                   std::string_view to, std::string_view ses = "4294967295") {
   const std::string stamp =
       "msg=audit(" + std::to_string(seconds) + ".600:" + std::to_string(serial) + "):";
   auto item = [&](int n, std::string_view name, std::string_view mode, std::string_view type) {
@@ -35,8 +41,8 @@ std::string Rename(std::uint32_t seconds, std::uint32_t serial, int pid, std::st
   };
   return "type=SYSCALL " + stamp +
          " arch=c000003e syscall=82 success=yes exit=0 a0=1 a1=2 a2=0 a3=0 items=5 ppid=1 pid=" +
-         std::to_string(pid) + " auid=4294967295 uid=0 euid=0 fsuid=0 ses=4294967295\n" +
-         "type=CWD " + stamp + " cwd=\"/srv/share\"\n" +
+         std::to_string(pid) + " auid=4294967295 uid=0 euid=0 fsuid=0 ses=" + std::string(ses) +
+         "\n" + "type=CWD " + stamp + " cwd=\"/srv/share\"\n" +
          item(0, "/srv/share/", "040755", "PARENT") + item(1, "/srv/share/", "040755", "PARENT") +
          item(2, from, "0100644", "DELETE") + item(3, to, "0100644", "DELETE") +
          item(4, to, "0100644", "CREATE");
@@ -157,16 +163,22 @@ TEST(AuditLogSource, LongPathKeepsItsRecord) {
 }
 
 // A save through a temporary file: the process that wrote the temporary file renames it over the
-// document within the same second. Only the document's record is left, so that the scan (which
-// takes the first event of a second) stamps the document. A rename by another process leaves the
-// earlier write alone, and so does a rename of another file.
-TEST(AuditLogSource, SaveThroughATemporaryFileGivesTheDocumentOnly) {
+// document. Only the document's record is left: the rename stands for the writes. A rename is no
+// change by itself: a rename by another process, of a file the renaming process did not write, or
+// by a process of the same number in another session (a pid used again) leaves the earlier write
+// alone and gives nothing; so does a bare move of somebody's file.
+TEST(AuditLogSource, ARenameCountsOnlyAfterTheSameProcessWroteTheFile) {
   test::TempDir dir;
   test::WriteFile(dir / "audit.log",
                   Write(10, 1, "/srv/share/.~lock.tmp") +  // pid 321
                       Rename(10, 2, 321, ".~lock.tmp", "budget.ods") +
                       Write(20, 3, "/srv/share/.x.tmp") + Rename(20, 4, 999, ".x.tmp", "x.ods") +
-                      Write(30, 5, "/srv/share/y.tmp") + Rename(30, 6, 321, "other.tmp", "y.ods"));
+                      Write(30, 5, "/srv/share/y.tmp") + Rename(30, 6, 321, "other.tmp", "y.ods") +
+                      Rename(40, 7, 500, "policy.txt", "policy-renamed.txt") +
+                      Write(50, 8, "/srv/share/z.tmp", "", 321, "5") +
+                      Rename(50, 9, 321, "z.tmp", "z.ods", "7") +
+                      Write(60, 10, "/srv/share/s.tmp", "", 321, "5") +
+                      Rename(60, 11, 321, "s.tmp", "s.ods", "5"));
   auto log = OpenAuditLog(dir / "audit.log");
   ASSERT_NE(log, nullptr);
   std::vector<std::string> paths;
@@ -174,7 +186,25 @@ TEST(AuditLogSource, SaveThroughATemporaryFileGivesTheDocumentOnly) {
     paths.push_back(Strings(log->Record(i)).at(2));
   EXPECT_EQ(paths,
             (std::vector<std::string>{"/srv/share/budget.ods", "/srv/share/.x.tmp",
-                                      "/srv/share/x.ods", "/srv/share/y.tmp", "/srv/share/y.ods"}));
+                                      "/srv/share/y.tmp", "/srv/share/z.tmp", "/srv/share/s.ods"}));
+}
+
+// The written file's identity travels in the record's data area; a write whose item gives none
+// makes a record without data.
+TEST(AuditLogSource, RecordCarriesTheWrittenFilesIdentity) {
+  test::TempDir dir;
+  test::WriteFile(
+      dir / "audit.log",
+      Write(10, 1, "/srv/a", "", 321, "1", "inode=4836614 dev=fd:02") + Write(20, 2, "/srv/b"));
+  auto log = OpenAuditLog(dir / "audit.log");
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(log->RecordCount(), 2u);
+  const auto& a = log->Record(0);
+  EXPECT_EQ(RecordFileIdentity(a.data(), a.size()), (FileIdentity{4836614, 0xfd, 2}));
+  EXPECT_EQ(ReadU32(a.data() + record_offset::kDataLength), kFileIdentityDataSize);
+  const auto& b = log->Record(1);
+  EXPECT_EQ(RecordFileIdentity(b.data(), b.size()), std::nullopt);
+  EXPECT_EQ(ReadU32(b.data() + record_offset::kDataLength), 0u);
 }
 
 // Captured from smbd (Samba 4, ENRICHED log) serving a share to the user qssmb: it opens and

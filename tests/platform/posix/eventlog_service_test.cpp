@@ -179,5 +179,37 @@ TEST_F(EventLogServiceTest, DamagedEventLogFailsToOpen) {
   }
 }
 
+// A file named as a Windows event log is read as one or not at all. Empty or unrecognisable, it
+// would otherwise pass for an audit log without events, and the ".1" beside it would be read as
+// that audit log's rotated file. A file with another name is still an audit log, empty or not.
+TEST(EventLogServiceNames, AFileNamedEvtOrEvtxIsNeverAnAuditLog) {
+  const std::string auditLine =
+      "type=SYSCALL msg=audit(1600000000.500:1): arch=c000003e syscall=257 success=yes exit=3 "
+      "items=1 pid=321 auid=1000 uid=1000 euid=1000 fsuid=1000\n";
+  const struct {
+    const char* name;
+    std::string content;
+    bool opens;
+  } cases[] = {
+      {"Security.evt", "", false},
+      {"Security.EVTX", "", false},
+      {"Security.Evt", "not a log at all", false},
+      {"Security.evtx", auditLine, false},
+      {"audit.log", "", true},
+      {"Security.evt.log", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir / c.name;
+    WriteFile(path, c.content);
+    WriteFile(path + ".1", auditLine);
+    const auto service = MakePosixEventLogService(path);
+    const EventLogHandle h = service->OpenLog("", "Security");
+    EXPECT_EQ(h != 0, c.opens);
+    if (h != 0) service->CloseLog(h);
+  }
+}
+
 }  // namespace
 }  // namespace qs::test

@@ -70,7 +70,7 @@ TEST_P(EvtxFixtures, GiveTheirRecordsInOrderAndSelectExactlyTheWrites) {
 
   std::map<std::uint32_t, std::size_t> eventIds;
   std::vector<Selected> selected;
-  std::int32_t newest = 0;
+  TakenEvents newest;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const AnsiRecord r = ParseAnsiRecord(records[i]);
     ASSERT_EQ(r.recordNumber, c.firstRecordNumber + i) << "record order, at index " << i;

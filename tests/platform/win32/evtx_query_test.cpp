@@ -65,7 +65,7 @@ TEST(EvtxQuery, RealLogSelectsExactlyItsTwoWrites) {
   constexpr std::uint32_t kForwards = kEventLogSequentialRead | kEventLogForwardsRead;
   std::vector<Selected> selected;
   std::size_t read = 0;
-  std::int32_t newest = 0;
+  TakenEvents newest;
   for (std::uint32_t i = 0; i <= count; ++i) {  // one read more: the end of the log
     std::uint32_t got = 0, needed = 0;
     if (service->ReadRecord(log, kForwards, 0, nullptr, 0, got, needed) || needed == 0) break;

@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <string>
+#include <thread>
 
 #include "platform/profile.h"
 #include "platform/program_folder.h"
@@ -60,6 +61,11 @@ TEST(Win32FileStatus, AttributesOfFilesFoldersAndMissingPaths) {
             0u);
   EXPECT_NE(status->ReadFileAttributes(readOnly) & platform::kFileAttributeReadOnly, 0u);
   EXPECT_EQ(status->ReadFileAttributes(dir / "missing.txt"), platform::kInvalidFileAttributes);
+  // A second name makes a file one that cannot be told from a planted link.
+  EXPECT_EQ(status->ReadFileFacts(file).links, 1u);
+  ASSERT_TRUE(CreateHardLinkA((dir / "b.txt").c_str(), file.c_str(), nullptr));
+  EXPECT_EQ(status->ReadFileFacts(file).links, 2u);
+  EXPECT_FALSE(status->ReadFileFacts(file).identity.has_value());
   // A NUL would make the call look at the shorter path before it.
   EXPECT_EQ(status->ReadFileAttributes(file + std::string("\0x", 2)),
             platform::kInvalidFileAttributes);
@@ -118,6 +124,40 @@ TEST(Win32Profile, AnInterruptedOrRefusedWriteLeavesTheFileAsItWas) {
   // A write keeps the other lines and the file's CR LF endings.
   EXPECT_TRUE(platform::WriteIniString("Configuration", "Temporisation", "60", ini));
   EXPECT_EQ(ReadFile(ini), "; kept\r\n[Configuration]\r\nPerformance=5\r\nTemporisation=60\r\n");
+}
+
+TEST(Win32Profile, WritersTakeTurnsAndLoseNoUpdate) {
+  TempDir dir;
+  const std::string ini = dir / "Quillstamp.ini";
+  // Two writers of different keys of the same file, each reading and replacing the whole file.
+  constexpr int kKeys = 60;
+  auto writeKeys = [&](const char* prefix) {
+    for (int k = 0; k < kKeys; ++k) {
+      platform::WriteIniString("Configuration", prefix + std::to_string(k), "1", ini);
+    }
+  };
+  std::thread first(writeKeys, "A");
+  std::thread second(writeKeys, "B");
+  first.join();
+  second.join();
+  for (const char* prefix : {"A", "B"}) {
+    for (int k = 0; k < kKeys; ++k) {
+      EXPECT_EQ(platform::ReadIniString("Configuration", prefix + std::to_string(k), "lost", ini),
+                "1")
+          << prefix << k;
+    }
+  }
+  // The companion file is gone with its last holder.
+  EXPECT_EQ(GetFileAttributesA((ini + ".lock").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // A lock that is never let go fails the write (after a bounded wait) and leaves the file.
+  const std::string before = ReadFile(ini);
+  const HANDLE held = CreateFileA((ini + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(platform::WriteIniString("Configuration", "Late", "1", ini));
+  CloseHandle(held);
+  EXPECT_EQ(ReadFile(ini), before);
 }
 
 TEST(Win32EventLog, AnEvtFileIsReadRecordByRecord) {
