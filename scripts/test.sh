@@ -1,14 +1,29 @@
 #!/usr/bin/env bash
 # The test command: installs what it needs, then configures, builds and runs every test twice,
 # once in an optimised build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Last, it builds everything as a Debian package build would (Release with the flags of
-# dpkg-buildflags, warnings not errors), to show that a packager's build compiles.
+# Then it cross-compiles the Windows build with mingw-w64 and runs its tests under Wine, in a Wine
+# prefix made for this run and removed after it. Last, it builds everything as a Debian package
+# build would (Release with the flags of dpkg-buildflags, warnings not errors), to show that a
+# packager's build compiles.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake --workflow --preset default
 cmake --workflow --preset asan
+
+# A fresh Wine prefix, so that nothing from an earlier run or the user's own Wine reaches the
+# Windows tests; its server is stopped and the prefix removed however the run ends.
+wine_home="$(mktemp -d)"
+export QS_WINEPREFIX="$wine_home/prefix"
+stop_wine() {
+  WINEPREFIX="$QS_WINEPREFIX" wineserver -k > /dev/null 2>&1 || true
+  rm -rf "$wine_home"
+}
+trap stop_wine EXIT
+cmake --workflow --preset windows
+stop_wine
+trap - EXIT
 
 cmake --preset release \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine for the tests of the Windows build. Each build folder gets its
-# own scratch prefix (made on first use, about 15 s), so that no state from the user's own Wine or
-# from another checkout reaches the tests; QS_WINEPREFIX names another one.
+# Runs a Windows program under Wine for the tests of the Windows build, in a scratch prefix of its
+# own (made on first use, about 15 s), so that nothing of the user's own Wine reaches the tests.
+# QS_WINEPREFIX names the prefix; the test command gives each of its runs a fresh one.
 set -euo pipefail
 if ! command -v wine > /dev/null 2>&1; then
   echo "wine-run: wine is not installed (Debian packages wine and wine64)" >&2
   exit 127
 fi
-prefix="${QS_WINEPREFIX:-${TMPDIR:-/tmp}/quillstamp-wine-$(id -u)-$(printf '%s' "$PWD" | cksum | cut -d' ' -f1)}"
+prefix="${QS_WINEPREFIX:-${TMPDIR:-/tmp}/quillstamp-wine-$(id -u)}"
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
