@@ -45,6 +45,23 @@ TEST(Win32SystemInfo, NamesVersionAndZone) {
   EXPECT_LE(bias, 12 * 60);
 }
 
+// Without a manifest that names them, Windows 8.1 and later report themselves as 6.2 to
+// GetVersionExA. Wine reports its configured version either way, so the test checks that the
+// program carries the manifest that names every system up to Windows 10 and 11.
+TEST(Win32SystemInfo, TheProgramDeclaresTheSystemsItSupports) {
+  const HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(found, nullptr) << "no application manifest";
+  const HGLOBAL loaded = LoadResource(nullptr, found);
+  ASSERT_NE(loaded, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                             SizeofResource(nullptr, found));
+  for (const char* id : {"{1f676c76-80e1-4239-95bb-83d0f6d0da78}",     // Windows 8.1
+                         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {  // Windows 10 and 11
+    EXPECT_NE(manifest.find(id), std::string::npos) << id;
+  }
+  EXPECT_NE(manifest.find("asInvoker"), std::string::npos);
+}
+
 TEST(Win32FileStatus, AttributesOfFilesFoldersAndMissingPaths) {
   TempDir dir;
   const std::string file = dir / "a.txt";
