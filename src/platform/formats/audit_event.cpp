@@ -16,56 +16,78 @@ constexpr std::uint64_t kTruncate = 01000;
 constexpr std::uint32_t kFileTypeMask = 0170000;
 constexpr std::uint32_t kRegularFile = 0100000;
 
+// Whether open flags ask for writing or truncating.
+bool OpensForWriting(std::uint64_t flags) {
+  const std::uint64_t access = flags & kAccessModeMask;
+  return access == kWriteOnly || access == kReadWrite || (flags & kTruncate) != 0;
+}
+
+// Whether what the SYSCALL record gave already rules the event out, whatever its other records
+// hold. Nothing that a later record reads can change these fields (a second SYSCALL record only
+// spoils the event), so the answer, once true, stays true.
+bool CallRulesOut(const AuditEvent& ev) {
+  if (!ev.syscallValid || !ev.timeValid || !ev.success) return true;
+  const Call call = CallOf(ev.arch, ev.syscall);
+  if (call.kind == CallKind::None) return true;
+  return call.kind == CallKind::OpenFlags && !OpensForWriting(ev.args[call.flagsArg]);
+}
+
 void SyscallRecord(AuditEvent& ev, std::string_view body) {
   if (ev.haveSyscall) {  // two SYSCALL records under one stamp: not a real event
     ev.syscallValid = false;
+    ev.settled = true;
     return;
   }
   ev.haveSyscall = true;
   bool archSeen = false, syscallSeen = false, successSeen = false;
-  ForEachField(body, [&](std::string_view k, std::string_view v, bool enriched) {
-    if (enriched) {
-      if (k == "UID")
-        ev.uidName = EnrichedName(v);
-      else if (k == "EUID")
-        ev.euidName = EnrichedName(v);
-      else if (k == "FSUID")
-        ev.fsuidName = EnrichedName(v);
-      else if (k == "AUID")
-        ev.auidName = EnrichedName(v);
-      return;
-    }
-    if (k == "arch") {
-      archSeen = ParseNumber(v, ev.arch, 16);
-    } else if (k == "syscall") {
-      syscallSeen = ParseNumber(v, ev.syscall);
-    } else if (k == "success") {
-      successSeen = true;
-      ev.success = v == "yes";
-    } else if (k.size() == 2 && k[0] == 'a' && k[1] >= '0' && k[1] <= '2') {
-      if (!ParseNumber(v, ev.args[k[1] - '0'], 16)) ev.syscallValid = false;
-    } else if (k == "pid") {
-      if (!ParseNumber(v, ev.pid)) ev.syscallValid = false;
-    } else if (k == "uid") {
-      ReadId(v, ev.uid, ev.syscallValid);
-    } else if (k == "euid") {
-      ReadId(v, ev.euid, ev.syscallValid);
-    } else if (k == "fsuid") {
-      ReadId(v, ev.fsuid, ev.syscallValid);
-    } else if (k == "auid") {
-      ReadId(v, ev.auid, ev.syscallValid);
-    } else if (k == "ses") {
-      std::optional<std::uint32_t> ses;
-      ReadId(v, ses, ev.syscallValid);
-      if (ses) ev.session = *ses;
-    }
-  });
+  const std::size_t enrichedAt =
+      ForEachPlainField(body, [&](std::string_view k, std::string_view v) {
+        if (k == "arch") {
+          archSeen = ParseNumber(v, ev.arch, 16);
+        } else if (k == "syscall") {
+          syscallSeen = ParseNumber(v, ev.syscall);
+        } else if (k == "success") {
+          successSeen = true;
+          ev.success = v == "yes";
+        } else if (k.size() == 2 && k[0] == 'a' && k[1] >= '0' && k[1] <= '2') {
+          if (!ParseNumber(v, ev.args[k[1] - '0'], 16)) ev.syscallValid = false;
+        } else if (k == "pid") {
+          if (!ParseNumber(v, ev.pid)) ev.syscallValid = false;
+        } else if (k == "uid") {
+          ReadId(v, ev.uid, ev.syscallValid);
+        } else if (k == "euid") {
+          ReadId(v, ev.euid, ev.syscallValid);
+        } else if (k == "fsuid") {
+          ReadId(v, ev.fsuid, ev.syscallValid);
+        } else if (k == "auid") {
+          ReadId(v, ev.auid, ev.syscallValid);
+        } else if (k == "ses") {
+          std::optional<std::uint32_t> ses;
+          ReadId(v, ses, ev.syscallValid);
+          if (ses) ev.session = *ses;
+        }
+      });
   if (!archSeen || !syscallSeen || !successSeen || !ev.uid) ev.syscallValid = false;
+  // Decided only now that the whole record is read: a field may come twice, and the last one
+  // counts (success=no ... success=yes is a success).
+  ev.settled = CallRulesOut(ev);
+  if (ev.settled) return;  // its names would never be used
+  // The ENRICHED fields: the names of the ids.
+  ForEachField(body.substr(enrichedAt), [&](std::string_view k, std::string_view v, bool) {
+    if (k == "UID")
+      ev.uidName = EnrichedName(v);
+    else if (k == "EUID")
+      ev.euidName = EnrichedName(v);
+    else if (k == "FSUID")
+      ev.fsuidName = EnrichedName(v);
+    else if (k == "AUID")
+      ev.auidName = EnrichedName(v);
+  });
 }
 
 void CwdRecord(AuditEvent& ev, std::string_view body) {
-  ForEachField(body, [&](std::string_view k, std::string_view v, bool enriched) {
-    if (!enriched && k == "cwd") {
+  ForEachPlainField(body, [&](std::string_view k, std::string_view v) {
+    if (k == "cwd") {
       ev.cwd = DecodeText(v);
       if (ev.cwd && ev.cwd->size() > kMaxNameLength) ev.cwd.reset();
     }
@@ -73,9 +95,9 @@ void CwdRecord(AuditEvent& ev, std::string_view body) {
 }
 
 void Openat2Record(AuditEvent& ev, std::string_view body) {
-  ForEachField(body, [&](std::string_view k, std::string_view v, bool enriched) {
+  ForEachPlainField(body, [&](std::string_view k, std::string_view v) {
     std::uint64_t flags = 0;
-    if (!enriched && k == "oflag" && ParseNumber(v, flags, 8)) ev.openat2Flags = flags;
+    if (k == "oflag" && ParseNumber(v, flags, 8)) ev.openat2Flags = flags;
   });
 }
 
@@ -91,8 +113,7 @@ NameType NameTypeOf(std::string_view v) {
 void PathRecord(AuditEvent& ev, std::string_view body) {
   if (ev.items.size() >= kMaxItemsPerEvent) return;
   AuditEvent::Item item;
-  ForEachField(body, [&](std::string_view k, std::string_view v, bool enriched) {
-    if (enriched) return;
+  ForEachPlainField(body, [&](std::string_view k, std::string_view v) {
     if (k == "name") {
       item.name = DecodeText(v);
       if (item.name && item.name->size() > kMaxNameLength) item.name.reset();
@@ -128,12 +149,6 @@ constexpr HandlerEntry kHandlers[] = {
     {"OPENAT2", Openat2Record},
 };
 
-// Whether open flags ask for writing or truncating.
-bool OpensForWriting(std::uint64_t flags) {
-  const std::uint64_t access = flags & kAccessModeMask;
-  return access == kWriteOnly || access == kReadWrite || (flags & kTruncate) != 0;
-}
-
 // The absolute path of a name of the event, relative to the directory descriptor in argument
 // dirFdArg (-1: the CWD).
 std::string ResolveItemName(const AuditEvent& ev, const std::string& name, int dirFdArg,
@@ -153,11 +168,8 @@ RecordHandler HandlerOf(std::string_view type) {
 
 std::optional<FileModification> AssembleModification(const AuditEvent& ev,
                                                      const UserNameLookup& lookup) {
-  if (!ev.haveSyscall || !ev.syscallValid || !ev.timeValid || !ev.success) return std::nullopt;
+  if (!ev.haveSyscall || CallRulesOut(ev)) return std::nullopt;
   const Call call = CallOf(ev.arch, ev.syscall);
-  if (call.kind == CallKind::None) return std::nullopt;
-  if (call.kind == CallKind::OpenFlags && !OpensForWriting(ev.args[call.flagsArg]))
-    return std::nullopt;
   if (call.kind == CallKind::Openat2 && (!ev.openat2Flags || !OpensForWriting(*ev.openat2Flags)))
     return std::nullopt;
 

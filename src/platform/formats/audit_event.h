@@ -31,6 +31,9 @@ struct AuditEvent {
   std::uint32_t seconds = 0;
   std::uint32_t serial = 0;
   bool timeValid = true;
+  // Its SYSCALL record has shown that it gives nothing (a failed call, a read-only open, a call
+  // that changes no file): the records that follow need not be read.
+  bool settled = false;
   EventSpan span;  // where its records lie in the text fed to the parser
 
   bool haveSyscall = false;

@@ -2,6 +2,7 @@
 // msg=audit(SECONDS.MILLIS:SERIAL): key=value ...", with the ENRICHED fields after a 0x1d byte.
 #pragma once
 
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -36,42 +37,84 @@ std::optional<std::string> EnrichedName(std::string_view value);
 // byte as a tab and finds its fields by counting tabs.
 bool FitsRecord(std::string_view text);
 
-// Calls f(key, value, enriched) for each key=value of a record's body. Values keep their quotes.
-template <typename F>
-void ForEachField(std::string_view body, F&& f) {
+namespace detail {
+
+// What each byte means to the field scanner: a key ends at '=', a blank or the ENRICHED separator,
+// a value at a blank or the separator. One table look-up a byte instead of three comparisons: the
+// SYSCALL record, read for every event, is some six hundred bytes long.
+inline constexpr std::uint8_t kEndsKey = 1;
+inline constexpr std::uint8_t kEndsValue = 2;
+inline constexpr auto kByteRoles = [] {
+  std::array<std::uint8_t, 256> roles{};
+  roles[static_cast<unsigned char>('=')] = kEndsKey;
+  roles[static_cast<unsigned char>(' ')] = kEndsKey | kEndsValue;
+  roles[static_cast<unsigned char>(kEnrichedSeparator)] = kEndsKey | kEndsValue;
+  return roles;
+}();
+
+inline bool Ends(char c, std::uint8_t role) {
+  return (kByteRoles[static_cast<unsigned char>(c)] & role) != 0;
+}
+
+// The fields of a body from its start. With kPlainOnly the scan stops at the ENRICHED separator and
+// returns where it lies; every field after it is an ENRICHED one, so a reader that wants none of
+// those need not tokenise them. Returns the size of the body when it reads to the end.
+template <bool kPlainOnly, typename F>
+std::size_t ScanFields(std::string_view body, F&& f) {
+  const char* const data = body.data();
+  const std::size_t n = body.size();
   std::size_t i = 0;
   bool enriched = false;
-  const std::size_t n = body.size();
   while (i < n) {
-    const char c = body[i];
+    const char c = data[i];
     if (c == ' ') {
       ++i;
       continue;
     }
     if (c == kEnrichedSeparator) {
+      if constexpr (kPlainOnly) return i;
       enriched = true;
       ++i;
       continue;
     }
     std::size_t k = i;
-    while (k < n && body[k] != '=' && body[k] != ' ' && body[k] != kEnrichedSeparator) ++k;
-    if (k >= n || body[k] != '=') {  // a word without a value
+    while (k < n && !Ends(data[k], kEndsKey)) ++k;
+    if (k >= n || data[k] != '=') {  // a word without a value
       i = k;
       continue;
     }
-    const std::string_view key = body.substr(i, k - i);
-    std::size_t v = k + 1;
+    const std::string_view key(data + i, k - i);
+    const std::size_t v = k + 1;
     std::size_t e = v;
-    if (v < n && (body[v] == '"' || body[v] == '\'')) {
-      const std::size_t close = body.find(body[v], v + 1);
-      if (close == std::string_view::npos) return;  // an unterminated quote ends the record
+    if (v < n && (data[v] == '"' || data[v] == '\'')) {
+      const std::size_t close = body.find(data[v], v + 1);
+      if (close == std::string_view::npos) return n;  // an unterminated quote ends the record
       e = close + 1;
     } else {
-      while (e < n && body[e] != ' ' && body[e] != kEnrichedSeparator) ++e;
+      while (e < n && !Ends(data[e], kEndsValue)) ++e;
     }
-    f(key, body.substr(v, e - v), enriched);
+    f(key, std::string_view(data + v, e - v), enriched);
     i = e;
   }
+  return n;
+}
+
+}  // namespace detail
+
+// Calls f(key, value, enriched) for each key=value of a record's body. Values keep their quotes.
+template <typename F>
+void ForEachField(std::string_view body, F&& f) {
+  detail::ScanFields<false>(body, f);
+}
+
+// Calls f(key, value) for each field before the ENRICHED separator, the same fields that
+// ForEachField gives with enriched false. Returns where the separator lies (the ENRICHED fields
+// are then ForEachField(body.substr(returned)), every one of them enriched), or the body's size
+// when there is none.
+template <typename F>
+std::size_t ForEachPlainField(std::string_view body, F&& f) {
+  return detail::ScanFields<true>(body,
+                                  [&](std::string_view k, std::string_view v, bool) { f(k, v); });
 }
 
 // The head of one line.

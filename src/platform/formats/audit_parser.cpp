@@ -70,14 +70,14 @@ void AuditParser::Line(std::string_view line) {
       StartEvent(*fresh, head, key_);
       fresh->span.begin = lineBegin_;
       event = fresh.get();
-      bySerial_.emplace(key_, event);
+      bySerial_.emplace(event->key, event);
       open_.push_back(std::move(fresh));
       if (open_.size() > kMaxOpenEvents) CompleteFront();
     }
     last_ = event;
   }
   event->span.end = lineEnd_;
-  handler(*event, head.body);
+  if (!event->settled) handler(*event, head.body);
 }
 
 void AuditParser::Feed(std::string_view text) {
@@ -164,7 +164,7 @@ std::optional<FileModification> ParseEventSpan(std::string_view text,
     } else if (!HasKey(event, head)) {
       continue;
     }
-    handler(event, head.body);
+    if (!event.settled) handler(event, head.body);
   }
   if (!started) return std::nullopt;
   return AssembleModification(event, lookup);

@@ -105,7 +105,8 @@ class AuditParser {
   SpanSink sink_;
   // Open events, oldest first; finished ones wait here until those before them are done.
   std::deque<std::unique_ptr<AuditEvent>> open_;
-  std::unordered_map<std::string, AuditEvent*> bySerial_;
+  // Keyed by a view of the event's own key, which lives as long as the entry.
+  std::unordered_map<std::string_view, AuditEvent*> bySerial_;
   std::string key_;  // the key of the line in hand, its storage kept from line to line
   // The event of the previous record: an event's records mostly follow one another.
   AuditEvent* last_ = nullptr;

@@ -169,6 +169,25 @@ INSTANTIATE_TEST_SUITE_P(
                        kAlice,
                    {File("\"/srv/share/a.txt\"")}),
              {}},
+        Case{"a repeated field: the last one counts, and an ENRICHED one is not the call's",
+             Event(1,
+                   "syscall=257 success=no exit=3 a0=ffffff9c a1=1 a2=0 a3=1b6 items=1 " + kAlice +
+                       " success=yes a2=241",
+                   {File("\"/srv/share/retried.txt\"")}) +
+                 Event(2,
+                       "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 items=1 " + kAlice +
+                           " success=no",
+                       {File("\"/srv/share/failed.txt\"")}) +
+                 Event(3,
+                       "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 items=1 " + kAlice +
+                           " a2=0",
+                       {File("\"/srv/share/read.txt\"")}) +
+                 Event(4,
+                       "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 items=1 " + kAlice +
+                           "\x1dsuccess=no a2=0 syscall=0",
+                       {File("\"/srv/share/enriched.txt\"")}),
+             {{T, 1, "/srv/share/retried.txt", "alice", "-"},
+              {T, 4, "/srv/share/enriched.txt", "alice", "-"}}},
         Case{"creat always writes",
              Event(1, "syscall=85 success=yes exit=3 a0=1 a1=1a4 a2=0 a3=0 items=2 " + kAlice,
                    {kParent, File("\"/srv/share/new.txt\"", "CREATE")}),
