@@ -40,33 +40,48 @@ void SyscallRecord(AuditEvent& ev, std::string_view body) {
   }
   ev.haveSyscall = true;
   bool archSeen = false, syscallSeen = false, successSeen = false;
-  const std::size_t enrichedAt =
-      ForEachPlainField(body, [&](std::string_view k, std::string_view v) {
-        if (k == "arch") {
-          archSeen = ParseNumber(v, ev.arch, 16);
-        } else if (k == "syscall") {
-          syscallSeen = ParseNumber(v, ev.syscall);
-        } else if (k == "success") {
-          successSeen = true;
-          ev.success = v == "yes";
-        } else if (k.size() == 2 && k[0] == 'a' && k[1] >= '0' && k[1] <= '2') {
-          if (!ParseNumber(v, ev.args[k[1] - '0'], 16)) ev.syscallValid = false;
-        } else if (k == "pid") {
+  // Some twenty-five fields, a dozen of them wanted: the length of a key sorts it out first.
+  const std::size_t enrichedAt = ForEachPlainField(body, [&](std::string_view k,
+                                                             std::string_view v) {
+    switch (k.size()) {
+      case 2:
+        if (k[0] == 'a' && k[1] >= '0' && k[1] <= '2' && !ParseNumber(v, ev.args[k[1] - '0'], 16))
+          ev.syscallValid = false;
+        break;
+      case 3:
+        if (k == "pid") {
           if (!ParseNumber(v, ev.pid)) ev.syscallValid = false;
         } else if (k == "uid") {
           ReadId(v, ev.uid, ev.syscallValid);
-        } else if (k == "euid") {
-          ReadId(v, ev.euid, ev.syscallValid);
-        } else if (k == "fsuid") {
-          ReadId(v, ev.fsuid, ev.syscallValid);
-        } else if (k == "auid") {
-          ReadId(v, ev.auid, ev.syscallValid);
         } else if (k == "ses") {
           std::optional<std::uint32_t> ses;
           ReadId(v, ses, ev.syscallValid);
           if (ses) ev.session = *ses;
         }
-      });
+        break;
+      case 4:
+        if (k == "arch")
+          archSeen = ParseNumber(v, ev.arch, 16);
+        else if (k == "euid")
+          ReadId(v, ev.euid, ev.syscallValid);
+        else if (k == "auid")
+          ReadId(v, ev.auid, ev.syscallValid);
+        break;
+      case 5:
+        if (k == "fsuid") ReadId(v, ev.fsuid, ev.syscallValid);
+        break;
+      case 7:
+        if (k == "syscall") {
+          syscallSeen = ParseNumber(v, ev.syscall);
+        } else if (k == "success") {
+          successSeen = true;
+          ev.success = v == "yes";
+        }
+        break;
+      default:
+        break;
+    }
+  });
   if (!archSeen || !syscallSeen || !successSeen || !ev.uid) ev.syscallValid = false;
   // Decided only now that the whole record is read: a field may come twice, and the last one
   // counts (success=no ... success=yes is a success).
@@ -158,6 +173,16 @@ std::string ResolveItemName(const AuditEvent& ev, const std::string& name, int d
 }
 
 }  // namespace
+
+void Recycle(AuditEvent& event) {
+  std::string key = std::move(event.key);
+  std::vector<AuditEvent::Item> items = std::move(event.items);
+  key.clear();
+  items.clear();
+  event = AuditEvent{};
+  event.key = std::move(key);
+  event.items = std::move(items);
+}
 
 RecordHandler HandlerOf(std::string_view type) {
   for (const auto& entry : kHandlers) {

@@ -52,6 +52,9 @@ struct AuditEvent {
   std::vector<Item> items;
 };
 
+// Makes the event as a new one, keeping the storage of its key and items.
+void Recycle(AuditEvent& event);
+
 // Reads the body of one record into the event.
 using RecordHandler = void (*)(AuditEvent& event, std::string_view body);
 

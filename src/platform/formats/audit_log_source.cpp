@@ -82,7 +82,8 @@ std::optional<audit::FileModification> AuditLogSource::Reread(const Place& place
   const bool inWindow = windowFile_ == place.file && place.offset >= windowOffset_ &&
                         place.offset - windowOffset_ + place.length <= window_.size();
   if (!inWindow) {
-    window_.clear();
+    // The window's storage is read over as it is: emptied first, it would be filled with zeros
+    // before every read, a megabyte at a time.
     windowFile_ = place.file;
     windowOffset_ = place.offset;
     const std::size_t want =
@@ -100,16 +101,16 @@ std::optional<audit::FileModification> AuditLogSource::Reread(const Place& place
 
 std::uint64_t AuditLogSource::WriterHash(const audit::FileModification& m,
                                          const std::string& path) {
-  std::string key = m.node;
-  key.push_back('\0');
-  key += std::to_string(m.pid);
-  key.push_back('\0');
   // A process keeps its session; a pid used again by a process of another session is another
-  // writer.
-  key += std::to_string(m.session);
-  key.push_back('\0');
-  key += path;
-  return std::hash<std::string>{}(key);
+  // writer. The parts are hashed one by one rather than joined into a key: this runs for every
+  // modification of the log.
+  const auto mix = [](std::uint64_t h, std::uint64_t v) {
+    h ^= v + 0x9e3779b97f4a7c15u + (h << 6) + (h >> 2);
+    return h;
+  };
+  std::uint64_t h = std::hash<std::string_view>{}(m.node);
+  h = mix(h, (static_cast<std::uint64_t>(m.pid) << 32) | m.session);
+  return mix(h, std::hash<std::string_view>{}(path));
 }
 
 std::uint32_t* AuditLogSource::Slot(std::uint64_t hash) {

@@ -24,7 +24,8 @@ namespace qs::platform {
 class AuditLogSource final : public LogSource {
  public:
   // Reads up to `length` bytes at `offset` of the log's file `file` (numbered as given to Add)
-  // into `out`; fewer only at the end of the file. False when the file cannot be read.
+  // into `out`, replacing what it held (its storage is reused); fewer only at the end of the file.
+  // False when the file cannot be read.
   using SpanReader = std::function<bool(std::uint32_t file, std::uint64_t offset,
                                         std::size_t length, std::string& out)>;
 

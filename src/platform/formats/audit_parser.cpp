@@ -31,8 +31,8 @@ bool HasKey(const AuditEvent& event, const LineHead& head) {
          key[head.node.size()] == ' ' && key.substr(head.node.size() + 1) == head.stamp;
 }
 
-void StartEvent(AuditEvent& event, const LineHead& head, std::string key) {
-  event.key = std::move(key);
+void StartEvent(AuditEvent& event, const LineHead& head, std::string_view key) {
+  event.key.assign(key);
   event.node = std::string(head.node);
   std::uint64_t seconds = 0;
   event.timeValid = ParseNumber(head.seconds, seconds) && seconds <= INT32_MAX &&
@@ -66,7 +66,13 @@ void AuditParser::Line(std::string_view line) {
     if (auto it = bySerial_.find(key_); it != bySerial_.end()) {
       event = it->second;
     } else {
-      auto fresh = std::make_unique<AuditEvent>();
+      std::unique_ptr<AuditEvent> fresh;
+      if (spare_.empty()) {
+        fresh = std::make_unique<AuditEvent>();
+      } else {
+        fresh = std::move(spare_.back());
+        spare_.pop_back();
+      }
       StartEvent(*fresh, head, key_);
       fresh->span.begin = lineBegin_;
       event = fresh.get();
@@ -131,6 +137,10 @@ void AuditParser::CompleteFront() {
   bySerial_.erase(event->key);
   if (last_ == event.get()) last_ = nullptr;
   if (auto m = AssembleModification(*event, lookup_)) sink_(std::move(*m), event->span);
+  // Kept for the next event, with the storage of its key and items: an event is begun for every
+  // few lines of the log.
+  Recycle(*event);
+  spare_.push_back(std::move(event));
 }
 
 std::vector<FileModification> ParseAuditText(std::string_view text, const UserNameLookup& lookup) {
@@ -159,7 +169,7 @@ std::optional<FileModification> ParseEventSpan(std::string_view text,
     if (!started) {
       std::string key;
       KeyOf(head, key);
-      StartEvent(event, head, std::move(key));
+      StartEvent(event, head, key);
       started = true;
     } else if (!HasKey(event, head)) {
       continue;

@@ -105,6 +105,8 @@ class AuditParser {
   SpanSink sink_;
   // Open events, oldest first; finished ones wait here until those before them are done.
   std::deque<std::unique_ptr<AuditEvent>> open_;
+  // Completed events kept for reuse; never more than kMaxOpenEvents + 1.
+  std::vector<std::unique_ptr<AuditEvent>> spare_;
   // Keyed by a view of the event's own key, which lives as long as the entry.
   std::unordered_map<std::string_view, AuditEvent*> bySerial_;
   std::string key_;  // the key of the line in hand, its storage kept from line to line

@@ -473,6 +473,55 @@ TEST(AuditParserBadInput, OpenEventsAreBounded) {
   for (const auto& m : got) EXPECT_NE(m.path, "/srv/late");
 }
 
+// One parser reads several files (auditd's rotated logs): an event read after others have
+// completed starts from nothing, whatever the earlier events held.
+TEST(AuditParserReuse, AnEventAfterOthersStartsFromNothing) {
+  const std::string write =
+      "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=2 " + kAlice;
+  const std::string relativeWithoutCwd =
+      "type=SYSCALL msg=audit(1700000000.123:1): arch=c000003e syscall=257 success=yes "
+      "a0=ffffff9c a1=1 a2=1 items=1 pid=1 auid=4294967295 uid=1000 euid=1000 fsuid=1000\n"
+      "type=PATH msg=audit(1700000000.123:1): item=0 name=\"rel.txt\" nametype=NORMAL\n";
+  const struct {
+    const char* what;
+    std::string earlier;
+    std::string later;
+    std::vector<Expected> want;  // of the later text
+  } cases[] = {
+      {"a failed call before a successful one",
+       Event(1, "syscall=257 success=no exit=-13 a0=ffffff9c a1=1 a2=1 items=1 " + kAlice,
+             {File("\"/srv/share/refused.txt\"")}),
+       Event(1, write, {kParent, File("\"/srv/share/ok.txt\"")}),
+       {{T, 1, "/srv/share/ok.txt", "alice", "-"}}},
+      {"items and a CWD before an event that has neither",
+       Event(1, write, {kParent, File("\"/srv/share/a.txt\"")}, "\"/srv/share\""),
+       relativeWithoutCwd,
+       {}},
+      {"items before an event whose item names nothing",
+       Event(1, write, {kParent, File("\"/srv/share/a.txt\"")}),
+       Event(1, write, {File("(null)")}),
+       {}},
+      {"ENRICHED names before an event without them",
+       "type=SYSCALL msg=audit(1700000000.123:1): arch=c000003e syscall=257 success=yes "
+       "a0=ffffff9c a1=1 a2=1 items=1 pid=1 auid=1000 uid=1000 euid=1000 fsuid=1000\x1d"
+       "AUID=\"carol\" UID=\"carol\" EUID=\"carol\" FSUID=\"carol\"\n"
+       "type=PATH msg=audit(1700000000.123:1): item=0 name=\"/srv/c\" nametype=NORMAL\n",
+       Event(1, write, {File("\"/srv/share/b.txt\"")}),
+       {{T, 1, "/srv/share/b.txt", "alice", "-"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<FileModification> got;
+    AuditParser parser(FakeAccounts, [&](FileModification&& m) { got.push_back(std::move(m)); });
+    parser.Feed(c.earlier);
+    parser.Finish();
+    got.clear();
+    parser.Feed(c.later);
+    parser.Finish();
+    ExpectModifications(got, c.want);
+  }
+}
+
 // The written file's identity is the inode and device (major:minor in hex) of the item that names
 // it: for a rename the CREATE item, which holds the file moved onto the name. An item without
 // both, or with a device in another form, gives none.
