@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qs::platform {
@@ -15,6 +16,29 @@ class LogSource {
   // The record at position index (0 = oldest), index < RecordCount(). The reference stays valid
   // until the next call.
   virtual const std::vector<std::uint8_t>& Record(std::size_t index) = 0;
+};
+
+// An open log file read the way a scan reads an event log: the record count, and sequential
+// forwards reads of one record each, oldest first, with the size query of the event-log service
+// (a buffer too small, or none, gets the record's size in bytesNeeded and does not move on). The
+// size query and the read that follows it ask the source for the record once, since a source may
+// build each record when asked.
+class LogSourceReads {
+ public:
+  explicit LogSourceReads(std::unique_ptr<LogSource> source) : source_(std::move(source)) {}
+
+  // The count, held to what 32 bits can say.
+  std::uint32_t Count() const;
+  // Any other reading than sequential and forwards fails, as does a read past the last record
+  // (with bytesNeeded 0).
+  bool Read(std::uint32_t readFlags, void* buffer, std::uint32_t bytesToRead,
+            std::uint32_t& bytesRead, std::uint32_t& bytesNeeded);
+
+ private:
+  std::unique_ptr<LogSource> source_;
+  std::size_t next_ = 0;  // position of the next record to read
+  std::size_t fetched_ = static_cast<std::size_t>(-1);
+  const std::vector<std::uint8_t>* record_ = nullptr;  // the record at fetched_
 };
 
 }  // namespace qs::platform

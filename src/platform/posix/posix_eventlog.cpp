@@ -73,15 +73,14 @@ class PosixEventLogService final : public EventLogService {
     }
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
-    logs_[handle].source = std::move(source);
+    logs_.emplace(handle, LogSourceReads(std::move(source)));
     return handle;
   }
 
   bool NumberOfRecords(EventLogHandle log, std::uint32_t& count) override {
     const auto it = logs_.find(log);
     if (it == logs_.end()) return false;
-    const std::size_t n = it->second.source->RecordCount();
-    count = n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+    count = it->second.Count();
     return true;
   }
 
@@ -92,41 +91,14 @@ class PosixEventLogService final : public EventLogService {
     bytesNeeded = 0;
     const auto it = logs_.find(log);
     if (it == logs_.end()) return false;
-    // Only the reading the scan does: sequential, oldest first.
-    if ((readFlags & kEventLogSequentialRead) == 0 || (readFlags & kEventLogForwardsRead) == 0 ||
-        (readFlags & (kEventLogSeekRead | kEventLogBackwardsRead)) != 0) {
-      return false;
-    }
-    OpenedLog& open = it->second;
-    if (open.next >= open.source->RecordCount()) return false;
-    // The size query and the read that follows it convert the record once.
-    if (open.converted != open.next) {
-      open.record = &open.source->Record(open.next);
-      open.converted = open.next;
-    }
-    const std::size_t size = open.record->size();
-    if (size > bytesToRead || buffer == nullptr) {
-      bytesNeeded = static_cast<std::uint32_t>(size);
-      return false;
-    }
-    std::copy(open.record->begin(), open.record->end(), static_cast<std::uint8_t*>(buffer));
-    bytesRead = static_cast<std::uint32_t>(size);
-    ++open.next;
-    return true;
+    return it->second.Read(readFlags, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
   bool CloseLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
 
  private:
-  struct OpenedLog {
-    std::unique_ptr<LogSource> source;
-    std::size_t next = 0;  // position of the next record to read
-    std::size_t converted = static_cast<std::size_t>(-1);
-    const std::vector<std::uint8_t>* record = nullptr;
-  };
-
   std::string path_;
-  std::map<EventLogHandle, OpenedLog> logs_;
+  std::map<EventLogHandle, LogSourceReads> logs_;
   EventLogHandle nextHandle_ = 1;
 };
 

@@ -62,12 +62,6 @@ class LiveLog {
   LiveLogReads reads_;
 };
 
-// A log file read whole and served one record at a time, oldest first.
-struct FileLog {
-  std::unique_ptr<LogSource> source;
-  std::size_t next = 0;
-};
-
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -109,7 +103,7 @@ class Win32EventLogService final : public EventLogService {
         BeginsAsEvtxFile(path_) ? OpenEvtxQueryLog(path_) : OpenEvtLog(path_);
     if (!source) return 0;
     const EventLogHandle number = next_++;
-    files_[number].source = std::move(source);
+    files_.emplace(number, LogSourceReads(std::move(source)));
     return number;
   }
 
@@ -117,8 +111,7 @@ class Win32EventLogService final : public EventLogService {
     if (const auto it = live_.find(log); it != live_.end()) return it->second->Count(count);
     const auto it = files_.find(log);
     if (it == files_.end()) return false;
-    const std::size_t n = it->second.source->RecordCount();
-    count = n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+    count = it->second.Count();
     return true;
   }
 
@@ -132,21 +125,7 @@ class Win32EventLogService final : public EventLogService {
     }
     const auto it = files_.find(log);
     if (it == files_.end()) return false;
-    if ((readFlags & kEventLogSequentialRead) == 0 || (readFlags & kEventLogForwardsRead) == 0 ||
-        (readFlags & (kEventLogSeekRead | kEventLogBackwardsRead)) != 0) {
-      return false;
-    }
-    FileLog& open = it->second;
-    if (open.next >= open.source->RecordCount()) return false;
-    const std::vector<std::uint8_t>& record = open.source->Record(open.next);
-    if (buffer == nullptr || record.size() > bytesToRead) {
-      bytesNeeded = static_cast<std::uint32_t>(record.size());
-      return false;
-    }
-    std::copy(record.begin(), record.end(), static_cast<std::uint8_t*>(buffer));
-    bytesRead = static_cast<std::uint32_t>(record.size());
-    ++open.next;
-    return true;
+    return it->second.Read(readFlags, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
   bool CloseLog(EventLogHandle log) override {
@@ -156,7 +135,7 @@ class Win32EventLogService final : public EventLogService {
  private:
   std::string path_;
   std::map<EventLogHandle, std::unique_ptr<LiveLog>> live_;
-  std::map<EventLogHandle, FileLog> files_;
+  std::map<EventLogHandle, LogSourceReads> files_;
   EventLogHandle next_ = 1;
 };
 
