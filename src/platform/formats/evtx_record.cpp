@@ -531,15 +531,9 @@ EvtxXmlFacts ReadXmlFacts(std::string_view xml) {
   EvtxXmlFacts facts;
   if (const auto keywords = Between(xml, "<Keywords>", "</Keywords>"))
     facts.keywords = ParseHex64(*keywords);
-  if (const auto id = Between(xml, "<EventRecordID>", "</EventRecordID>")) {
-    // At most 19 digits, so that the value fits.
-    if (!id->empty() && id->size() <= 19 &&
-        std::all_of(id->begin(), id->end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      std::uint64_t value = 0;
-      for (char c : *id) value = value * 10 + static_cast<std::uint64_t>(c - '0');
-      facts.eventRecordId = value;
-    }
-  }
+  // At most 19 digits, so that the value fits.
+  if (const auto id = Between(xml, "<EventRecordID>", "</EventRecordID>"))
+    facts.eventRecordId = ParseDecimal(*id, 19);
   if (const auto created = Between(xml, "<TimeCreated SystemTime=\"", "\""))
     facts.timeCreated = ParseSystemTime(*created);
   if (const auto eventData = Between(xml, "<EventData>", "</EventData>")) {
