@@ -34,6 +34,13 @@ class EventLogService {
                           std::uint32_t& bytesNeeded) = 0;
 
   virtual bool CloseLog(EventLogHandle log) = 0;
+
+  // The record number of the oldest record (GetOldestEventLogRecord). Record numbers go up by one
+  // from record to record, so with a seek read (kEventLogSeekRead | kEventLogForwardsRead, the
+  // record number in recordOffset: that record, then the ones after it by sequential reads) a
+  // pass can go on where an earlier one stopped, and tell how far into the log that is. A service
+  // that cannot say it returns false, and its log is read whole at every pass.
+  virtual bool OldestRecord(EventLogHandle /*log*/, std::uint32_t& /*number*/) { return false; }
 };
 
 }  // namespace qs::platform

@@ -35,11 +35,23 @@ class CommentStep {
   virtual void SummaryCheckPass() = 0;  // after the reading, when a comment kind is on
 };
 
+// The last record that a pass examined. No later pass can select it: NewestEventTime only grows
+// and every other test of the selection rule depends on the record alone. So the next pass may
+// begin right after it, once it has checked that the record is still there and still the same.
+struct ResumePoint {
+  bool valid = false;
+  std::uint32_t recordNumber = 0;
+  std::uint32_t length = 0;
+  // Of the record's bytes: tells the record from another that took its number (a cleared log).
+  std::uint64_t fingerprint = 0;
+};
+
 // Kept from pass to pass, for the whole run.
 struct ScanState {
   TakenEvents taken;  // what decides which events are new
   std::int32_t RecordsInLog = 0;
   CurrentEvent currentEvent;
+  ResumePoint resume;
 };
 
 inline constexpr std::string_view kReadingSecurityLog = "Reading Security Log";
@@ -55,6 +67,12 @@ inline constexpr std::uint32_t kMaxRecordBufferSize = 16u * 1024 * 1024;
 // The read flags of every read of a pass: sequential, oldest record first.
 inline constexpr std::uint32_t kScanReadFlags =
     platform::kEventLogSequentialRead | platform::kEventLogForwardsRead;
+// The read that finds the record a pass resumes after.
+inline constexpr std::uint32_t kResumeReadFlags =
+    platform::kEventLogSeekRead | platform::kEventLogForwardsRead;
+
+// The fingerprint of a record's bytes kept in a ResumePoint.
+std::uint64_t RecordFingerprint(const std::uint8_t* bytes, std::size_t size);
 
 struct ScanContext {
   platform::EventLogService& eventLog;

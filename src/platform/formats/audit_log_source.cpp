@@ -38,6 +38,7 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
           continue;
         earlier.listed = false;
         earlier.dropped = true;
+        if (inTail_) tailUndo_.push_back(i);
         wrote = true;
       }
     }
@@ -58,18 +59,48 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
 }
 
 void AuditLogSource::Compact() {
+  // The writer table stays: a rename read later may take the place of any earlier write.
   std::size_t count = 0;
   for (const Found& f : found_) count += f.dropped ? 0 : 1;
-  kept_.reserve(count);
-  for (const Found& f : found_)
-    if (!f.dropped) kept_.push_back(f.place);
-  std::vector<Found>().swap(found_);
-  std::vector<std::uint32_t>().swap(slots_);
-  used_ = 0;
+  presented_.clear();
+  presented_.reserve(count);
+  for (std::size_t i = 0; i < found_.size(); ++i)
+    if (!found_[i].dropped) presented_.push_back(static_cast<std::uint32_t>(i));
+}
+
+void AuditLogSource::BeginTail() {
+  DropTail();
+  inTail_ = true;
+  tailBegin_ = found_.size();
+  slotsBeforeTail_ = slots_;
+  usedBeforeTail_ = used_;
+}
+
+void AuditLogSource::DropTail() {
+  if (!inTail_) return;
+  for (std::uint32_t i : tailUndo_) {
+    if (i >= tailBegin_) continue;  // a modification of the tail itself: it goes below
+    found_[i].listed = true;
+    found_[i].dropped = false;
+  }
+  tailUndo_.clear();
+  found_.resize(tailBegin_);
+  slots_.swap(slotsBeforeTail_);
+  std::vector<std::uint32_t>().swap(slotsBeforeTail_);
+  used_ = usedBeforeTail_;
+  inTail_ = false;
+  Compact();
+}
+
+std::optional<std::size_t> AuditLogSource::IndexOfNumber(std::uint32_t number) {
+  if (number == 0) return std::nullopt;
+  const auto it = std::lower_bound(presented_.begin(), presented_.end(), number - 1);
+  if (it == presented_.end() || *it != number - 1) return std::nullopt;
+  return static_cast<std::size_t>(it - presented_.begin());
 }
 
 const std::vector<std::uint8_t>& AuditLogSource::Record(std::size_t index) {
-  const auto m = Reread(kept_.at(index), lookup_);
+  const auto m = Reread(found_.at(presented_.at(index)).place, lookup_);
   if (m)
     record_ = audit::BuildModificationRecord(*m, audit::RecordComputerName(m->node, hostName_));
   else

@@ -45,13 +45,27 @@ class AuditLogSource final : public LogSource {
   // `span` is where the modification's event lies in file `file` (the parser's EventSpan).
   void Add(std::uint32_t file, const audit::FileModification& m, const audit::EventSpan& span);
 
-  // Once the whole log is read.
+  // Once the log read so far is added: the records are the modifications added, less those that
+  // a later rename stands for.
   void Compact();
 
-  std::size_t RecordCount() const override { return kept_.size(); }
+  // The events still open at the end of a log that auditd may go on writing are shown for the
+  // time being: the modifications added between BeginTail and Compact are taken back by DropTail
+  // (with what their renames did to earlier ones), before the log's next bytes are read. So
+  // whatever the log read so far gives, its records are those of the whole log read at once.
+  void BeginTail();
+  void DropTail();
+
+  std::size_t RecordCount() const override { return presented_.size(); }
   // Empty when the log's file can no longer give the event (it cannot: auditd only appends to a
   // file, and the platform keeps the files open).
   const std::vector<std::uint8_t>& Record(std::size_t index) override;
+  // A record's number is the place of its modification among all added since the log was
+  // opened: the serial that the record carries starts again at every boot and is shared by the
+  // nodes of a log that gathers several computers.
+  std::uint32_t RecordNumber(std::size_t index) override { return presented_[index] + 1; }
+  bool NumbersItsRecords() const override { return true; }
+  std::optional<std::size_t> IndexOfNumber(std::uint32_t number) override;
 
  private:
   struct Place {
@@ -84,7 +98,15 @@ class AuditLogSource final : public LogSource {
   // its hash, 0 when empty; the others of the hash are linked through Found::previous.
   std::vector<std::uint32_t> slots_;
   std::size_t used_ = 0;
-  std::vector<Place> kept_;
+  // The modifications shown as records: their places in found_, in order.
+  std::vector<std::uint32_t> presented_;
+  // While a tail is shown: where it begins in found_, the earlier modifications that its renames
+  // took the place of, and the writer table as it was before it.
+  bool inTail_ = false;
+  std::size_t tailBegin_ = 0;
+  std::vector<std::uint32_t> tailUndo_;
+  std::vector<std::uint32_t> slotsBeforeTail_;
+  std::size_t usedBeforeTail_ = 0;
   // The stretch of the log read last: records are asked for in order, so most are in it.
   std::string window_;
   std::uint32_t windowFile_ = 0;

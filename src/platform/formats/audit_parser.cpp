@@ -131,6 +131,11 @@ void AuditParser::Finish() {
   fed_ = 0;
 }
 
+void AuditParser::Peek(const SpanSink& sink) const {
+  for (const auto& event : open_)
+    if (auto m = AssembleModification(*event, lookup_)) sink(std::move(*m), event->span);
+}
+
 void AuditParser::CompleteFront() {
   std::unique_ptr<AuditEvent> event = std::move(open_.front());
   open_.pop_front();

@@ -95,6 +95,9 @@ class AuditParser {
   void Feed(std::string_view text);
   // The end of the text: the unterminated rest is dropped and every open event completes.
   void Finish();
+  // What Finish would hand to the sink now, handed to `sink`, while the parser stays as it is:
+  // the text that follows may still add to the open events.
+  void Peek(const SpanSink& sink) const;
   // The bytes of an unfinished line held until its newline comes; never above kMaxLineLength.
   std::size_t BufferedBytes() const { return partial_.size(); }
 

@@ -319,6 +319,12 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
   return log;
 }
 
+std::uint32_t EvtLog::RecordNumber(std::size_t index) {
+  // Read where the record lies, without converting it.
+  const Ring ring(image_);
+  return ring.U32(ring.Advance(offsets_[index], record_offset::kRecordNumber));
+}
+
 const std::vector<std::uint8_t>& EvtLog::Record(std::size_t index) {
   const std::size_t pos = offsets_[index];
   const Ring ring(image_);

@@ -28,11 +28,14 @@ class EvtLog final : public LogSource {
 
   std::size_t RecordCount() const override { return offsets_.size(); }
   const std::vector<std::uint8_t>& Record(std::size_t index) override;
+  std::uint32_t RecordNumber(std::size_t index) override;
 
   // File offset of the record at index (a record that spans the end of the file continues at
   // 0x30).
   std::uint32_t RecordFileOffset(std::size_t index) const { return offsets_[index]; }
   const EvtLogLayout& Layout() const { return layout_; }
+  // The file's bytes as parsed.
+  const std::vector<std::uint8_t>& Image() const { return image_; }
 
  private:
   EvtLog() = default;

@@ -5,6 +5,7 @@
 // on; the rotated files are read from the highest number down, then the current file, so that the
 // records run over the whole history still on disk, oldest first.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "platform/formats/audit_log_source.h"
 #include "platform/formats/audit_parser.h"
 #include "platform/posix/account_database.h"
+#include "platform/posix/file_stamp.h"
 #include "platform/posix/log_source.h"
 
 namespace qs::platform {
@@ -121,35 +123,110 @@ std::string HostName() {
   return name;
 }
 
+// How many of the last bytes read of the current file are read again to tell an append from a
+// file written over: a file written over rarely keeps them.
+constexpr std::size_t kCheckedBytes = 256;
+
+// The log's files read through the parser into an AuditLogSource, the current file kept open
+// and followed: auditd only appends to it until it rotates the log. The events still open at its
+// end are shown for the time being and read again with what follows them (AuditLogSource::
+// BeginTail), so that the records are always those of the whole log read at once.
+class AuditLogFiles final : public KeptLog {
+ public:
+  explicit AuditLogFiles(std::string path)
+      : path_(std::move(path)),
+        files_(std::make_shared<OpenFiles>()),
+        source_(
+            HostName(), audit::AccountDatabaseLookup(),
+            [files = files_](std::uint32_t file, std::uint64_t offset, std::size_t length,
+                             std::string& out) { return files->Read(file, offset, length, out); }),
+        // The names of the users are not needed to find the modifications: they are looked up
+        // when a record is built.
+        parser_(nullptr, [this](audit::FileModification&& m, const audit::EventSpan& span) {
+          source_.Add(file_, m, span);
+        }) {}
+
+  bool Open() {
+    for (const auto& rotated : RotatedFiles(path_)) {
+      const int opened = files_->Open(rotated);
+      if (opened < 0) continue;
+      file_ = static_cast<std::uint32_t>(opened);
+      FeedFile(*files_, file_, parser_);
+    }
+    const int current = files_->Open(path_);
+    if (current < 0) return false;
+    file_ = static_cast<std::uint32_t>(current);
+    struct stat st {};
+    if (::fstat(files_->Fd(file_), &st) != 0) return false;
+    stamp_ = FileStamp::From(st);
+    ReadOn();
+    return true;
+  }
+
+  std::size_t RecordCount() const override { return source_.RecordCount(); }
+  const std::vector<std::uint8_t>& Record(std::size_t index) override {
+    return source_.Record(index);
+  }
+  std::uint32_t RecordNumber(std::size_t index) override { return source_.RecordNumber(index); }
+  bool NumbersItsRecords() const override { return true; }
+  std::optional<std::size_t> IndexOfNumber(std::uint32_t number) override {
+    return source_.IndexOfNumber(number);
+  }
+
+  bool Update() override {
+    FileStamp now;
+    if (!FileStamp::Of(path_, now)) return false;
+    // Another file under the name: auditd rotated the log, or it was replaced.
+    if (now.device != stamp_.device || now.inode != stamp_.inode) return false;
+    if (now == stamp_) return true;
+    if (now.size < 0 || static_cast<std::uint64_t>(now.size) < read_) return false;  // truncated
+    if (!files_->Read(file_, read_ - last_.size(), last_.size(), check_) || check_ != last_)
+      return false;
+    stamp_ = now;
+    ReadOn();
+    return true;
+  }
+
+ private:
+  // The current file from where the last reading ended to its end; then its open events are
+  // shown.
+  void ReadOn() {
+    source_.DropTail();
+    std::string chunk;
+    while (files_->Read(file_, read_, kReadChunk, chunk) && !chunk.empty()) {
+      parser_.Feed(chunk);
+      read_ += chunk.size();
+    }
+    const std::size_t kept =
+        static_cast<std::size_t>(std::min<std::uint64_t>(read_, kCheckedBytes));
+    if (!files_->Read(file_, read_ - kept, kept, last_)) last_.clear();
+    source_.BeginTail();
+    parser_.Peek([this](audit::FileModification&& m, const audit::EventSpan& span) {
+      source_.Add(file_, m, span);
+    });
+    source_.Compact();
+  }
+
+  std::string path_;
+  std::shared_ptr<OpenFiles> files_;
+  AuditLogSource source_;
+  audit::AuditParser parser_;
+  std::uint32_t file_ = 0;  // the file being read; the current one once the rotated are read
+  FileStamp stamp_;
+  std::uint64_t read_ = 0;  // bytes of the current file read
+  std::string last_;        // its last bytes read, up to kCheckedBytes
+  std::string check_;
+};
+
 }  // namespace
 
-std::unique_ptr<LogSource> OpenAuditLog(const std::string& path) {
+std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path) {
   if (access(path.c_str(), R_OK) != 0) return nullptr;
-  auto files = std::make_shared<OpenFiles>();
-  auto source = std::make_unique<AuditLogSource>(
-      HostName(), audit::AccountDatabaseLookup(),
-      [files](std::uint32_t file, std::uint64_t offset, std::size_t length, std::string& out) {
-        return files->Read(file, offset, length, out);
-      });
-  std::uint32_t file = 0;
-  // The names of the users are not needed to find the modifications: they are looked up when a
-  // record is built.
-  audit::AuditParser parser(nullptr,
-                            [&](audit::FileModification&& m, const audit::EventSpan& span) {
-                              source->Add(file, m, span);
-                            });
-  for (const auto& rotated : RotatedFiles(path)) {
-    const int opened = files->Open(rotated);
-    if (opened < 0) continue;
-    file = static_cast<std::uint32_t>(opened);
-    FeedFile(*files, file, parser);
-  }
-  const int current = files->Open(path);
-  if (current < 0) return nullptr;
-  file = static_cast<std::uint32_t>(current);
-  FeedFile(*files, file, parser);
-  source->Compact();
-  return source;
+  auto log = std::make_unique<AuditLogFiles>(path);
+  if (!log->Open()) return nullptr;
+  return log;
 }
+
+std::unique_ptr<LogSource> OpenAuditLog(const std::string& path) { return KeepAuditLog(path); }
 
 }  // namespace qs::platform

@@ -3,15 +3,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/eventlog_record.h"
 #include "platform/formats/evt_log.h"
+#include "platform/posix/file_stamp.h"
 #include "platform/posix/log_source.h"
 
 namespace qs::platform {
 
-std::unique_ptr<LogSource> OpenEvtLog(const std::string& path) {
+namespace {
+
+std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   std::vector<std::uint8_t> image;
@@ -40,6 +44,74 @@ std::unique_ptr<LogSource> OpenEvtLog(const std::string& path) {
   ::close(fd);
   if (!ok) return nullptr;
   return EvtLog::Parse(std::move(image));
+}
+
+}  // namespace
+
+std::unique_ptr<LogSource> OpenEvtLog(const std::string& path) { return ReadEvtFile(path); }
+
+}  // namespace qs::platform
+
+namespace qs::platform {
+
+namespace {
+
+// Whether the file still holds `expected` at `offset`.
+bool StillHolds(const std::string& path, std::size_t offset, const std::uint8_t* expected,
+                std::size_t length) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::vector<std::uint8_t> bytes(length);
+  const bool same = ::pread(fd, bytes.data(), length, static_cast<off_t>(offset)) ==
+                        static_cast<ssize_t>(length) &&
+                    std::equal(bytes.begin(), bytes.end(), expected);
+  ::close(fd);
+  return same;
+}
+
+// An .evt log kept from pass to pass. The event-log service rewrites the header and the EOF record
+// behind every record it adds, so a file whose stamp, header and EOF record are as they were holds
+// the records it held; any other change has it read anew.
+class KeptEvtLog final : public KeptLog {
+ public:
+  KeptEvtLog(std::string path, std::unique_ptr<EvtLog> log, const FileStamp& stamp)
+      : path_(std::move(path)), log_(std::move(log)), stamp_(stamp) {}
+
+  std::size_t RecordCount() const override { return log_->RecordCount(); }
+  const std::vector<std::uint8_t>& Record(std::size_t index) override {
+    return log_->Record(index);
+  }
+  std::uint32_t RecordNumber(std::size_t index) override { return log_->RecordNumber(index); }
+
+  bool Update() override {
+    FileStamp now;
+    if (!FileStamp::Of(path_, now) || !(now == stamp_)) return false;
+    const std::vector<std::uint8_t>& image = log_->Image();
+    if (!StillHolds(path_, 0, image.data(), kEvtHeaderSize)) return false;
+    const EvtLogLayout& layout = log_->Layout();
+    if (layout.eofRecordFound && layout.eofOffset + kEvtEofRecordSize <= image.size()) {
+      return StillHolds(path_, layout.eofOffset, image.data() + layout.eofOffset,
+                        kEvtEofRecordSize);
+    }
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<EvtLog> log_;
+  FileStamp stamp_;
+};
+
+}  // namespace
+
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path) {
+  // The stamp is taken before the bytes are read: a change while they are read shows at the next
+  // Update.
+  FileStamp stamp;
+  if (!FileStamp::Of(path, stamp)) return nullptr;
+  std::unique_ptr<EvtLog> log = ReadEvtFile(path);
+  if (!log) return nullptr;
+  return std::make_unique<KeptEvtLog>(path, std::move(log), stamp);
 }
 
 }  // namespace qs::platform

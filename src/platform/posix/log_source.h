@@ -18,4 +18,17 @@ std::unique_ptr<LogSource> OpenEvtxLog(const std::string& path);
 // A Linux audit log (auditd's text format); nullptr when the file is missing or unreadable.
 std::unique_ptr<LogSource> OpenAuditLog(const std::string& path);
 
+// A log file kept open from pass to pass, and brought up to date with its file before each.
+class KeptLog : public LogSource {
+ public:
+  // Brings the records up to date with the file: nothing to do for a file that has not changed;
+  // only the bytes appended since for an audit log. False when the source cannot follow its file
+  // (replaced, rotated, truncated or rewritten): the log must then be opened anew.
+  virtual bool Update() = 0;
+};
+
+// The same logs as OpenEvtLog and OpenAuditLog, kept.
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path);
+std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path);
+
 }  // namespace qs::platform

@@ -57,24 +57,26 @@ class PosixEventLogService final : public EventLogService {
     // A log is a regular file; a folder or a device is no log, whatever a reader makes of it.
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    // A damaged event log, or a file named as one that does not begin as one, fails the open, so
-    // that the pass says so, rather than passing for an audit log without events.
-    std::unique_ptr<LogSource> source;
-    switch (KindOfLog(path_)) {
-      case LogKind::Evt:
-        source = OpenEvtLog(path_);
-        break;
-      case LogKind::Evtx:
-        source = OpenEvtxLog(path_);
-        break;
-      case LogKind::Other:
-        if (!NamedAsEventLog(path_)) source = OpenAuditLog(path_);
-        break;
+    // The log read at an earlier open, brought up to date, when no open handle reads it (a
+    // handle reads the log as it was when it was opened).
+    std::shared_ptr<LogSource> source;
+    if (kept_ && kept_.use_count() == 1 && kept_->Update()) {
+      source = kept_;
+    } else {
+      kept_.reset();
+      source = OpenAnew();
     }
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
     logs_.emplace(handle, LogSourceReads(std::move(source)));
     return handle;
+  }
+
+  bool OldestRecord(EventLogHandle log, std::uint32_t& number) override {
+    const auto it = logs_.find(log);
+    if (it == logs_.end()) return false;
+    number = it->second.OldestNumber();
+    return true;
   }
 
   bool NumberOfRecords(EventLogHandle log, std::uint32_t& count) override {
@@ -84,20 +86,39 @@ class PosixEventLogService final : public EventLogService {
     return true;
   }
 
-  bool ReadRecord(EventLogHandle log, std::uint32_t readFlags, std::uint32_t /*recordOffset*/,
+  bool ReadRecord(EventLogHandle log, std::uint32_t readFlags, std::uint32_t recordOffset,
                   void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
                   std::uint32_t& bytesNeeded) override {
     bytesRead = 0;
     bytesNeeded = 0;
     const auto it = logs_.find(log);
     if (it == logs_.end()) return false;
-    return it->second.Read(readFlags, buffer, bytesToRead, bytesRead, bytesNeeded);
+    return it->second.Read(readFlags, recordOffset, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
   bool CloseLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
 
  private:
+  // A damaged event log, or a file named as one that does not begin as one, fails the open, so
+  // that the pass says so, rather than passing for an audit log without events. An .evt and an
+  // audit log are kept for the next open.
+  std::shared_ptr<LogSource> OpenAnew() {
+    switch (KindOfLog(path_)) {
+      case LogKind::Evt:
+        kept_ = KeepEvtLog(path_);
+        return kept_;
+      case LogKind::Evtx:
+        return OpenEvtxLog(path_);
+      case LogKind::Other:
+        if (NamedAsEventLog(path_)) return nullptr;
+        kept_ = KeepAuditLog(path_);
+        return kept_;
+    }
+    return nullptr;
+  }
+
   std::string path_;
+  std::shared_ptr<KeptLog> kept_;
   std::map<EventLogHandle, LogSourceReads> logs_;
   EventLogHandle nextHandle_ = 1;
 };
