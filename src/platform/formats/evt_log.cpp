@@ -319,6 +319,105 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
   return log;
 }
 
+bool EvtLog::ReadOn(std::size_t fileSize, const FileReader& read) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  const std::size_t oldSize = image_.size();
+  const std::size_t eofAt = layout_.eofOffset;
+  if (!layout_.eofRecordFound || offsets_.empty() || fileSize < oldSize || fileSize > 0xFFFFFFFFu)
+    return false;
+  const Ring oldRing(image_);
+  const std::size_t lastAt = offsets_.back();
+  const std::uint32_t lastLength = oldRing.U32(lastAt);
+  if (fileSize > oldSize) {
+    // A log grows its file only while its records have not wrapped: they then run from the end
+    // of the header to the EOF record, which lies whole before the old end of the file.
+    if (offsets_.front() != kHeaderSize || lastAt >= eofAt || eofAt + kEofSize > oldSize)
+      return false;
+  }
+
+  // The newest record read before is still there, byte for byte: otherwise this is another log
+  // (a cleared one, or another file), whatever its numbers say.
+  std::vector<std::uint8_t> had(lastLength);
+  std::vector<std::uint8_t> now(lastLength);
+  oldRing.Copy(lastAt, lastLength, had.data());
+  for (std::size_t done = 0, at = lastAt; done < lastLength; at = kHeaderSize) {
+    const std::size_t piece = std::min<std::size_t>(lastLength - done, oldSize - at);
+    if (!read(at, piece, now.data() + done)) return false;
+    done += piece;
+  }
+  if (had != now) return false;
+  std::uint32_t lastNumber = ReadU32(had.data() + record_offset::kRecordNumber);
+
+  if (fileSize > oldSize) image_.resize(fileSize);
+  if (!read(0, kHeaderSize, image_.data())) return false;
+  const Ring ring(image_);
+
+  // Reads the ring's bytes from the old EOF record on, as far as the walk needs them: up to
+  // `count` bytes from pos.
+  std::size_t readSoFar = 0;
+  const auto readUpTo = [&](std::size_t pos, std::size_t count) {
+    const std::size_t need = ring.Distance(eofAt, pos) + count;
+    if (need > ring.size()) return false;
+    while (readSoFar < need) {
+      std::size_t left = std::min(std::max(need - readSoFar, kChunk), ring.size() - readSoFar);
+      std::size_t at = ring.Advance(eofAt, readSoFar);
+      while (left > 0) {
+        const std::size_t piece = std::min(left, fileSize - at);
+        if (!read(at, piece, image_.data() + at)) return false;
+        left -= piece;
+        readSoFar += piece;
+        at = kHeaderSize;
+      }
+    }
+    return true;
+  };
+
+  // The new records, each numbered after the one before, up to the new EOF record. Anything else
+  // there (a damaged record, bytes that are no record) is left to the whole parse.
+  std::vector<std::uint32_t> added;
+  std::size_t pos = eofAt;
+  std::size_t walked = 0;
+  EofRecord eof;
+  while (true) {
+    if (!readUpTo(pos, kEofSize)) return false;
+    if (ReadEofAt(ring, pos, eof)) break;
+    const std::uint32_t claimed = ring.U32(pos);
+    if (claimed < kFixedRecordSize || walked + claimed + kEofSize > ring.size() ||
+        !readUpTo(pos, claimed)) {
+      return false;
+    }
+    const std::uint32_t length = RecordLengthAt(ring, pos, ring.size() - walked);
+    if (length == 0 || ring.U32(ring.Advance(pos, record_offset::kRecordNumber)) != lastNumber + 1)
+      return false;
+    added.push_back(static_cast<std::uint32_t>(pos));
+    ++lastNumber;
+    walked += length;
+    pos = ring.Advance(pos, length);
+  }
+  if (eof.current != lastNumber + 1) return false;
+
+  // The oldest record is the EOF record's: the records before it were written over. When it is
+  // one read before, the new records and the EOF record must fit between the old EOF record and
+  // it.
+  if (const auto it = std::find(offsets_.begin(), offsets_.end(), eof.begin);
+      it != offsets_.end()) {
+    if (ring.Distance(eofAt, eof.begin) < walked + kEofSize) return false;
+    offsets_.erase(offsets_.begin(), it);
+  } else if (const auto at = std::find(added.begin(), added.end(), eof.begin); at != added.end()) {
+    offsets_.clear();
+    added.erase(added.begin(), at);
+  } else {
+    return false;
+  }
+  offsets_.insert(offsets_.end(), added.begin(), added.end());
+  layout_.fileSize = static_cast<std::uint32_t>(fileSize);
+  layout_.headerFlags = ReadU32(image_.data() + header_at::kFlags);
+  layout_.oldestOffset = eof.begin;
+  layout_.eofOffset = static_cast<std::uint32_t>(pos);
+  layout_.headerTrusted = false;
+  return true;
+}
+
 std::uint32_t EvtLog::RecordNumber(std::size_t index) {
   // Read where the record lies, without converting it.
   const Ring ring(image_);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,18 @@ class EvtLog final : public LogSource {
   const EvtLogLayout& Layout() const { return layout_; }
   // The file's bytes as parsed.
   const std::vector<std::uint8_t>& Image() const { return image_; }
+  // Reads `length` bytes at `offset` of the log's file into `out`; false when it cannot.
+  using FileReader = std::function<bool(std::size_t offset, std::size_t length, std::uint8_t* out)>;
+  // Brings the log up to date with its file, now `fileSize` bytes long, reading only what the
+  // event-log service has written since: the records behind the old EOF record, the new EOF
+  // record and the header. False when the file did not change that way (cleared, replaced,
+  // damaged, or grown after its records wrapped): it must then be parsed anew.
+  bool ReadOn(std::size_t fileSize, const FileReader& read);
+  // Gives the image's storage away, to read the file again into it; the log is empty after.
+  std::vector<std::uint8_t> TakeImage() {
+    offsets_.clear();
+    return std::move(image_);
+  }
 
  private:
   EvtLog() = default;

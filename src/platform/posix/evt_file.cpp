@@ -15,10 +15,12 @@ namespace qs::platform {
 
 namespace {
 
-std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path) {
+// `image`: storage to read the file into. The storage of an earlier image of the same log is read
+// over rather than given back: fresh memory costs a page fault for every page of it, which for a
+// log of some tens of megabytes takes longer than reading the file.
+std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path, std::vector<std::uint8_t> image = {}) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  std::vector<std::uint8_t> image;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
             static_cast<std::uint64_t>(st.st_size) >= kEvtHeaderSize + kEvtEofRecordSize &&
@@ -30,7 +32,13 @@ std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path) {
          BeginsAsEvtHeader(header);
   }
   if (ok) {
-    image.resize(static_cast<std::size_t>(st.st_size));
+    // Room for the log to grow by an eighth before its storage must move.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (image.capacity() < size) {
+      std::vector<std::uint8_t>().swap(image);
+      image.reserve(size + size / 8);
+    }
+    image.resize(size);
     std::size_t got = 0;
     while (got < image.size()) {
       const ssize_t n =
@@ -85,7 +93,42 @@ class KeptEvtLog final : public KeptLog {
 
   bool Update() override {
     FileStamp now;
-    if (!FileStamp::Of(path_, now) || !(now == stamp_)) return false;
+    if (!FileStamp::Of(path_, now)) return false;
+    if (now == stamp_ && Unchanged()) return true;
+    // Records added behind the old ones: only they are read.
+    if (now.size >= 0 && ReadOn(static_cast<std::size_t>(now.size))) {
+      stamp_ = now;
+      return true;
+    }
+    // Read again, into the storage it had.
+    std::unique_ptr<EvtLog> log = ReadEvtFile(path_, log_->TakeImage());
+    if (!log) return false;
+    log_ = std::move(log);
+    stamp_ = now;
+    return true;
+  }
+
+ private:
+  bool ReadOn(std::size_t size) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool done =
+        log_->ReadOn(size, [fd](std::size_t offset, std::size_t length, std::uint8_t* out) {
+          std::size_t got = 0;
+          while (got < length) {
+            const ssize_t n =
+                ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            got += static_cast<std::size_t>(n);
+          }
+          return true;
+        });
+    ::close(fd);
+    return done;
+  }
+
+  bool Unchanged() const {
     const std::vector<std::uint8_t>& image = log_->Image();
     if (!StillHolds(path_, 0, image.data(), kEvtHeaderSize)) return false;
     const EvtLogLayout& layout = log_->Layout();
@@ -96,7 +139,6 @@ class KeptEvtLog final : public KeptLog {
     return true;
   }
 
- private:
   std::string path_;
   std::unique_ptr<EvtLog> log_;
   FileStamp stamp_;
