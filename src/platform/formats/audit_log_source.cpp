@@ -28,8 +28,8 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
     // Only a hash is kept per writer: the modifications under it are read again to tell the
     // same writer from another whose key has the same hash.
     bool wrote = false;
-    if (const std::uint32_t* slot = Slot(WriterHash(m, m.renamedFrom)); *slot != 0) {
-      for (std::uint32_t i = *slot - 1; i != kNone; i = found_[i].previous) {
+    if (const std::uint64_t* slot = Slot(WriterHash(m, m.renamedFrom)); *slot != 0) {
+      for (std::uint32_t i = SlotIndex(*slot); i != kNone; i = found_[i].previous) {
         Found& earlier = found_[i];
         if (!earlier.listed) continue;
         const auto other = Reread(earlier.place, nullptr);
@@ -47,14 +47,18 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
   Found entry;
   entry.place = Place{span.begin, span.end - span.begin, file};
   entry.hash = WriterHash(m, m.path);
-  if (2 * (used_ + 1) > slots_.size()) Grow();
-  std::uint32_t* slot = Slot(entry.hash);
+  if (2 * (used_ + 1) > slots_.size()) {
+    Grow();
+    if (inTail_) tailGrew_ = true;
+  }
+  std::uint64_t* slot = Slot(entry.hash);
   if (*slot == 0) {
     ++used_;
   } else {
-    entry.previous = *slot - 1;
+    entry.previous = SlotIndex(*slot);
   }
-  *slot = static_cast<std::uint32_t>(found_.size() + 1);
+  if (inTail_) tailSlots_.emplace_back(static_cast<std::size_t>(slot - slots_.data()), *slot);
+  *slot = SlotValue(entry.hash, found_.size());
   found_.push_back(entry);
 }
 
@@ -72,8 +76,10 @@ void AuditLogSource::BeginTail() {
   DropTail();
   inTail_ = true;
   tailBegin_ = found_.size();
-  slotsBeforeTail_ = slots_;
   usedBeforeTail_ = used_;
+  // Room for every event the parser can hold open, so that the tail's slots stay where they are.
+  while (slots_.empty() || 2 * (used_ + audit::kMaxOpenEvents + 1) > slots_.size()) Grow();
+  tailGrew_ = false;
 }
 
 void AuditLogSource::DropTail() {
@@ -85,9 +91,14 @@ void AuditLogSource::DropTail() {
   }
   tailUndo_.clear();
   found_.resize(tailBegin_);
-  slots_.swap(slotsBeforeTail_);
-  std::vector<std::uint32_t>().swap(slotsBeforeTail_);
-  used_ = usedBeforeTail_;
+  if (tailGrew_) {
+    Rehash();
+  } else {
+    for (auto it = tailSlots_.rbegin(); it != tailSlots_.rend(); ++it)
+      slots_[it->first] = it->second;
+    used_ = usedBeforeTail_;
+  }
+  tailSlots_.clear();
   inTail_ = false;
   Compact();
 }
@@ -144,20 +155,34 @@ std::uint64_t AuditLogSource::WriterHash(const audit::FileModification& m,
   return mix(h, std::hash<std::string_view>{}(path));
 }
 
-std::uint32_t* AuditLogSource::Slot(std::uint64_t hash) {
+std::uint64_t* AuditLogSource::Slot(std::uint64_t hash) {
   if (slots_.empty()) Grow();
   const std::size_t mask = slots_.size() - 1;
+  const std::uint64_t upper = hash & 0xFFFFFFFF00000000u;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    if (slots_[i] == 0 || found_[slots_[i] - 1].hash == hash) return &slots_[i];
+    const std::uint64_t s = slots_[i];
+    if (s == 0 || ((s & 0xFFFFFFFF00000000u) == upper && found_[SlotIndex(s)].hash == hash))
+      return &slots_[i];
   }
 }
 
 void AuditLogSource::Grow() {
-  std::vector<std::uint32_t> old;
+  std::vector<std::uint64_t> old;
   old.swap(slots_);
   slots_.assign(old.empty() ? 1024 : old.size() * 2, 0);
-  for (std::uint32_t s : old)
-    if (s != 0) *Slot(found_[s - 1].hash) = s;
+  for (std::uint64_t s : old)
+    if (s != 0) *Slot(found_[SlotIndex(s)].hash) = s;
+}
+
+void AuditLogSource::Rehash() {
+  // The newest modification of each hash goes into its slot, the others stay linked behind it.
+  std::fill(slots_.begin(), slots_.end(), 0);
+  used_ = 0;
+  for (std::size_t i = 0; i < found_.size(); ++i) {
+    std::uint64_t* slot = Slot(found_[i].hash);
+    if (*slot == 0) ++used_;
+    *slot = SlotValue(found_[i].hash, i);
+  }
 }
 
 }  // namespace qs::platform

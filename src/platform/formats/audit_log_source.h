@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/formats/audit_parser.h"
@@ -87,25 +88,36 @@ class AuditLogSource final : public LogSource {
   static std::uint64_t WriterHash(const audit::FileModification& m, const std::string& path);
   std::optional<audit::FileModification> Reread(const Place& place,
                                                 const audit::UserNameLookup& lookup);
-  std::uint32_t* Slot(std::uint64_t hash);
+  // A slot holds a modification's index + 1 beside the upper half of its hash, so that probing
+  // compares hashes without going to the modification; 0 when empty.
+  static std::uint64_t SlotValue(std::uint64_t hash, std::size_t index) {
+    return (hash & 0xFFFFFFFF00000000u) | (index + 1);
+  }
+  static std::uint32_t SlotIndex(std::uint64_t slot) {
+    return static_cast<std::uint32_t>(slot) - 1;
+  }
+  std::uint64_t* Slot(std::uint64_t hash);
   void Grow();
+  void Rehash();
 
   std::string hostName_;
   audit::UserNameLookup lookup_;
   SpanReader reader_;
   std::vector<Found> found_;
-  // Open addressing by writer hash: each slot holds the newest modification (index + 1) of
-  // its hash, 0 when empty; the others of the hash are linked through Found::previous.
-  std::vector<std::uint32_t> slots_;
+  // Open addressing by writer hash: each slot holds the newest modification of its hash (see
+  // SlotValue); the others of the hash are linked through Found::previous.
+  std::vector<std::uint64_t> slots_;
   std::size_t used_ = 0;
   // The modifications shown as records: their places in found_, in order.
   std::vector<std::uint32_t> presented_;
   // While a tail is shown: where it begins in found_, the earlier modifications that its renames
-  // took the place of, and the writer table as it was before it.
+  // took the place of, and the slots it wrote with what they held (the table is grown before the
+  // tail, so that they stay in place; when it had to grow all the same, it is rebuilt).
   bool inTail_ = false;
   std::size_t tailBegin_ = 0;
   std::vector<std::uint32_t> tailUndo_;
-  std::vector<std::uint32_t> slotsBeforeTail_;
+  std::vector<std::pair<std::size_t, std::uint64_t>> tailSlots_;
+  bool tailGrew_ = false;
   std::size_t usedBeforeTail_ = 0;
   // The stretch of the log read last: records are asked for in order, so most are in it.
   std::string window_;

@@ -34,7 +34,9 @@ std::uint32_t LogSourceReads::Count() const {
   return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
 }
 
-std::uint32_t LogSourceReads::OldestNumber() const {
+std::uint32_t LogSourceReads::OldestNumber() {
+  // The source may build the record to tell its number, over the one fetched for the next read.
+  fetched_ = static_cast<std::size_t>(-1);
   return source_->RecordCount() == 0 ? 0 : source_->RecordNumber(0);
 }
 

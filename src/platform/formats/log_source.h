@@ -43,7 +43,7 @@ class LogSourceReads {
   // The count, held to what 32 bits can say.
   std::uint32_t Count() const;
   // The number of the oldest record (0 for an empty log).
-  std::uint32_t OldestNumber() const;
+  std::uint32_t OldestNumber();
   // Any other reading than sequential and forwards fails, as does a read past the last record
   // (with bytesNeeded 0).
   bool Read(std::uint32_t readFlags, void* buffer, std::uint32_t bytesToRead,
