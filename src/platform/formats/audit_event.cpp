@@ -86,7 +86,7 @@ void SyscallRecord(AuditEvent& ev, std::string_view body) {
   // Decided only now that the whole record is read: a field may come twice, and the last one
   // counts (success=no ... success=yes is a success).
   ev.settled = CallRulesOut(ev);
-  if (ev.settled) return;  // its names would never be used
+  if (ev.settled || !ev.namesWanted) return;  // its names would never be used
   // The ENRICHED fields: the names of the ids.
   ForEachField(body.substr(enrichedAt), [&](std::string_view k, std::string_view v, bool) {
     if (k == "UID")
@@ -268,6 +268,7 @@ std::optional<FileModification> AssembleModification(const AuditEvent& ev,
   m.renamedFrom = std::move(renamedFrom);
   if (file->inode && file->device)
     m.identity = FileIdentity{*file->inode, file->device->first, file->device->second};
+  if (!ev.namesWanted) return m;
   m.primaryUser = nameOf(actor, *actorName);
   if (ev.auid && *ev.auid != kUnsetId && *ev.auid != actor)
     m.clientUser = nameOf(*ev.auid, ev.auidName);

@@ -34,6 +34,9 @@ struct AuditEvent {
   // Its SYSCALL record has shown that it gives nothing (a failed call, a read-only open, a call
   // that changes no file): the records that follow need not be read.
   bool settled = false;
+  // Whether the users' names are read: a reader that only finds where the modifications are, and
+  // builds their records from the log later, has no use for them.
+  bool namesWanted = true;
   EventSpan span;  // where its records lie in the text fed to the parser
 
   bool haveSyscall = false;
@@ -63,7 +66,8 @@ using RecordHandler = void (*)(AuditEvent& event, std::string_view body);
 RecordHandler HandlerOf(std::string_view type);
 
 // The modification that a complete event shows, or nullopt (what counts: audit_parser.h). Ids
-// without an ENRICHED name are looked up through `lookup`, when given.
+// without an ENRICHED name are looked up through `lookup`, when given; an event read without its
+// names gives none (empty users).
 std::optional<FileModification> AssembleModification(const AuditEvent& event,
                                                      const UserNameLookup& lookup);
 

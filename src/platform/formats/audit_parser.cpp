@@ -74,6 +74,7 @@ void AuditParser::Line(std::string_view line) {
         spare_.pop_back();
       }
       StartEvent(*fresh, head, key_);
+      fresh->namesWanted = namesWanted_;
       fresh->span.begin = lineBegin_;
       event = fresh.get();
       bySerial_.emplace(event->key, event);

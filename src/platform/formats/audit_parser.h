@@ -100,6 +100,10 @@ class AuditParser {
   void Peek(const SpanSink& sink) const;
   // The bytes of an unfinished line held until its newline comes; never above kMaxLineLength.
   std::size_t BufferedBytes() const { return partial_.size(); }
+  // From now on the modifications handed on name no users (both empty): for a reader that keeps
+  // only where they lie and builds their records from the log again. Whether an event shows a
+  // modification, and which, does not depend on the names.
+  void SkipNames() { namesWanted_ = false; }
 
  private:
   void CompleteFront();
@@ -117,6 +121,7 @@ class AuditParser {
   AuditEvent* last_ = nullptr;
   std::string partial_;
   bool skippingLine_ = false;
+  bool namesWanted_ = true;
   std::uint64_t fed_ = 0;        // bytes fed since the start or the last Finish
   std::uint64_t lineBegin_ = 0;  // where the line given to Line begins in them
   std::uint64_t lineEnd_ = 0;    // and where it ends, its newline included

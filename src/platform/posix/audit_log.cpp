@@ -144,7 +144,9 @@ class AuditLogFiles final : public KeptLog {
         // when a record is built.
         parser_(nullptr, [this](audit::FileModification&& m, const audit::EventSpan& span) {
           source_.Add(file_, m, span);
-        }) {}
+        }) {
+    parser_.SkipNames();
+  }
 
   bool Open() {
     for (const auto& rotated : RotatedFiles(path_)) {

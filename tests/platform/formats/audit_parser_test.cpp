@@ -94,6 +94,26 @@ TEST(AuditParserRealLogs, LogsWithoutWritesGiveNothing) {
   }
 }
 
+// A reader that keeps only where the modifications lie reads the log without the names: it must
+// find the same modifications, only without their users.
+TEST(AuditParserRealLogs, WithoutNamesTheSameModificationsWithoutUsers) {
+  const auto text = test::FixtureBytes("audit/rhel10-enriched.log");
+  std::vector<FileModification> withNames = Parse(text);
+  ASSERT_FALSE(withNames.empty());
+  std::vector<FileModification> withoutNames;
+  AuditParser parser(FakeAccounts,
+                     [&](FileModification&& m) { withoutNames.push_back(std::move(m)); });
+  parser.SkipNames();
+  parser.Feed(text);
+  parser.Finish();
+  for (FileModification& m : withNames) {
+    EXPECT_FALSE(m.primaryUser.empty());
+    m.primaryUser.clear();
+    m.clientUser.clear();
+  }
+  EXPECT_EQ(withoutNames, withNames);
+}
+
 // --- Crafted logs ----------------------------------------------------------------------------
 
 // One syscall event: SYSCALL, CWD and the PATH items given, in that order.
