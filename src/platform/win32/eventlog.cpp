@@ -1,5 +1,6 @@
 // The Security log on Windows. With no log file named, it is the computer's own live log, read
-// with OpenEventLogA, GetNumberOfEventLogRecords, ReadEventLogA and CloseEventLog; each record of
+// with OpenEventLogA, GetNumberOfEventLogRecords, GetOldestEventLogRecord, ReadEventLogA (a pass
+// that resumes seeks the record it resumes after by its number) and CloseEventLog; each record of
 // events 4656 and 5145 that Windows Vista and later write is converted as it is read, so that the
 // selection rule finds the event 560 it knows. A named log file is read whole: an NT event log
 // (.evt) by the portable reader, a Vista-and-later log (.evtx) through EvtQuery.
@@ -49,6 +50,13 @@ class LiveLog {
     DWORD n = 0;
     if (!GetNumberOfEventLogRecords(handle_, &n)) return false;
     count = n;
+    return true;
+  }
+
+  bool Oldest(std::uint32_t& number) {
+    DWORD n = 0;
+    if (!GetOldestEventLogRecord(handle_, &n)) return false;
+    number = n;
     return true;
   }
 
@@ -115,6 +123,14 @@ class Win32EventLogService final : public EventLogService {
     return true;
   }
 
+  bool OldestRecord(EventLogHandle log, std::uint32_t& number) override {
+    if (const auto it = live_.find(log); it != live_.end()) return it->second->Oldest(number);
+    const auto it = files_.find(log);
+    if (it == files_.end()) return false;
+    number = it->second.OldestNumber();
+    return true;
+  }
+
   bool ReadRecord(EventLogHandle log, std::uint32_t readFlags, std::uint32_t recordOffset,
                   void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead,
                   std::uint32_t& bytesNeeded) override {
@@ -125,7 +141,7 @@ class Win32EventLogService final : public EventLogService {
     }
     const auto it = files_.find(log);
     if (it == files_.end()) return false;
-    return it->second.Read(readFlags, buffer, bytesToRead, bytesRead, bytesNeeded);
+    return it->second.Read(readFlags, recordOffset, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
   bool CloseLog(EventLogHandle log) override {
