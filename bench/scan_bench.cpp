@@ -134,9 +134,10 @@ int main(int argc, char** argv) {
     const auto unchangedStart = Clock::now();
     qs::ScanPass(context);
     const double unchanged = std::chrono::duration<double>(Clock::now() - unchangedStart).count();
-    std::printf("pass over the unchanged log: %.5f s = %.2f%% of the first pass (target: at most "
-                "1%%)\n",
-                unchanged, 100.0 * unchanged / seconds);
+    std::printf(
+        "pass over the unchanged log: %.5f s = %.2f%% of the first pass (target: at most "
+        "1%%)\n",
+        unchanged, 100.0 * unchanged / seconds);
     constexpr int kNew = 1000;
     if (pid_t child = fork(); child == 0) {
       MakeLog(log, records + kNew);
@@ -150,10 +151,11 @@ int main(int argc, char** argv) {
     const auto grownStart = Clock::now();
     qs::ScanPass(context);
     const double grown = std::chrono::duration<double>(Clock::now() - grownStart).count();
-    std::printf("pass with %d new records: %.4f s = %.2f%% of the first pass (target: at most 5%%); "
-                "%s records in the log, list %d -> %d rows\n",
-                kNew, grown, 100.0 * grown / seconds, view.maxEvents.c_str(), listedBefore,
-                list.EventCount());
+    std::printf(
+        "pass with %d new records: %.4f s = %.2f%% of the first pass (target: at most 5%%); "
+        "%s records in the log, list %d -> %d rows\n",
+        kNew, grown, 100.0 * grown / seconds, view.maxEvents.c_str(), listedBefore,
+        list.EventCount());
   }
 
   const std::string command = "evtexport -m all '" + log + "' > /dev/null 2>&1";
