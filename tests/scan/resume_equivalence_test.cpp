@@ -446,3 +446,35 @@ TEST_F(ResumeEquivalenceTest, AuditLog) {
 
 }  // namespace
 }  // namespace qs::test
+
+namespace qs::test {
+namespace {
+
+// The settings name another log: its records carry the same numbers, but the record the pass
+// would resume after is not there, so the new log is read whole.
+TEST_F(ResumeEquivalenceTest, AnotherLogIsReadWhole) {
+  resumed = std::make_unique<World>(dir_ / "resu", true, "Security.evt");
+  std::vector<EvtEvent> first;
+  std::vector<EvtEvent> other;
+  for (std::uint32_t i = 0; i < 6; ++i) {
+    first.push_back({1'000'000'000 + i, "D:\\" + kFiles[i % kFiles.size()], "alice"});
+    other.push_back({1'000'000'100 + i, "D:\\" + kFiles[i % kFiles.size()], "bob"});
+  }
+  WriteEvt(resumed->log, first, 0, 1);
+  resumed->Pass();
+  ASSERT_TRUE(resumed->state.resume.valid);
+  ASSERT_EQ(resumed->list.EventCount(), 6);
+
+  resumed->log = dir_ / "Other.evt";
+  WriteEvt(resumed->log, other, 0, 1);
+  resumed->eventLog.reset();  // the service of the other log
+  resumed->Pass();
+  EXPECT_EQ(resumed->RecordsRead(), 1 + 6) << "its record 6, another record; then all six";
+  ASSERT_EQ(resumed->list.EventCount(), 12);
+  EXPECT_EQ(resumed->list.CellText(1, 1), "bob");
+  EXPECT_EQ(resumed->list.CellText(6, 1), "bob");
+  EXPECT_EQ(resumed->list.CellText(7, 1), "alice");
+}
+
+}  // namespace
+}  // namespace qs::test
