@@ -28,6 +28,7 @@
 #include "ui/event_list_model.h"
 #include "ui/main_window.h"
 #include "ui/main_window_parts.h"
+#include "ui/paint_pacer.h"
 
 // The images live in this static library; naming them here links them into every program.
 static void InitResources() { Q_INIT_RESOURCE(quillstamp); }
@@ -84,9 +85,11 @@ frmQuillstamp::frmQuillstamp(ProgramState& state, WindowServices services, QWidg
   state_.eventList.SetObserver(model_.get());
   BuildMenus();
   BuildControls();
+  pacer_ = std::make_unique<PaintPacer>(this, services_.passPaintInterval);
 }
 
 frmQuillstamp::~frmQuillstamp() {
+  pacer_.reset();
   // Form_Unload: the icon goes with the window.
   if (tray_ != nullptr) tray_->hide();
   state_.eventList.SetObserver(nullptr);
