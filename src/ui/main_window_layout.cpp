@@ -270,6 +270,9 @@ void frmQuillstamp::BuildControls() {
   ProgressEvents_ = new QProgressBar(client_);
   ProgressEvents_->setObjectName("ProgressEvents");
   ProgressEvents_->setTextVisible(false);
+  // The bar shows no text, but it formats its percentage at every value it is given to decide
+  // whether to repaint; a pass gives it a value for every record.
+  ProgressEvents_->setFormat(QString());
   ProgressEvents_->setRange(0, 100);
   ProgressEvents_->setValue(0);
   place(ProgressEvents_, 2760, 5955, 6615, 225);
