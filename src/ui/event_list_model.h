@@ -30,8 +30,13 @@ class EventListModel : public QAbstractTableModel, public EventListObserver {
   void SelectedCountChanged(int count) override;
 
  private:
+  // Tells the view of a cut that waited for an insertion which did not come.
+  void ShowPendingCut();
+  void RemoveRows(int from, int to);  // model rows, inclusive
+
   const EventList& list_;
-  int shownRows_ = 0;  // the rows the view has been told of
+  int shownRows_ = 0;        // the rows the view has been told of
+  bool cutPending_ = false;  // the last of them is gone from the list, the view not yet told
   std::function<void(int)> countListener_;
 };
 

@@ -10,6 +10,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +45,7 @@ class QToolButton;
 namespace qs {
 
 class EventListModel;
+class PaintPacer;
 
 // The services the window is given, so that it can run against fakes.
 struct WindowServices {
@@ -62,6 +64,9 @@ struct WindowServices {
   // Logical DPI used for the design places (twips); the window's screen's when 0. The icon's
   // scale is this DPI times the screen's device pixel ratio.
   double logicalDpi = 0;
+  // While a pass runs, the window paints at most once per this interval (about 30 times a
+  // second); see PaintPacer.
+  std::chrono::milliseconds passPaintInterval{33};
 };
 
 class frmQuillstamp : public QMainWindow,
@@ -184,6 +189,7 @@ class frmQuillstamp : public QMainWindow,
   // anything to do.
   class EventCounter;
   std::unique_ptr<EventCounter> eventCounter_;
+  std::unique_ptr<PaintPacer> pacer_;
 
   std::unique_ptr<EventListModel> model_;
   QWidget* client_ = nullptr;

@@ -28,6 +28,7 @@
 #include "ui/event_list_model.h"
 #include "ui/main_window.h"
 #include "ui/main_window_parts.h"
+#include "ui/paint_pacer.h"
 
 // The images live in this static library; naming them here links them into every program.
 static void InitResources() { Q_INIT_RESOURCE(quillstamp); }
@@ -84,9 +85,11 @@ frmQuillstamp::frmQuillstamp(ProgramState& state, WindowServices services, QWidg
   state_.eventList.SetObserver(model_.get());
   BuildMenus();
   BuildControls();
+  pacer_ = std::make_unique<PaintPacer>(this, services_.passPaintInterval);
 }
 
 frmQuillstamp::~frmQuillstamp() {
+  pacer_.reset();
   // Form_Unload: the icon goes with the window.
   if (tray_ != nullptr) tray_->hide();
   state_.eventList.SetObserver(nullptr);
@@ -267,6 +270,9 @@ void frmQuillstamp::BuildControls() {
   ProgressEvents_ = new QProgressBar(client_);
   ProgressEvents_->setObjectName("ProgressEvents");
   ProgressEvents_->setTextVisible(false);
+  // The bar shows no text, but it formats its percentage at every value it is given to decide
+  // whether to repaint; a pass gives it a value for every record.
+  ProgressEvents_->setFormat(QString());
   ProgressEvents_->setRange(0, 100);
   ProgressEvents_->setValue(0);
   place(ProgressEvents_, 2760, 5955, 6615, 225);

@@ -14,6 +14,7 @@
 #include "core/app_title.h"
 #include "ui/main_window.h"
 #include "ui/main_window_parts.h"
+#include "ui/paint_pacer.h"
 
 namespace qs {
 
@@ -32,7 +33,7 @@ void frmQuillstamp::SetRunLocksEnabled(bool enabled) {
   FrameComments_->setEnabled(enabled);
 }
 
-void frmQuillstamp::RepaintNow() { repaint(); }
+void frmQuillstamp::RepaintNow() { pacer_->RepaintNow(); }
 
 void frmQuillstamp::SetTimerEnabled(bool enabled) {
   if (!enabled)
@@ -47,6 +48,12 @@ void frmQuillstamp::RunScanPass() {
   if (commentStep_ == nullptr) qFatal("Quillstamp: a pass was started without its comment step");
   ScanContext context{*services_.eventLog, state_.eventList, state_.scan, state_.settings,
                       state_.run,          state_.selection, *this,       *commentStep_};
+  // The window paints at its own pace during the pass, and shows the pass's end at once.
+  struct Paced {
+    PaintPacer& pacer;
+    explicit Paced(PaintPacer& p) : pacer(p) { pacer.BeginPass(); }
+    ~Paced() { pacer.EndPass(); }
+  } paced(*pacer_);
   ScanPass(context);
 }
 

@@ -1,8 +1,10 @@
 // The grid follows the event list: rows inserted at the top, the oldest cut at the limit, marks,
 // the count label.
+#include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTableView>
+#include <functional>
 
 #include "ui/event_list_model.h"
 #include "window_fixture.h"
@@ -54,6 +56,73 @@ TEST(EventListModel, FollowsInsertionsCutsAndMarks) {
   EXPECT_EQ(model->rowCount(), 0);
   EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), "File");
 }
+
+// A full list loses its oldest row for every new one. Whatever the steps (cuts at the limit, a
+// lowered limit that cuts several rows, marks right after an insertion, a clear), the grid shows
+// the list row for row, and the grid itself counts as many rows as the list holds: every change
+// of the count reached it.
+struct ListSteps {
+  const char* name;
+  std::function<void(EventList&, Settings&)> run;
+};
+
+class FullListModel : public testing::TestWithParam<ListSteps> {};
+
+void Insert(EventList& list, int i) {
+  list.InsertNewest(EventDateTime{2026, 12, 1 + i % 28, 10, i % 60, 0}, "user" + std::to_string(i),
+                    "/srv/f" + std::to_string(i % 7) + ".txt");
+}
+
+TEST_P(FullListModel, FollowsTheListRowForRow) {
+  WindowRig rig;
+  rig.state.settings.MaxSelectedEvents = 5;
+  auto* grid = rig.Find<QTableView>("gridEvenements");
+  QAbstractItemModel* model = grid->model();
+  EventList& list = rig.state.eventList;
+  GetParam().run(list, rig.state.settings);
+  ASSERT_EQ(model->rowCount(), list.EventCount());
+  EXPECT_EQ(grid->verticalHeader()->count(), list.EventCount());
+  for (int row = 1; row <= list.EventCount(); ++row)
+    for (int column = 0; column < kColumnCount; ++column)
+      EXPECT_EQ(model->index(row - 1, column).data().toString().toStdString(),
+                list.CellText(row, column))
+          << "row " << row << ", column " << column;
+  EXPECT_EQ(rig.Text("lblNbSelectedEvents"), QString::number(list.EventCount()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FullListModel,
+                         testing::Values(ListSteps{"CutsAtTheLimit",
+                                                   [](EventList& l, Settings&) {
+                                                     for (int i = 0; i < 12; ++i) Insert(l, i);
+                                                   }},
+                                         ListSteps{"MarksAfterEachInsertion",
+                                                   [](EventList& l, Settings&) {
+                                                     for (int i = 0; i < 9; ++i) {
+                                                       Insert(l, i);
+                                                       l.SetMark(1, kColWin, "w");
+                                                       l.SetMark(l.EventCount(), kColMac, "?");
+                                                     }
+                                                   }},
+                                         ListSteps{"LoweredLimitCutsSeveralRows",
+                                                   [](EventList& l, Settings& s) {
+                                                     for (int i = 0; i < 7; ++i) Insert(l, i);
+                                                     s.MaxSelectedEvents = 2;
+                                                     Insert(l, 7);
+                                                     Insert(l, 8);
+                                                   }},
+                                         ListSteps{"RaisedLimitGrowsAgain",
+                                                   [](EventList& l, Settings& s) {
+                                                     for (int i = 0; i < 7; ++i) Insert(l, i);
+                                                     s.MaxSelectedEvents = 8;
+                                                     for (int i = 7; i < 12; ++i) Insert(l, i);
+                                                   }},
+                                         ListSteps{"ClearedWhenFullThenFilledAgain",
+                                                   [](EventList& l, Settings&) {
+                                                     for (int i = 0; i < 6; ++i) Insert(l, i);
+                                                     l.ClearList();
+                                                     for (int i = 6; i < 9; ++i) Insert(l, i);
+                                                   }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qs::test

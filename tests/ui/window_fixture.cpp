@@ -101,7 +101,8 @@ BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer) {
 }
 
 WindowRig::WindowRig(SystemAnswers answers, Settings storedSettings, int records, double dpi,
-                     bool trayAvailable, const std::function<void(frmQuillstamp&)>& prepare)
+                     bool trayAvailable, const std::function<void(frmQuillstamp&)>& prepare,
+                     std::chrono::milliseconds passPaintInterval)
     : system(std::move(answers)), log(records), stored(storedSettings), tray(trayAvailable) {
   App();
   WindowServices services;
@@ -112,6 +113,7 @@ WindowRig::WindowRig(SystemAnswers answers, Settings storedSettings, int records
   services.trayAvailable = [this] { return tray; };
   services.quit = [this] { ++quits; };
   services.logicalDpi = dpi;
+  services.passPaintInterval = passPaintInterval;
   window = std::make_unique<frmQuillstamp>(state, services);
   window->SetCommentStep(&comments);
   if (prepare) prepare(*window);

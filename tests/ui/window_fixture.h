@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,10 +68,12 @@ class BoxAnswerer {
 
 // A loaded and shown main window over the fakes. `dpi` forces the logical DPI of the design
 // places; 0 takes the screen's. `prepare` runs on the new window before start-up and showing.
+// `passPaintInterval` is the window's shortest time between two paints during a pass.
 struct WindowRig {
-  explicit WindowRig(SystemAnswers answers = {}, Settings stored = {}, int records = 20,
-                     double dpi = 96, bool trayAvailable = true,
-                     const std::function<void(frmQuillstamp&)>& prepare = {});
+  explicit WindowRig(
+      SystemAnswers answers = {}, Settings stored = {}, int records = 20, double dpi = 96,
+      bool trayAvailable = true, const std::function<void(frmQuillstamp&)>& prepare = {},
+      std::chrono::milliseconds passPaintInterval = WindowServices{}.passPaintInterval);
   ~WindowRig();
   ProgramState state;
   FakeSystem system;
