@@ -181,8 +181,10 @@ void ServiceDriver::ReportSettingValues(const std::string& path) {
     for (const std::string_view f : flags) {
       if (name != Lower(f)) continue;
       known = true;
-      const double number = TextToNumber(value);
-      if (number != 0 && number != 1) {
+      // Only a text that reads as 1 is on; a 0 written as such, or nothing, is plainly off.
+      const bool plainlyOff =
+          value.empty() || (TextToNumber(value) == 0 && value.find('0') != std::string::npos);
+      if (!FlagSetting(value) && !plainlyOff) {
         Log("Settings: " + key + "=" + value + " reads as neither 1 nor 0: it is off");
       }
     }
