@@ -4,7 +4,8 @@
 # Then it cross-compiles the Windows build with mingw-w64 and runs its tests under Wine, in a Wine
 # prefix made for this run and removed after it. Last, it builds everything as a Debian package
 # build would (Release with the flags of dpkg-buildflags, warnings not errors), to show that a
-# packager's build compiles.
+# packager's build compiles, and makes the Debian package from it, checked by lintian and run from
+# a scratch root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,8 +26,16 @@ cmake --workflow --preset windows
 stop_wine
 trap - EXIT
 
-cmake --preset release \
+cmake --preset release -DQS_DEB_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/ \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
 cmake --build --preset release
+
+# The Debian package of that build; lintian fails the run on any error (the warnings accepted are
+# listed in the README); then the package is unpacked into a scratch root and its service runs
+# once over a demo log.
+rm -f build/release/quillstamp_*.deb
+(cd build/release && cpack -G DEB)
+lintian --fail-on error build/release/quillstamp_*.deb
+ctest --test-dir build/release -R '^packaging\.deb_scratch_root$' --output-on-failure
