@@ -30,6 +30,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +44,7 @@
 #include "scan/event_list.h"
 #include "scan/record_decoder.h"
 #include "scan/scan_pass.h"
+#include "service/service_driver.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -212,6 +215,48 @@ class OnlyUnder final : public CommentStep {
   const CurrentEvent& current_;
   std::string folder_;
 };
+
+// The records of the events that name `folder` (any of their lines does: a path below it, or the
+// working folder of a process that named its files relatively), copied from `from` to `to`: a
+// log for the service that holds nothing outside the test.
+void CopyEventsUnder(const std::string& from, const std::string& folder, const std::string& to) {
+  const std::string text = test::ReadFile(from);
+  auto idOf = [](const std::string& line) {
+    const std::size_t at = line.find("msg=audit(");
+    if (at == std::string::npos) return std::string();
+    return line.substr(at, line.find(')', at) - at);
+  };
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  std::set<std::string> ids;
+  for (const std::string& line : lines)
+    if (line.find(folder) != std::string::npos && !idOf(line).empty()) ids.insert(idOf(line));
+  std::string out;
+  for (const std::string& line : lines)
+    if (ids.count(idOf(line)) != 0) out += line + "\n";
+  test::WriteFile(to, out);
+}
+
+constexpr const char* kCommentAttributes[] = {"user.xdg.comment", "user.DosStream.Comments:$DATA"};
+
+// The two comments of every file in `folder`, by file name.
+std::map<std::string, std::vector<std::string>> CommentsIn(const std::string& folder) {
+  std::map<std::string, std::vector<std::string>> all;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    for (const char* name : kCommentAttributes) {
+      char value[4096];
+      const ssize_t n = getxattr(entry.path().c_str(), name, value, sizeof value);
+      all[entry.path().filename().string()].push_back(
+          n < 0 ? std::string() : std::string(value, static_cast<std::size_t>(n)));
+    }
+  }
+  return all;
+}
 
 TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules and add users";
@@ -454,6 +499,25 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   };
   EXPECT_EQ(seen, want);  // neither move of root's files is a change
 
+  // quillstamp-service over the same writes, as a program run as root: its list file and the
+  // comments it writes must be those of the scan pass below, byte for byte. It reads a copy of
+  // the log that holds only the events of the watched folder, so that nothing else is stamped;
+  // then its comments are taken off again for the pass.
+  const std::string serviceLog = dir / "share-audit.log";
+  CopyEventsUnder(logFile, share, serviceLog);
+  test::WriteFile(dir / "service.ini",
+                  "[Configuration]\nWinComments=1\nMacComments=1\nTimeSeconds=1\nPerformance=1\n"
+                  "[Platform]\nSecurityLog=" +
+                      serviceLog + "\n");
+  const auto service =
+      Shell("env LC_ALL=C TZ=UTC0 RUNTIME_DIRECTORY=" + dir.path().string() + " " + QS_SERVICE +
+            " --config " + (dir / "service.ini") + " --once --list-file " + (dir / "service.tsv"));
+  ASSERT_EQ(service.status, 0) << service.output;
+  std::printf("%s", service.output.c_str());
+  const auto serviceComments = CommentsIn(share);
+  for (const auto& entry : std::filesystem::directory_iterator(share))
+    for (const char* name : kCommentAttributes) removexattr(entry.path().c_str(), name);
+
   // A whole scan pass as the program runs it (as root, whose own events it leaves out), with both
   // comment kinds on. Only files of the watched folder are handed to the comment step.
   Settings settings;
@@ -477,6 +541,9 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   ScanContext context{*services.eventLog, list, state, settings, run, selection, view, comments};
   ScanPass(context);
   EXPECT_EQ(view.errors, std::vector<std::string>{}) << "the log could not be opened";
+  // The service listed and stamped exactly what the pass did.
+  EXPECT_EQ(test::ReadFile(dir / "service.tsv"), ListFileText(list));
+  EXPECT_EQ(serviceComments, CommentsIn(share));
 
   std::vector<std::pair<std::string, std::string>> rows;  // newest first, the flood left out
   std::vector<std::string> floodRows;                     // their date texts
