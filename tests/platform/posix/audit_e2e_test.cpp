@@ -2,7 +2,9 @@
 // rename in a watched folder; the records read back from auditd's real log are selected with the
 // right path and user, and a scan pass puts the comments on the right files. One user's flood of
 // appends hides no other user's save in the same second, and root's files that an unprivileged
-// user moves (a bare rename, or a rename onto a name the user wrote) get no comment. Skipped, with
+// user moves (a bare rename, or a rename onto a name the user wrote) get no comment; a written file
+// deleted since is listed "U", one made read-only since "RO". quillstamp-service, run as a program
+// over the same records, gives the same list and the same comments. Skipped, with
 // the reason, where the audit subsystem cannot be used (no permission for the audit netlink socket,
 // as in most containers).
 //
@@ -453,10 +455,18 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   pause();
   as(a, "mv " + share + "/root-notes.txt " + share + "/mine.txt");
   pause();
+  // Two files that qsaudit2 writes and that change before the pass: one is deleted, the other
+  // made read-only (by root, once the watch is gone).
+  as(b, "echo g > " + share + "/gone.txt");
+  pause();
+  as(b, "echo f > " + share + "/frozen.txt");
+  pause();
   AuditedShell("echo e > " + share + "/zz-end");
   ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""))
       << "the last write of the test did not reach " << logFile << " within 10 s";
   Shell(unwatch);  // the comments below are not audited
+  std::filesystem::remove(share + "/gone.txt");
+  chmod((share + "/frozen.txt").c_str(), 0444);
 
   // Every record of the watched folder, each decoded on its own.
   auto log = platform::OpenAuditLog(logFile);
@@ -495,7 +505,8 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
       {"probe", "root"},      {"report.txt", a.name},  {"report.txt", b.name},
       {"report.txt", a.name}, {"budget.ods", b.name},  {"sudo.txt", a.name},
       {"served.txt", b.name}, {"saved-1.txt", b.name}, {"saved-2.txt", b.name},
-      {"mine.txt", a.name},   {"zz-end", "root"},
+      {"mine.txt", a.name},   {"gone.txt", b.name},    {"frozen.txt", b.name},
+      {"zz-end", "root"},
   };
   EXPECT_EQ(seen, want);  // neither move of root's files is a change
 
@@ -554,8 +565,12 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     std::printf("  row: %s by %s, Win %s, Mac %s\n", file.c_str(),
                 list.CellText(row, kColUser).c_str(), list.CellText(row, kColWin).c_str(),
                 list.CellText(row, kColMac).c_str());
-    if (name == "mine.txt") {  // root's file has taken the name the user wrote
+    if (name == "mine.txt" || name == "gone.txt") {
+      // Root's file has taken the name the user wrote; the other file is gone.
       EXPECT_EQ(list.CellText(row, kColWin), "U");
+      EXPECT_EQ(list.CellText(row, kColMac), "-");
+    } else if (name == "frozen.txt") {
+      EXPECT_EQ(list.CellText(row, kColWin), "RO");
       EXPECT_EQ(list.CellText(row, kColMac), "-");
     } else {
       // Written ("w", "m"), or rebuilt from the rows of the file where it had none yet ("W", "M").
@@ -570,9 +585,10 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     rows.emplace_back(name, list.CellText(row, kColUser));
   }
   const std::vector<std::pair<std::string, std::string>> wantRows = {
-      {"mine.txt", a.name},   {"saved-2.txt", b.name}, {"saved-1.txt", b.name},
-      {"served.txt", b.name}, {"sudo.txt", a.name},    {"budget.ods", b.name},
-      {"report.txt", a.name}, {"report.txt", b.name},  {"report.txt", a.name},
+      {"frozen.txt", b.name},  {"gone.txt", b.name},    {"mine.txt", a.name},
+      {"saved-2.txt", b.name}, {"saved-1.txt", b.name}, {"served.txt", b.name},
+      {"sudo.txt", a.name},    {"budget.ods", b.name},  {"report.txt", a.name},
+      {"report.txt", b.name},  {"report.txt", a.name},
   };
   EXPECT_EQ(rows, wantRows);
   // The flood is one row for each of its seconds, not one for each append.
@@ -606,7 +622,8 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   EXPECT_EQ(usersIn(comment(share + "/served.txt")), std::vector<std::string>{b.name});
   EXPECT_EQ(usersIn(comment(share + "/saved-1.txt")), std::vector<std::string>{b.name});
   EXPECT_EQ(usersIn(comment(share + "/saved-2.txt")), std::vector<std::string>{b.name});
-  EXPECT_EQ(comment(share + "/probe"), "");  // root's own: not stamped
+  EXPECT_EQ(comment(share + "/probe"), "");       // root's own: not stamped
+  EXPECT_EQ(comment(share + "/frozen.txt"), "");  // read-only: listed, not stamped
   // Root's files that qsaudit1 moved carry neither comment.
   for (const char* moved : {"/policy-renamed.txt", "/mine.txt"}) {
     SCOPED_TRACE(moved);
