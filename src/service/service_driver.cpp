@@ -84,6 +84,41 @@ std::string ListFileText(const EventList& list) {
   return text;
 }
 
+// The comment step as the pass sees it: the program's own, counting the comments that end
+// written. An event's marks are final when its CommentPass returns (later events of the same
+// file may only turn them into "w" or "m"), and a retry of the summary check worked when a cell
+// that held "?" holds a written mark afterwards; no row moves during that check.
+class ServiceDriver::CountingStep final : public CommentStep {
+ public:
+  CountingStep(CommentStep& inner, ServiceDriver& driver) : inner_(inner), driver_(driver) {}
+
+  void CommentPass() override {
+    const int listedBefore = driver_.listedThisPass_;
+    inner_.CommentPass();
+    const EventList& list = driver_.state_.eventList;
+    // A folder is dropped without a row.
+    if (driver_.listedThisPass_ == listedBefore || list.EventCount() < 1) return;
+    for (const int column : {kColWin, kColMac})
+      driver_.writtenThisPass_ += IsWritten(list.CellText(1, column)) ? 1 : 0;
+  }
+
+  void SummaryCheckPass() override {
+    const EventList& list = driver_.state_.eventList;
+    std::vector<std::pair<int, int>> failed;
+    for (int row = 1; row <= list.EventCount(); ++row)
+      for (const int column : {kColWin, kColMac})
+        if (StatusMark::IsFailed(list.CellText(row, column))) failed.emplace_back(row, column);
+    inner_.SummaryCheckPass();
+    for (const auto& [row, column] : failed)
+      if (row <= list.EventCount() && IsWritten(list.CellText(row, column)))
+        ++driver_.writtenThisPass_;
+  }
+
+ private:
+  CommentStep& inner_;
+  ServiceDriver& driver_;
+};
+
 // The platform's services and the comment step over them, made again when the settings name
 // another log or other drives. The drives must outlive the services that were given them.
 struct ServiceDriver::Wiring {
@@ -91,6 +126,7 @@ struct ServiceDriver::Wiring {
   platform::PlatformServices platform;
   std::unique_ptr<FileComments> writers;
   std::unique_ptr<FileCommentStep> comments;
+  std::unique_ptr<CommentStep> counting;
 };
 
 ServiceDriver::ServiceDriver(ServiceOptions options, platform::SignalWatch& signals,
@@ -114,6 +150,7 @@ std::unique_ptr<ServiceDriver::Wiring> ServiceDriver::MakeWiring() {
   w->comments =
       std::make_unique<FileCommentStep>(state_.eventList, state_.scan.currentEvent, state_.settings,
                                         *w->platform.fileStatus, *w->writers, *this);
+  w->counting = std::make_unique<CountingStep>(*w->comments, *this);
   return w;
 }
 
@@ -266,6 +303,7 @@ void ServiceDriver::RunScanPass() {
     }
   }
   listedThisPass_ = 0;
+  writtenThisPass_ = 0;
   recordsRead_ = 0;
   openFailed_ = false;
   const auto start = Clock::now();
@@ -276,7 +314,7 @@ void ServiceDriver::RunScanPass() {
                       state_.run,
                       state_.selection,
                       *this,
-                      *wiring_->comments};
+                      *wiring_->counting};
   ScanPass(context);
   AfterPass(Clock::now() - start);
 }
@@ -284,11 +322,7 @@ void ServiceDriver::RunScanPass() {
 void ServiceDriver::AfterPass(Clock::duration took) {
   const EventList& list = state_.eventList;
   const int newRows = std::min(listedThisPass_, list.EventCount());
-  int written = 0;
-  for (int row = 1; row <= newRows; ++row) {
-    written += IsWritten(list.CellText(row, kColWin)) ? 1 : 0;
-    written += IsWritten(list.CellText(row, kColMac)) ? 1 : 0;
-  }
+  const int written = writtenThisPass_;
   int failures = 0;
   std::string failed;
   std::size_t named = 0;

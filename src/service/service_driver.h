@@ -81,6 +81,7 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
 
  private:
   struct Wiring;
+  class CountingStep;
 
   // RunControlView: a service has no buttons; the timer and the pass are what matter.
   void SetGoButton(bool) override {}
@@ -122,6 +123,7 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
 
   // The pass in progress.
   int listedThisPass_ = 0;
+  int writtenThisPass_ = 0;  // comments written for this pass's events, and retries that worked
   std::int32_t recordsRead_ = 0;
   bool openFailed_ = false;
   bool anyOpenFailure_ = false;

@@ -91,6 +91,7 @@ struct SameCase {
   const char* configuration;
   const char* locale;  // LC_ALL of both programs; empty: the test's own
   bool fullList;       // the list holds every event of the demo
+  const char* counts;  // what the service's line of the pass counts
 };
 
 void PrintTo(const SameCase& c, std::ostream* os) { *os << c.name; }
@@ -134,6 +135,8 @@ TEST_P(SameAsWindow, ListFileAndCommentsAreTheWindowsByteForByte) {
   EXPECT_EQ(test::AttributesBelow(windowDemo + "/Shared"),
             test::AttributesBelow(serviceDemo + "/Shared"));
   ASSERT_EQ(list.rfind("Date & Time\tUser\tFile\tWin\tMac\n", 0), 0u) << list;
+  // Every comment written counts, also those of events whose rows the list no longer holds.
+  EXPECT_NE(service.Log().find(c.counts), std::string::npos) << service.Log();
   if (c.fullList) {
     EXPECT_NE(list.find("\\old-draft.txt\tU\t-\n"), std::string::npos) << list;
     EXPECT_NE(list.find("\\policy.txt\tRO\t-\n"), std::string::npos) << list;
@@ -144,12 +147,16 @@ TEST_P(SameAsWindow, ListFileAndCommentsAreTheWindowsByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, SameAsWindow,
-    testing::Values(
-        SameCase{"BothKindsWithSeconds", "WinComments=1\nMacComments=1\nTimeSeconds=1\n", "", true},
-        SameCase{"BothKindsGermanDatesShortWinComment",
-                 "WinComments=1\nMacComments=1\nMaxWinComments=100\n", "de_DE.UTF-8", true},
-        SameCase{"MacOnlyShortList", "MacComments=1\nMaxSelectedEvents=4\n", "", false},
-        SameCase{"NoComments", "Temporisation=5\n", "", true}),
+    testing::Values(SameCase{"BothKindsWithSeconds",
+                             "WinComments=1\nMacComments=1\nTimeSeconds=1\n", "", true,
+                             "11 events listed, 18 comments written, 0 failures"},
+                    SameCase{"BothKindsGermanDatesShortWinComment",
+                             "WinComments=1\nMacComments=1\nMaxWinComments=100\n", "de_DE.UTF-8",
+                             true, "11 events listed, 18 comments written, 0 failures"},
+                    SameCase{"MacOnlyShortList", "MacComments=1\nMaxSelectedEvents=4\n", "", false,
+                             "11 events listed, 9 comments written, 0 failures"},
+                    SameCase{"NoComments", "Temporisation=5\n", "", true,
+                             "11 events listed, 0 comments written, 0 failures"}),
     [](const testing::TestParamInfo<SameCase>& info) { return std::string(info.param.name); });
 
 // ---- The list file's text ---------------------------------------------------------------------
@@ -214,7 +221,11 @@ TEST_P(Once, ExitsWithItsCodeAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Once,
     testing::Values(
-        OnceCase{"Done", {"--config", "{config}", "--once"}, true, 0, {"1 events listed"}},
+        OnceCase{"Done",
+                 {"--config", "{config}", "--once"},
+                 true,
+                 0,
+                 {"1 events listed, 1 comments written, 0 failures"}},
         OnceCase{"LogMissing",
                  {"--config", "{config}", "--once"},
                  false,
