@@ -26,16 +26,17 @@ cmake --workflow --preset windows
 stop_wine
 trap - EXIT
 
-cmake --preset release -DQS_DEB_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/ \
+# In a folder of its own (build/deb), so that build/release keeps the layout of `cmake --install`.
+cmake --preset release -B build/deb -DQS_DEB_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/ \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
-cmake --build --preset release
+cmake --build build/deb
 
-# The Debian package of that build; lintian fails the run on any error (the warnings accepted are
-# listed in the README); then the package is unpacked into a scratch root and its service runs
-# once over a demo log.
-rm -f build/release/quillstamp_*.deb
-(cd build/release && cpack -G DEB)
-lintian --fail-on error build/release/quillstamp_*.deb
-ctest --test-dir build/release -R '^packaging\.deb_scratch_root$' --output-on-failure
+# The Debian package of that build; lintian fails the run on any error (the README says what it
+# reports besides); then the package is unpacked into a scratch root and its service runs once
+# over a demo log.
+rm -f build/deb/quillstamp_*.deb
+(cd build/deb && cpack -G DEB)
+lintian --fail-on error build/deb/quillstamp_*.deb
+ctest --test-dir build/deb -R '^packaging\.deb_scratch_root$' --output-on-failure
