@@ -167,7 +167,7 @@ bool ServiceDriver::LoadSettings(bool atStart) {
     } else {
       Log("Settings file " + path + " cannot be read (" + reason +
           "): the settings in use are kept");
-      return true;
+      return false;
     }
   }
   const SettingsFile file(path);

@@ -96,8 +96,8 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   void RowInsertedAtTop() override { ++listedThisPass_; }
 
   bool Start();
-  // Reads the settings file. At start an existing file that cannot be read is a settings error
-  // (false); later it leaves the settings in use as they are.
+  // Reads the settings file; false when it exists but cannot be read. At start that is a
+  // settings error; later the settings in use stay as they are.
   bool LoadSettings(bool atStart);
   void ReportSettingValues(const std::string& path);
   std::unique_ptr<Wiring> MakeWiring();

@@ -345,6 +345,30 @@ TEST(Faults, ReloadRereadsTheSettingsAtTheNextPassAndNeverWritesThem) {
   EXPECT_EQ(test::ReadFile(server.config), changed);  // never written
 }
 
+TEST(Faults, AReloadThatCannotReadTheSettingsKeepsThoseInUse) {
+  Server server({"a.txt", "b.txt"});
+  server.Configure("Temporisation=1\nMacComments=1\n");
+  WriteLog(server.log, {{kBase, "alice", "a.txt"}});
+  auto child = server.Start();
+  ASSERT_TRUE(WaitUntil([&] { return server.List().find("\\a.txt\t\tM\n") != std::string::npos; }))
+      << child->Log();
+  fs::remove(server.config);
+  fs::create_directory(server.config);  // there, but no file to read
+  child->Signal(SIGHUP);
+  ASSERT_TRUE(WaitUntil([&] {
+    return child->Log().find(
+               "cannot be read (is not a regular file): the settings in use are kept") !=
+           std::string::npos;
+  })) << child->Log();
+  WriteLog(server.log, {{kBase, "alice", "a.txt"}, {kBase + 60, "bob", "b.txt"}});
+  // MacComments is still on.
+  ASSERT_TRUE(WaitUntil([&] { return server.List().find("\\b.txt\t\tM\n") != std::string::npos; }))
+      << child->Log();
+  child->Signal(SIGTERM);
+  ASSERT_EQ(child->WaitExit(kExitLimit), 0) << child->Log();
+  EXPECT_EQ(child->Log().find("Settings read again"), std::string::npos) << child->Log();
+}
+
 struct SettingsFault {
   const char* name;
   std::string content;  // empty: no settings file at all
