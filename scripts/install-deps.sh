@@ -9,6 +9,7 @@ packages=(
   libevt-utils libevtx-dev libbfio-dev libevtx-utils attr samba smbclient samba-vfs-modules auditd
   qt6-base-dev xvfb xauth fonts-liberation desktop-file-utils locales
   g++-mingw-w64-x86-64 wine wine64
+  lintian systemd
 )
 
 missing=()

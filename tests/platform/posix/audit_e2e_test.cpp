@@ -2,7 +2,9 @@
 // rename in a watched folder; the records read back from auditd's real log are selected with the
 // right path and user, and a scan pass puts the comments on the right files. One user's flood of
 // appends hides no other user's save in the same second, and root's files that an unprivileged
-// user moves (a bare rename, or a rename onto a name the user wrote) get no comment. Skipped, with
+// user moves (a bare rename, or a rename onto a name the user wrote) get no comment; a written file
+// deleted since is listed "U", one made read-only since "RO". quillstamp-service, run as a program
+// over the same records, gives the same list and the same comments. Skipped, with
 // the reason, where the audit subsystem cannot be used (no permission for the audit netlink socket,
 // as in most containers).
 //
@@ -30,6 +32,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +46,7 @@
 #include "scan/event_list.h"
 #include "scan/record_decoder.h"
 #include "scan/scan_pass.h"
+#include "service/service_driver.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -212,6 +217,48 @@ class OnlyUnder final : public CommentStep {
   const CurrentEvent& current_;
   std::string folder_;
 };
+
+// The records of the events that name `folder` (any of their lines does: a path below it, or the
+// working folder of a process that named its files relatively), copied from `from` to `to`: a
+// log for the service that holds nothing outside the test.
+void CopyEventsUnder(const std::string& from, const std::string& folder, const std::string& to) {
+  const std::string text = test::ReadFile(from);
+  auto idOf = [](const std::string& line) {
+    const std::size_t at = line.find("msg=audit(");
+    if (at == std::string::npos) return std::string();
+    return line.substr(at, line.find(')', at) - at);
+  };
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  std::set<std::string> ids;
+  for (const std::string& line : lines)
+    if (line.find(folder) != std::string::npos && !idOf(line).empty()) ids.insert(idOf(line));
+  std::string out;
+  for (const std::string& line : lines)
+    if (ids.count(idOf(line)) != 0) out += line + "\n";
+  test::WriteFile(to, out);
+}
+
+constexpr const char* kCommentAttributes[] = {"user.xdg.comment", "user.DosStream.Comments:$DATA"};
+
+// The two comments of every file in `folder`, by file name.
+std::map<std::string, std::vector<std::string>> CommentsIn(const std::string& folder) {
+  std::map<std::string, std::vector<std::string>> all;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    for (const char* name : kCommentAttributes) {
+      char value[4096];
+      const ssize_t n = getxattr(entry.path().c_str(), name, value, sizeof value);
+      all[entry.path().filename().string()].push_back(
+          n < 0 ? std::string() : std::string(value, static_cast<std::size_t>(n)));
+    }
+  }
+  return all;
+}
 
 TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules and add users";
@@ -408,10 +455,18 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   pause();
   as(a, "mv " + share + "/root-notes.txt " + share + "/mine.txt");
   pause();
+  // Two files that qsaudit2 writes and that change before the pass: one is deleted, the other
+  // made read-only (by root, once the watch is gone).
+  as(b, "echo g > " + share + "/gone.txt");
+  pause();
+  as(b, "echo f > " + share + "/frozen.txt");
+  pause();
   AuditedShell("echo e > " + share + "/zz-end");
   ASSERT_TRUE(WaitForText(logFile, "\"" + share + "/zz-end\""))
       << "the last write of the test did not reach " << logFile << " within 10 s";
   Shell(unwatch);  // the comments below are not audited
+  std::filesystem::remove(share + "/gone.txt");
+  chmod((share + "/frozen.txt").c_str(), 0444);
 
   // Every record of the watched folder, each decoded on its own.
   auto log = platform::OpenAuditLog(logFile);
@@ -450,9 +505,29 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
       {"probe", "root"},      {"report.txt", a.name},  {"report.txt", b.name},
       {"report.txt", a.name}, {"budget.ods", b.name},  {"sudo.txt", a.name},
       {"served.txt", b.name}, {"saved-1.txt", b.name}, {"saved-2.txt", b.name},
-      {"mine.txt", a.name},   {"zz-end", "root"},
+      {"mine.txt", a.name},   {"gone.txt", b.name},    {"frozen.txt", b.name},
+      {"zz-end", "root"},
   };
   EXPECT_EQ(seen, want);  // neither move of root's files is a change
+
+  // quillstamp-service over the same writes, as a program run as root: its list file and the
+  // comments it writes must be those of the scan pass below, byte for byte. It reads a copy of
+  // the log that holds only the events of the watched folder, so that nothing else is stamped;
+  // then its comments are taken off again for the pass.
+  const std::string serviceLog = dir / "share-audit.log";
+  CopyEventsUnder(logFile, share, serviceLog);
+  test::WriteFile(dir / "service.ini",
+                  "[Configuration]\nWinComments=1\nMacComments=1\nTimeSeconds=1\nPerformance=1\n"
+                  "[Platform]\nSecurityLog=" +
+                      serviceLog + "\n");
+  const auto service =
+      Shell("env LC_ALL=C TZ=UTC0 RUNTIME_DIRECTORY=" + dir.path().string() + " " + QS_SERVICE +
+            " --config " + (dir / "service.ini") + " --once --list-file " + (dir / "service.tsv"));
+  ASSERT_EQ(service.status, 0) << service.output;
+  std::printf("%s", service.output.c_str());
+  const auto serviceComments = CommentsIn(share);
+  for (const auto& entry : std::filesystem::directory_iterator(share))
+    for (const char* name : kCommentAttributes) removexattr(entry.path().c_str(), name);
 
   // A whole scan pass as the program runs it (as root, whose own events it leaves out), with both
   // comment kinds on. Only files of the watched folder are handed to the comment step.
@@ -477,6 +552,9 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   ScanContext context{*services.eventLog, list, state, settings, run, selection, view, comments};
   ScanPass(context);
   EXPECT_EQ(view.errors, std::vector<std::string>{}) << "the log could not be opened";
+  // The service listed and stamped exactly what the pass did.
+  EXPECT_EQ(test::ReadFile(dir / "service.tsv"), ListFileText(list));
+  EXPECT_EQ(serviceComments, CommentsIn(share));
 
   std::vector<std::pair<std::string, std::string>> rows;  // newest first, the flood left out
   std::vector<std::string> floodRows;                     // their date texts
@@ -487,8 +565,12 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     std::printf("  row: %s by %s, Win %s, Mac %s\n", file.c_str(),
                 list.CellText(row, kColUser).c_str(), list.CellText(row, kColWin).c_str(),
                 list.CellText(row, kColMac).c_str());
-    if (name == "mine.txt") {  // root's file has taken the name the user wrote
+    if (name == "mine.txt" || name == "gone.txt") {
+      // Root's file has taken the name the user wrote; the other file is gone.
       EXPECT_EQ(list.CellText(row, kColWin), "U");
+      EXPECT_EQ(list.CellText(row, kColMac), "-");
+    } else if (name == "frozen.txt") {
+      EXPECT_EQ(list.CellText(row, kColWin), "RO");
       EXPECT_EQ(list.CellText(row, kColMac), "-");
     } else {
       // Written ("w", "m"), or rebuilt from the rows of the file where it had none yet ("W", "M").
@@ -503,9 +585,10 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
     rows.emplace_back(name, list.CellText(row, kColUser));
   }
   const std::vector<std::pair<std::string, std::string>> wantRows = {
-      {"mine.txt", a.name},   {"saved-2.txt", b.name}, {"saved-1.txt", b.name},
-      {"served.txt", b.name}, {"sudo.txt", a.name},    {"budget.ods", b.name},
-      {"report.txt", a.name}, {"report.txt", b.name},  {"report.txt", a.name},
+      {"frozen.txt", b.name},  {"gone.txt", b.name},    {"mine.txt", a.name},
+      {"saved-2.txt", b.name}, {"saved-1.txt", b.name}, {"served.txt", b.name},
+      {"sudo.txt", a.name},    {"budget.ods", b.name},  {"report.txt", a.name},
+      {"report.txt", b.name},  {"report.txt", a.name},
   };
   EXPECT_EQ(rows, wantRows);
   // The flood is one row for each of its seconds, not one for each append.
@@ -539,7 +622,8 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   EXPECT_EQ(usersIn(comment(share + "/served.txt")), std::vector<std::string>{b.name});
   EXPECT_EQ(usersIn(comment(share + "/saved-1.txt")), std::vector<std::string>{b.name});
   EXPECT_EQ(usersIn(comment(share + "/saved-2.txt")), std::vector<std::string>{b.name});
-  EXPECT_EQ(comment(share + "/probe"), "");  // root's own: not stamped
+  EXPECT_EQ(comment(share + "/probe"), "");       // root's own: not stamped
+  EXPECT_EQ(comment(share + "/frozen.txt"), "");  // read-only: listed, not stamped
   // Root's files that qsaudit1 moved carry neither comment.
   for (const char* moved : {"/policy-renamed.txt", "/mine.txt"}) {
     SCOPED_TRACE(moved);

@@ -1,0 +1,132 @@
+// The server form of the program: the window's whole analysis without a window. It owns the
+// program's state, reads the settings file, wires the platform's services to the scan and the
+// comment step as the window program does, and drives the run control with a one-second tick
+// as if Automatic start were always on. What the window would show goes to a log of lines and,
+// when asked, to a list file; what the window would learn from clicks comes from the process's
+// signals: a stop request ends the pass after the record in hand, a reload request rereads the
+// settings at the start of the next pass.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "comments/comment_pass.h"
+#include "comments/file_comments.h"
+#include "core/run_control.h"
+#include "core/system_identity.h"
+#include "platform/path_map.h"
+#include "platform/service_host.h"
+#include "platform/services.h"
+#include "scan/program_state.h"
+
+namespace qs {
+
+inline constexpr std::string_view kDefaultServiceConfig = "/etc/quillstamp/Quillstamp.ini";
+
+// Exit codes of the service.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitLogUnreadable = 1;   // --once: the Security log could not be opened
+inline constexpr int kExitUsage = 2;           // a usage or settings error
+inline constexpr int kExitAlreadyRunning = 3;  // another instance holds the settings file's lock
+
+struct ServiceOptions {
+  std::string configPath{kDefaultServiceConfig};
+  bool once = false;
+  std::optional<std::string> listFile;
+  bool verbose = false;
+};
+
+// Where the service's lines go: stderr, with or without a time stamp, or a test's record.
+class ServiceLog {
+ public:
+  virtual ~ServiceLog() = default;
+  virtual void Line(std::string_view text) = 0;
+};
+
+// The event list as the list file holds it: UTF-8, one line per row, the header row first and
+// then the events newest first, the cells separated by tabs and each line ended by LF. Each cell
+// is the text the window shows: bytes that are not UTF-8 become U+FFFD. A tab, CR or LF inside a
+// cell (a file name may hold one) would break the line apart, so it is written as its control
+// picture (U+2409, U+240D, U+240A).
+std::string ListFileText(const EventList& list);
+
+class ServiceDriver final : public ScanView, private RunControlView, private EventListObserver {
+ public:
+  ServiceDriver(ServiceOptions options, platform::SignalWatch& signals, ServiceLog& log);
+  ~ServiceDriver() override;
+
+  // Start-up, then one pass (--once) or passes until a stop request. Returns the exit code.
+  int Run();
+
+  ProgramState& state() { return state_; }
+
+  // EventPump: a round looks at the signals; a stop request ends the analysis (StopFlag), as the
+  // Stop button would inside the pass's yield.
+  bool ProcessPendingEvents() override;
+
+  // ScanView
+  void ShowEventsStatus(std::string_view) override {}
+  void ShowMaxEvents(std::string_view) override {}
+  void SetProgressMaximum(std::int32_t) override {}
+  // The progress value is how far the pass has read; the pass sets it only while the window is
+  // visible, and a service is always "visible" for that purpose.
+  void SetProgressValue(std::int32_t value) override;
+  bool IsWindowVisible() const override { return true; }
+  void ShowOpenLogError(std::string_view message) override;
+  void EnableTimer() override;
+
+ private:
+  struct Wiring;
+  class CountingStep;
+
+  // RunControlView: a service has no buttons; the timer and the pass are what matter.
+  void SetGoButton(bool) override {}
+  void SetStartMenuCaption(std::string_view) override {}
+  void SetRunLocksEnabled(bool) override {}
+  void RepaintNow() override {}
+  void SetTimerEnabled(bool enabled) override;
+  void SetWaitingValue(std::int32_t) override {}
+  void RunScanPass() override;
+
+  // EventListObserver
+  void RowInsertedAtTop() override { ++listedThisPass_; }
+
+  bool Start();
+  // Reads the settings file; false when it exists but cannot be read. At start that is a
+  // settings error; later the settings in use stay as they are.
+  bool LoadSettings(bool atStart);
+  void ReportSettingValues(const std::string& path);
+  std::unique_ptr<Wiring> MakeWiring();
+  void HandleSignals(platform::ServiceSignals signals);
+  void AfterPass(std::chrono::steady_clock::duration took);
+  void Log(std::string_view text) { log_.Line(text); }
+
+  ServiceOptions options_;
+  platform::SignalWatch& signals_;
+  ServiceLog& log_;
+  ProgramState state_;
+  RunControl runControl_;
+  std::unique_ptr<Wiring> wiring_;
+  SystemIdentity identity_;
+  // What the settings file names besides the eight settings.
+  std::string securityLogPath_;
+  platform::PathMap drives_;
+
+  bool stopRequested_ = false;
+  bool reloadPending_ = false;
+  bool timerActive_ = false;
+  std::chrono::steady_clock::time_point nextTick_{};
+
+  // The pass in progress.
+  int listedThisPass_ = 0;
+  int writtenThisPass_ = 0;  // comments written for this pass's events, and retries that worked
+  std::int32_t recordsRead_ = 0;
+  bool openFailed_ = false;
+  bool anyOpenFailure_ = false;
+};
+
+}  // namespace qs
