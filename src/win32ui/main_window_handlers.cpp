@@ -37,6 +37,17 @@ void frmQuillstamp::Form_Load() {
       RemoveMenu(system, static_cast<UINT>(count - 1), MF_BYPOSITION | MF_REMOVE);
       RemoveMenu(system, static_cast<UINT>(count - 2), MF_BYPOSITION | MF_REMOVE);
     }
+    // A system menu with items of its own after Close (Wine adds "About Wine" below a
+    // separator) still has Close then: it goes too, with the separator above it, so that the
+    // window has no close box whatever the system menu holds.
+    for (int i = GetMenuItemCount(system) - 1; i >= 0; --i) {
+      if (GetMenuItemID(system, i) != SC_CLOSE) continue;
+      RemoveMenu(system, static_cast<UINT>(i), MF_BYPOSITION | MF_REMOVE);
+      if (i > 0 &&
+          (GetMenuState(system, static_cast<UINT>(i - 1), MF_BYPOSITION) & MF_SEPARATOR) != 0)
+        RemoveMenu(system, static_cast<UINT>(i - 1), MF_BYPOSITION | MF_REMOVE);
+      break;
+    }
     DrawMenuBar(hwnd_);
   }
   // 4. The grid at the top-left corner, as wide as the window, then its columns.

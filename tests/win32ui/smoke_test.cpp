@@ -1,0 +1,109 @@
+// quillstamp.exe itself, as a user starts it: in a folder of its own with a settings file, it
+// shows its window titled with the versioned title, answers "&Exit" with the question
+// "Exit program", and ends on Yes, leaving the settings it applied at start-up in its file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "win32ui/main_window.h"
+
+namespace qs::win32ui {
+namespace {
+
+// Polls `find` every 50 ms for at most `ms`.
+template <typename Find>
+HWND WaitFor(Find find, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (HWND found = find()) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return nullptr;
+}
+
+struct Found {
+  DWORD process;
+  const char* title;
+  HWND window;
+};
+
+// A dialog (a message box) of the given process with the given title.
+HWND MessageBoxOf(DWORD process, const char* title) {
+  Found found{process, title, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* f = reinterpret_cast<Found*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        char cls[32] = {};
+        char text[128] = {};
+        GetClassNameA(window, cls, sizeof cls);
+        GetWindowTextA(window, text, sizeof text);
+        if (owner == f->process && std::string(cls) == "#32770" && std::string(text) == f->title &&
+            IsWindowVisible(window)) {
+          f->window = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found.window;
+}
+
+TEST(ProgramSmoke, StartsShowsItsWindowAndEndsThroughExit) {
+  test::TempDir dir;
+  const std::string exe = dir / "quillstamp.exe";
+  ASSERT_TRUE(CopyFileA(QS_PROGRAM, exe.c_str(), FALSE)) << QS_PROGRAM;
+  test::WriteFile(dir / "Quillstamp.ini", "[Configuration]\r\nTemporisation=25\r\n");
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string command = "\"" + exe + "\"";
+  ASSERT_TRUE(CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             dir.path().string().c_str(), &startup, &process));
+  struct Closer {
+    PROCESS_INFORMATION& p;
+    ~Closer() {
+      if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(p.hProcess, 3);
+      CloseHandle(p.hThread);
+      CloseHandle(p.hProcess);
+    }
+  } closer{process};
+
+  HWND window = WaitFor([] { return FindWindowA(kMainWindowClass, nullptr); }, 20000);
+  ASSERT_NE(window, nullptr) << "no window within 20 s";
+  char title[256] = {};
+  GetWindowTextA(window, title, sizeof title);
+  EXPECT_EQ(std::string(title).rfind("Quillstamp 1.0b", 0), 0u) << title;
+  // The same window is found by its title.
+  EXPECT_EQ(FindWindowA(nullptr, title), window);
+  char wait[32] = {};
+  GetWindowTextA(GetDlgItem(window, kIdMaxAttente), wait, sizeof wait);
+  EXPECT_STREQ(wait, "25 s");
+
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(kIdQuitter, 0), 0);
+  HWND question = WaitFor([&] { return MessageBoxOf(process.dwProcessId, "Quillstamp"); }, 10000);
+  ASSERT_NE(question, nullptr) << "no \"Exit program\" question within 10 s";
+  char text[128] = {};
+  GetDlgItemTextA(question, 0xFFFF, text, sizeof text);  // the message box's text
+  EXPECT_STREQ(text, "Exit program");
+  PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0)
+      << "still running 10 s after Yes";
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  char written[16] = {};
+  GetPrivateProfileStringA("Configuration", "TimeSeconds", "", written, sizeof written,
+                           (dir / "Quillstamp.ini").c_str());
+  EXPECT_STREQ(written, "0");
+}
+
+}  // namespace
+}  // namespace qs::win32ui
