@@ -76,7 +76,13 @@ TEST(ProgramSmoke, StartsShowsItsWindowAndEndsThroughExit) {
     }
   } closer{process};
 
-  HWND window = WaitFor([] { return FindWindowA(kMainWindowClass, nullptr); }, 20000);
+  // The window is made hidden and shown once start-up is over.
+  HWND window = WaitFor(
+      [] {
+        HWND found = FindWindowA(kMainWindowClass, nullptr);
+        return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+      },
+      20000);
   ASSERT_NE(window, nullptr) << "no window within 20 s";
   char title[256] = {};
   GetWindowTextA(window, title, sizeof title);
