@@ -567,6 +567,8 @@ LRESULT frmQuillstamp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (LOWORD(wParam) != WA_INACTIVE) FirstActivation();
       break;
     case kMsgAutomaticStart:
+      // The automatic start: the window goes to the notification area, and the analysis starts.
+      ShowWindow(hwnd_, SW_MINIMIZE);
       cmdGo_Click();
       return 0;
     case WM_SIZE:
@@ -719,10 +721,18 @@ bool frmQuillstamp::ProcessPendingEvents() {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return false;
     }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    if (!TranslateWindowKeys(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
   }
   return any;
+}
+
+bool frmQuillstamp::TranslateWindowKeys(MSG& msg) {
+  // Tab and the arrows move between the main window's controls, and Space presses a button, as in
+  // a dialog.
+  return hwnd_ != nullptr && IsDialogMessageA(hwnd_, &msg) != FALSE;
 }
 
 void frmQuillstamp::ShowEventsStatus(std::string_view text) {

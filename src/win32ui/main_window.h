@@ -174,6 +174,10 @@ class frmQuillstamp : public ScanView,
   int ShowMessage(const std::string& text, const std::string& title, UINT style);
   const WindowServices& services() const { return services_; }
 
+  // The main window's keyboard handling of a message from the message loop; true when the message
+  // was handled there and must not be dispatched.
+  bool TranslateWindowKeys(MSG& msg);
+
   // ScanView / EventPump
   bool ProcessPendingEvents() override;
   void ShowEventsStatus(std::string_view text) override;

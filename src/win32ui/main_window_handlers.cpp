@@ -134,6 +134,7 @@ void frmQuillstamp::Show() {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   ShowWindow(hwnd_, SW_SHOWNORMAL);
+  SetRestoreVisible(false);
   UpdateWindow(hwnd_);
   SetForegroundWindow(hwnd_);
   if (loaded_ && !activatedOnce_)

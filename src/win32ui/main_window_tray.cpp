@@ -16,14 +16,13 @@ void frmQuillstamp::FirstActivation() {
   if (!loaded_ || !shown_ || activatedOnce_) return;
   activatedOnce_ = true;
   KillTimer(hwnd_, kActivationGraceTimer);
-  if (state_.settings.Automatic) {
-    ShowWindow(hwnd_, SW_MINIMIZE);
-    // The pass runs from the message loop rather than inside the activation's delivery.
-    PostMessageA(hwnd_, kMsgAutomaticStart, 0, 0);
-  }
+  // Minimising and the pass come from the message loop rather than inside the activation's
+  // delivery, which may itself be inside the call that shows the window.
+  if (state_.settings.Automatic) PostMessageA(hwnd_, kMsgAutomaticStart, 0, 0);
 }
 
 void frmQuillstamp::Form_Resize(WPARAM sizeKind) {
+  if (!loaded_) return;  // the window is still being made
   // Without a notification area there would be no way back to a hidden window: it stays
   // minimised in the task bar instead.
   if (sizeKind == SIZE_MINIMIZED && trayIconAdded_) ShowWindow(hwnd_, SW_HIDE);

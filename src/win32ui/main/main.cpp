@@ -17,6 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   window.Show();
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (window.TranslateWindowKeys(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
