@@ -145,6 +145,30 @@ INT_PTR CALLBACK NumericProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 // ---- frmPerformance ---------------------------------------------------------------------------
 
+// lblMax ends under the right end of the scroll bar. Laid out as left-aligned text of its own
+// width (and a little to spare) rather than drawn right-aligned against its edge, whose last
+// glyph some renderers cut by a pixel.
+void AlignUnderRightEnd(HWND label, HWND bar) {
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  wchar_t text[128] = {};
+  const int length = GetWindowTextW(label, text, 128);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text, length, &size);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  HWND dialog = GetParent(label);
+  RECT place{};
+  GetWindowRect(label, &place);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+  RECT end{};
+  GetWindowRect(bar, &end);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&end), 2);
+  const int width = size.cx + 4;
+  SetWindowPos(label, nullptr, end.right - width, place.top, width, place.bottom - place.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 struct PerformanceDialog {
   frmQuillstamp& window;
 };
@@ -168,6 +192,7 @@ INT_PTR CALLBACK PerformanceProc(HWND dialog, UINT message, WPARAM wParam, LPARA
                       self->window.state().settings.Performance,
                       0};
       SetScrollInfo(bar, SB_CTL, &info, TRUE);
+      AlignUnderRightEnd(GetDlgItem(dialog, IDC_LBLMAX), bar);
       if (self->window.services().dialogOpened) self->window.services().dialogOpened(dialog);
       SetFocus(bar);
       return FALSE;  // the focus is set

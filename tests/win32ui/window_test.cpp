@@ -565,6 +565,54 @@ TEST_F(WindowTest, TheConfigurationMenuIsShutWhileTheAnalysisRuns) {
   Command(kIdGo);
 }
 
+// Each dialog's captions fit their controls: measured with the dialog's own font, on the dialog as
+// it opens, with the limit message shown (the widest text its message line takes).
+TEST_F(WindowTest, EveryDialogShowsItsCaptionsWhole) {
+  Start();
+  for (int menu :
+       {kIdSetTime, kIdMaxSelectedEvents, kIdSetMaxWinComments, kIdPerformance, kIdAPropos}) {
+    int measured = 0;
+    onDialog = [&](HWND dialog) {
+      if (GetDlgItem(dialog, IDC_UPDOWN1) != nullptr) {
+        SetDlgItemTextA(dialog, IDC_TEXT1, "99999");
+        NMUPDOWN change{};
+        change.hdr.hwndFrom = GetDlgItem(dialog, IDC_UPDOWN1);
+        change.hdr.idFrom = IDC_UPDOWN1;
+        change.hdr.code = UDN_DELTAPOS;
+        change.iDelta = 1;
+        SendMessageW(dialog, WM_NOTIFY, IDC_UPDOWN1, reinterpret_cast<LPARAM>(&change));
+      }
+      HDC dc = GetDC(dialog);
+      for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+           child = GetWindow(child, GW_HWNDNEXT)) {
+        char cls[32] = {};
+        GetClassNameA(child, cls, sizeof cls);
+        const std::string text = TextOf(child);
+        if (text.empty() || lstrcmpiA(cls, "Static") != 0 || !StyleVisible(child)) continue;
+        RECT r{};
+        GetClientRect(child, &r);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+        const std::u16string wide = platform::Utf8ToUtf16(text);
+        RECT needed{0, 0, r.right, 0};
+        // Wrapped as the control wraps it: the lines must fit its height.
+        DrawTextW(dc, reinterpret_cast<const wchar_t*>(wide.c_str()), -1, &needed,
+                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, old);
+        // A pixel or two to spare: a glyph may reach past its advance (the "r" of "slower").
+        EXPECT_LE(needed.right + 2, r.right)
+            << "cut: " << text << " " << needed.right << "/" << r.right;
+        EXPECT_LE(needed.bottom, r.bottom) << "cut: " << text;
+        ++measured;
+      }
+      ReleaseDC(dialog, dc);
+      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    };
+    Command(menu);
+    EXPECT_GE(measured, 1) << menu;
+  }
+}
+
 // ---- Help and the about box -------------------------------------------------------------------
 
 TEST_F(WindowTest, HelpOpensTheManualOrSaysItIsMissing) {
