@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "evtwriter/evt_writer.h"
 #include "support/temp_dir.h"
 #include "win32ui/main_window.h"
 
@@ -109,6 +112,54 @@ TEST(ProgramSmoke, StartsShowsItsWindowAndEndsThroughExit) {
   GetPrivateProfileStringA("Configuration", "TimeSeconds", "", written, sizeof written,
                            (dir / "Quillstamp.ini").c_str());
   EXPECT_STREQ(written, "0");
+}
+
+// With "Automatic start up" on, the program hides in the notification area and runs its first
+// pass by itself, with or without a window manager to activate its window.
+TEST(ProgramSmoke, AutomaticStartHidesTheWindowAndListsTheLog) {
+  test::TempDir dir;
+  const std::string exe = dir / "quillstamp.exe";
+  ASSERT_TRUE(CopyFileA(QS_PROGRAM, exe.c_str(), FALSE)) << QS_PROGRAM;
+  evtwriter::EvtWriter writer;
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    evtwriter::Event560 event;
+    event.time = 1700000000u + 60u * i;
+    event.objectName = dir / ("file" + std::to_string(i) + ".txt");
+    writer.Add(evtwriter::MakeEvent560(event));
+  }
+  writer.WriteFile(dir / "Security.evt");
+  test::WriteFile(dir / "Quillstamp.ini",
+                  "[Configuration]\r\nAutomatic=1\r\n[Platform]\r\nSecurityLog=Security.evt\r\n");
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string command = "\"" + exe + "\"";
+  ASSERT_TRUE(CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             dir.path().string().c_str(), &startup, &process));
+  struct Closer {
+    PROCESS_INFORMATION& p;
+    ~Closer() {
+      // The analysis runs, so "&Exit" is shut: the test ends the program itself.
+      if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(p.hProcess, 3);
+      WaitForSingleObject(p.hProcess, 5000);
+      CloseHandle(p.hThread);
+      CloseHandle(p.hProcess);
+    }
+  } closer{process};
+
+  HWND listed = WaitFor(
+      [] {
+        HWND found = FindWindowA(kMainWindowClass, nullptr);
+        if (found == nullptr || IsWindowVisible(found)) return HWND{};
+        return SendMessageA(GetDlgItem(found, kIdGrid), LVM_GETITEMCOUNT, 0, 0) == 3 ? found
+                                                                                     : HWND{};
+      },
+      20000);
+  ASSERT_NE(listed, nullptr) << "the window did not hide with the log listed within 20 s";
+  char go[16] = {"?"};
+  GetWindowTextA(GetDlgItem(listed, kIdGo), go, sizeof go);
+  EXPECT_STREQ(go, "");  // running: the button shows the stop image only
 }
 
 }  // namespace
