@@ -115,11 +115,25 @@ bool WritePerformance(SettingsKeyWriter& writer, Settings& settings, std::int16_
   return writer.WriteKey(kKeyPerformance, std::to_string(value));
 }
 
+namespace {
+
+// A path that names its file whatever the current folder: from a root (/var/log/x,
+// \\server\share\x.evt, \logs\x.evt) or with a drive letter (C:\Logs\x.evt).
+bool IsAbsolutePath(std::string_view path) {
+  if (path.empty()) return false;
+  if (path[0] == '/' || path[0] == '\\') return true;
+  const char drive = path[0];
+  return path.size() >= 2 && path[1] == ':' &&
+         ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z'));
+}
+
+}  // namespace
+
 std::string SettingsFile::SecurityLogPath() const {
   std::string log =
       platform::ReadIniString(kPlatformSection, kKeySecurityLog, "", path_, kMaxPathValue);
   if (log.empty()) return std::string(kDefaultSecurityLog);
-  if (log.front() == '/') return log;
+  if (IsAbsolutePath(log)) return log;
   // A relative name is taken from the folder of this file, the program's own, so that it names
   // the same log whatever folder the program was started from.
   const std::size_t slash = path_.rfind('/');

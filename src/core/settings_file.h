@@ -28,7 +28,13 @@ inline constexpr std::string_view kKeyPerformance = "Performance";
 // folders of the drive letters that the log's paths name.
 inline constexpr std::string_view kPlatformSection = "Platform";
 inline constexpr std::string_view kKeySecurityLog = "SecurityLog";
+#ifdef _WIN32
+// Windows reads the computer's own Security log through its event-log service when the settings
+// name no log file.
+inline constexpr std::string_view kDefaultSecurityLog = "";
+#else
 inline constexpr std::string_view kDefaultSecurityLog = "/var/log/audit/audit.log";
+#endif
 inline constexpr std::string_view kDrivesSection = "Drives";
 
 // The settings file of a program whose executable lies in `programFolder`: the folder, "/",

@@ -27,7 +27,7 @@
 #include "scan/program_state.h"
 #include "scan/scan_pass.h"
 #include "ui/settings_dialogs.h"
-#include "ui/tray.h"
+#include "core/tray.h"
 
 class QAction;
 class QCheckBox;

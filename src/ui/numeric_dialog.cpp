@@ -8,11 +8,6 @@
 #include <QSizePolicy>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <charconv>
-#include <cmath>
-#include <limits>
-#include <string>
-#include <system_error>
 
 #include "core/text_number.h"
 #include "ui/dialog_parts.h"
@@ -21,51 +16,6 @@
 namespace qs {
 
 namespace {
-
-// One row per numeric dialog: everything in which the three differ, apart from the order of their
-// main-window updates (cmdOK_Click).
-struct NumericDialogRow {
-  const char* titleCaption;  // lblTempo
-  const char* unitName;      // the unit label's object name
-  const char* unitCaption;
-  std::int32_t minimum;
-  std::int32_t maximum;
-  const char* minimumMessage;
-  const char* maximumMessage;
-  std::int32_t (*get)(const Settings&);
-  // Stores the accepted value in the settings and writes its key.
-  void (*write)(SettingsKeyWriter&, Settings&, std::int32_t);
-};
-
-const NumericDialogRow& RowOf(NumericDialogKind kind) {
-  static const NumericDialogRow rows[] = {
-      {"Set time between two Security Log analysis", "lblSecondes", "seconds", 1, 60000,
-       "Minimal temporisation reached", "Maximal temporisation reached",
-       [](const Settings& s) -> std::int32_t { return s.Temporisation; },
-       [](SettingsKeyWriter& w, Settings& s, std::int32_t v) { WriteTemporisation(w, s, v); }},
-      {"Set max selected events in list", "lblEvents", "events", 10, 3000,
-       "Minimal selected events reached", "Maximal selected events reached",
-       [](const Settings& s) -> std::int32_t { return s.MaxSelectedEvents; },
-       [](SettingsKeyWriter& w, Settings& s, std::int32_t v) {
-         WriteMaxSelectedEvents(w, s, static_cast<std::int16_t>(v));
-       }},
-      {"Set max size for Windows 2000 comments", "lblCharacters", "characters", 100, 10000,
-       "Minimal size reached", "Maximal size reached",
-       [](const Settings& s) -> std::int32_t { return s.MaxWinComments; },
-       [](SettingsKeyWriter& w, Settings& s, std::int32_t v) {
-         WriteMaxWinComments(w, s, static_cast<std::int16_t>(v));
-       }},
-  };
-  switch (kind) {
-    case NumericDialogKind::Tempo:
-      return rows[0];
-    case NumericDialogKind::MaxSelected:
-      return rows[1];
-    case NumericDialogKind::MaxWinComments:
-      return rows[2];
-  }
-  return rows[0];
-}
 
 // The number at the start of a text box's text, by the same rule as the settings file.
 double NumberOf(const QLineEdit* edit) {
@@ -81,49 +31,11 @@ bool RunNumeric(NumericDialogKind kind, QWidget* parent, Settings& settings,
 
 }  // namespace
 
-QString DecimalText(double n) {
-  if (std::isnan(n)) return QStringLiteral("0");
-  // An infinite reading stays on the largest number the box can show, so that the arrows keep
-  // working on it.
-  if (std::isinf(n)) n = std::copysign(std::numeric_limits<double>::max(), n);
-  if (n == 0) return QStringLiteral("0");  // also -0
-  // Shortest round-trip digits in scientific form, then laid out without the exponent, so that
-  // 1e20 shows as 100000000000000000000 rather than as the binary value's exact expansion.
-  char buffer[64];
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, n, std::chars_format::scientific);
-  if (ec != std::errc()) return QStringLiteral("0");
-  const std::string text(buffer, end);
-  const std::size_t e = text.find('e');
-  const int exponent = std::stoi(text.substr(e + 1));
-  std::string mantissa = text.substr(0, e);
-  std::string sign;
-  if (mantissa[0] == '-') {
-    sign = "-";
-    mantissa.erase(0, 1);
-  }
-  std::string digits;
-  for (char c : mantissa)
-    if (c != '.') digits += c;
-  // digits = d0 d1 d2 ..., value = 0.d0d1d2... * 10^(exponent + 1)
-  const int pointAt = exponent + 1;
-  std::string out;
-  if (pointAt <= 0) {
-    out = "0." + std::string(static_cast<std::size_t>(-pointAt), '0') + digits;
-  } else if (static_cast<std::size_t>(pointAt) >= digits.size()) {
-    out = digits + std::string(static_cast<std::size_t>(pointAt) - digits.size(), '0');
-  } else {
-    out = digits.substr(0, static_cast<std::size_t>(pointAt)) + "." +
-          digits.substr(static_cast<std::size_t>(pointAt));
-  }
-  return QString::fromStdString(sign + out);
-}
-
 NumericSettingDialog::NumericSettingDialog(NumericDialogKind kind, Settings& settings,
                                            SettingsKeyWriter& writer, MainWindowUpdates& window,
                                            QWidget* parent)
     : QDialog(parent), kind_(kind), settings_(settings), writer_(writer), window_(window) {
-  const NumericDialogRow& row = RowOf(kind_);
+  const NumericSettingRow& row = NumericSettingRowOf(kind_);
   setWindowTitle(QString::fromLatin1(kVersionedTitle));
   setModal(true);
 
@@ -193,38 +105,29 @@ NumericSettingDialog::NumericSettingDialog(NumericDialogKind kind, Settings& set
 }
 
 void NumericSettingDialog::UpDown1_DownClick() {
-  const NumericDialogRow& row = RowOf(kind_);
-  double n = RoundHalfEven(NumberOf(text1_) - 1);
-  if (n <= row.minimum) {
-    n = row.minimum;
-    label1_->setText(QString::fromUtf8(row.minimumMessage));
-    label1_->show();
-  } else {
-    label1_->hide();
-  }
-  text1_->setText(DecimalText(n));
-  text1_->repaint();
+  ShowArrowStep(DownArrowStep(kind_, NumberOf(text1_)));
 }
 
 void NumericSettingDialog::UpDown1_UpClick() {
-  const NumericDialogRow& row = RowOf(kind_);
-  double n = RoundHalfEven(NumberOf(text1_) + 1);
-  if (n >= row.maximum) {
-    n = row.maximum;
-    label1_->setText(QString::fromUtf8(row.maximumMessage));
+  ShowArrowStep(UpArrowStep(kind_, NumberOf(text1_)));
+}
+
+void NumericSettingDialog::ShowArrowStep(const ArrowStep& step) {
+  if (step.message != nullptr) {
+    label1_->setText(QString::fromUtf8(step.message));
     label1_->show();
   } else {
     label1_->hide();
   }
-  text1_->setText(DecimalText(n));
+  text1_->setText(QString::fromStdString(DecimalText(step.value)));
   text1_->repaint();
 }
 
 void NumericSettingDialog::cmdOK_Click() {
-  const NumericDialogRow& row = RowOf(kind_);
+  const NumericSettingRow& row = NumericSettingRowOf(kind_);
   const double number = NumberOf(text1_);
   // The limits apply to the number as typed, before rounding: 9.6 is refused where 10 is not.
-  if (!(number >= row.minimum && number <= row.maximum)) {
+  if (!NumericValueAccepted(kind_, number)) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kVersionedTitle),
                     QStringLiteral("Invalid value: ") + text1_->text(), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);  // the text exactly as typed, even if it looks like markup

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "core/app_title.h"
+#include "core/numeric_setting.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
 #include "ui/about_box.h"
@@ -56,9 +57,7 @@ bool ShowPerformanceDialog(QWidget* parent, Settings& settings,
 // --- The dialogs themselves (for tests and screenshots; the main window needs only the above) ---
 
 // The three numeric dialogs are one class; the kind picks its row of the dialogs' table (captions,
-// limits, messages, setting, key and the main-window updates).
-enum class NumericDialogKind { Tempo, MaxSelected, MaxWinComments };
-
+// limits, messages, setting, key; core/numeric_setting.h) and its main-window updates.
 class NumericSettingDialog : public QDialog {
  public:
   NumericSettingDialog(NumericDialogKind kind, Settings& settings, SettingsKeyWriter& writer,
@@ -77,6 +76,7 @@ class NumericSettingDialog : public QDialog {
  private:
   void UpDown1_DownClick();
   void UpDown1_UpClick();
+  void ShowArrowStep(const ArrowStep& step);
   void cmdOK_Click();
 
   NumericDialogKind kind_;
@@ -109,9 +109,5 @@ class PerformanceDialog : public QDialog {
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
 };
-
-// Decimal text of a number read from Text1 after an arrow click: no exponent, no leading blank,
-// the shortest digits that read back as the same number (twenty typed digits stay twenty digits).
-QString DecimalText(double n);
 
 }  // namespace qs

@@ -2,7 +2,8 @@
 #   cmake -DSOURCE_DIR=<a src folder> -P include_rules.cmake
 # fails, naming each file and line, when a folder includes one it must not: the portable core
 # (platform, core, scan, comments) never includes a front end; nothing but the Qt window includes
-# Qt; nothing but the per-OS folders of platform includes an OS header.
+# Qt; nothing but the per-OS folders of platform and the Win32 window (win32ui/) include an OS
+# header.
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT SOURCE_DIR)
@@ -47,8 +48,8 @@ foreach(rel ${sources})
         set(fault "only ui/ includes Qt")
       endif()
     elseif(line MATCHES "#[ \t]*include[ \t]*<(${os_headers})>")
-      if(NOT rel MATCHES "^platform/(posix|win32)/")
-        set(fault "only platform/posix/ and platform/win32/ include OS headers")
+      if(NOT rel MATCHES "^(platform/(posix|win32)|win32ui)/")
+        set(fault "only platform/posix/, platform/win32/ and the Win32 window include OS headers")
       endif()
     endif()
     if(fault)

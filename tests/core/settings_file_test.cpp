@@ -247,6 +247,10 @@ TEST(PlatformSettings, ARelativeSecurityLogIsInTheProgramFolder) {
       {"logs/audit.log", program / "logs/audit.log"},
       {"../audit.log", program / "../audit.log"},
       {"/var/log/x.evtx", "/var/log/x.evtx"},
+      // Windows names: from a drive or a root they are whole, never put under the folder.
+      {"C:\\Logs\\Security.evt", "C:\\Logs\\Security.evt"},
+      {"d:/logs/x.evt", "d:/logs/x.evt"},
+      {"\\\\server\\logs\\x.evt", "\\\\server\\logs\\x.evt"},
   };
   for (const auto& c : cases) {
     WriteFile(path, std::string("[Platform]\nSecurityLog=") + c.value + "\n");

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QWindow>
 
-#include "ui/tray.h"
+#include "core/tray.h"
 #include "window_fixture.h"
 
 namespace qs::test {

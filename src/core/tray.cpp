@@ -1,4 +1,4 @@
-#include "ui/tray.h"
+#include "core/tray.h"
 
 #include <cmath>
 #include <cstdio>

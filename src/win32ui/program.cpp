@@ -1,0 +1,31 @@
+#include "win32ui/program.h"
+
+#include <utility>
+
+namespace qs::win32ui {
+
+WindowServices Program::Services(Program& self, const std::string& programFolder,
+                                 WindowServices hooks) {
+  WindowServices services = std::move(hooks);
+  services.system = self.platform_.system.get();
+  services.eventLog = self.platform_.eventLog.get();
+  services.readSettings = [&file = self.settingsFile_] { return file.ReadConfiguration(); };
+  // A failed write is not examined: the new value stays in memory for the run.
+  services.settingsWriter = &self.settingsFile_;
+  services.programFolder = programFolder;
+  return services;
+}
+
+Program::Program(const std::string& programFolder, WindowServices hooks)
+    : settingsFile_(SettingsFilePathIn(programFolder)),
+      drives_(settingsFile_.ReadDrives()),
+      platform_(platform::MakePlatformServices(settingsFile_.SecurityLogPath(), drives_)),
+      window_(state_, Services(*this, programFolder, std::move(hooks))),
+      writers_(state_.eventList, state_.scan.currentEvent, state_.settings, window_, drives_,
+               *platform_.streams, platform_.makeSummary),
+      comments_(state_.eventList, state_.scan.currentEvent, state_.settings, *platform_.fileStatus,
+                writers_, window_) {
+  window_.SetCommentStep(&comments_);
+}
+
+}  // namespace qs::win32ui
