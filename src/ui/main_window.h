@@ -21,13 +21,13 @@
 #include "core/settings.h"
 #include "core/settings_file.h"
 #include "core/system_identity.h"
+#include "core/tray.h"
 #include "platform/eventlog.h"
 #include "platform/sysinfo.h"
 #include "scan/event_list.h"
 #include "scan/program_state.h"
 #include "scan/scan_pass.h"
 #include "ui/settings_dialogs.h"
-#include "core/tray.h"
 
 class QAction;
 class QCheckBox;
