@@ -30,9 +30,22 @@ bool IsTheWrittenFile(const platform::FileFacts& facts, const CurrentEvent& even
   return IsTheWrittenFile(facts, event.identity);
 }
 
+// Lets the writers' files go when the comments of one file are done, on every way out.
+class ReleaseAtEnd {
+ public:
+  explicit ReleaseAtEnd(CommentWriters& writers) : writers_(writers) {}
+  ~ReleaseAtEnd() { writers_.ReleaseFiles(); }
+  ReleaseAtEnd(const ReleaseAtEnd&) = delete;
+  ReleaseAtEnd& operator=(const ReleaseAtEnd&) = delete;
+
+ private:
+  CommentWriters& writers_;
+};
+
 }  // namespace
 
 void FileCommentStep::CommentPass() {
+  const ReleaseAtEnd release(writers_);
   const platform::FileFacts facts = fileStatus_.ReadFileFacts(currentEvent_.file);
   const std::uint32_t attributes = facts.attributes;
   const bool readable = attributes != platform::kInvalidFileAttributes;
@@ -89,6 +102,7 @@ void FileCommentStep::SummaryCheckPass() {
     }
     if (retryWin) writers_.RegenerateWinComment(row);
     if (retryMac) writers_.RegenerateMacComment(row);
+    writers_.ReleaseFiles();
     YieldStep(settings_.Performance, pump_);
   }
 }

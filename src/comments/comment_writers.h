@@ -11,6 +11,8 @@ class CommentWriters {
   virtual void RegenerateMacComment(int row) = 0;
   virtual void WriteWinComment(int row) = 0;
   virtual void RegenerateWinComment(int row) = 0;
+  // The operations on one file are done for now: files kept open between them are let go.
+  virtual void ReleaseFiles() {}
 };
 
 }  // namespace qs

@@ -1,7 +1,5 @@
 #include "comments/file_comments.h"
 
-#include <algorithm>
-
 namespace qs {
 
 std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit) {
@@ -15,13 +13,8 @@ std::u16string_view CutToCodeUnits(std::u16string_view text, std::size_t limit) 
 
 std::vector<int> MarkRowsOfFile(EventList& list, const std::string& file, int column,
                                 std::string_view mark) {
-  std::vector<int> rows;
-  for (int i = list.EventCount(); i >= 1; --i) {
-    if (list.CellText(i, kColFile) != file) continue;
-    rows.push_back(i);
-    list.SetMark(i, column, mark);
-  }
-  std::reverse(rows.begin(), rows.end());
+  const std::vector<int> rows = list.RowsOfFile(file);
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) list.SetMark(*it, column, mark);
   return rows;
 }
 
@@ -33,7 +26,9 @@ FileComments::FileComments(EventList& eventList, const CurrentEvent& currentEven
                            const Settings& settings, EventPump& pump,
                            const platform::PathMap& paths, platform::StreamService& streams,
                            platform::SummaryFactory makeSummary)
-    : context_{eventList, currentEvent, settings, pump, paths},
+    : streams_(streams),
+      pump_(pump, streams),
+      context_{eventList, currentEvent, settings, pump_, paths},
       mac_(context_, streams),
       win_(context_, std::move(makeSummary)) {}
 

@@ -54,8 +54,27 @@ class FileComments final : public CommentWriters {
   void RegenerateMacComment(int row) override { mac_.RegenerateMacComment(row); }
   void WriteWinComment(int row) override { win_.WriteWinComment(row); }
   void RegenerateWinComment(int row) override { win_.RegenerateWinComment(row); }
+  void ReleaseFiles() override { streams_.ReleaseFiles(); }
 
  private:
+  // The writers yield through this pump, which tells the streams (and the summaries that share
+  // their files) that others have run before it lets them run.
+  class YieldingPump final : public EventPump {
+   public:
+    YieldingPump(EventPump& pump, platform::StreamService& streams)
+        : pump_(pump), streams_(streams) {}
+    bool ProcessPendingEvents() override {
+      streams_.Yielded();
+      return pump_.ProcessPendingEvents();
+    }
+
+   private:
+    EventPump& pump_;
+    platform::StreamService& streams_;
+  };
+
+  platform::StreamService& streams_;
+  YieldingPump pump_;
   CommentContext context_;
   MacComment mac_;
   WinComment win_;

@@ -37,6 +37,13 @@ class StreamService {
   // Writes count bytes at the current position; the count written, or -1.
   virtual std::int32_t WriteStream(StreamHandle handle, const char* buffer, std::int32_t count) = 0;
   virtual void CloseStream(StreamHandle handle) = 0;
+  // The comments of one file are done for now. A platform that keeps that file open from one
+  // comment operation to the next (see posix/xattr.h) lets it go here, so that no file stays open
+  // between events or passes.
+  virtual void ReleaseFiles() {}
+  // The program has let other work run (a yield), time enough for anybody to put another file
+  // at a path: a file kept open is checked against its path again before it is used.
+  virtual void Yielded() {}
 };
 
 }  // namespace qs::platform

@@ -12,9 +12,12 @@ PlatformServices MakePlatformServices(const std::string& securityLogPath, const 
   PlatformServices services;
   services.eventLog = MakePosixEventLogService(securityLogPath);
   services.fileStatus = std::make_unique<PosixFileStatus>(drives);
-  services.streams = std::make_unique<XattrStreamFiles>();
-  services.makeSummary = [] {
-    return std::unique_ptr<SummaryPropertyComponent>(std::make_unique<XdgCommentSummary>());
+  // One file at a time is held open for both comments of an event (see AttributeFiles).
+  auto files = std::make_shared<AttributeFiles>();
+  services.streams = std::make_unique<XattrStreamFiles>(SystemXattrIo(), files);
+  services.makeSummary = [files] {
+    return std::unique_ptr<SummaryPropertyComponent>(
+        std::make_unique<XdgCommentSummary>(SystemXattrIo(), files));
   };
   services.system = MakePosixSystemInfoService();
   return services;

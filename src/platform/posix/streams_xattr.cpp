@@ -1,7 +1,6 @@
 #include "platform/posix/streams_xattr.h"
 
 #include <errno.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -49,7 +48,7 @@ StreamHandle XattrStreamFiles::OpenStream(std::string_view streamPath, std::uint
   std::string name;
   if (!SplitStreamPath(streamPath, file, name)) return kInvalidStream;
   const bool writing = (mode & (kOpenWriteBit | kOpenReadWriteBit)) != 0;
-  const int fd = OpenFileForAttributes(file, writing ? FileAccess::Write : FileAccess::Read);
+  const int fd = files_->Open(file, writing ? FileAccess::Write : FileAccess::Read);
   if (fd < 0) return kInvalidStream;
 
   Open open;
@@ -75,7 +74,7 @@ StreamHandle XattrStreamFiles::OpenStream(std::string_view streamPath, std::uint
     if (ok) open.content = StreamContent(std::move(value));
   }
   if (!ok) {
-    close(fd);
+    files_->Done(fd);
     return kInvalidStream;
   }
   if (next_ < 1) next_ = 1;  // after wrapping round
@@ -125,9 +124,13 @@ void XattrStreamFiles::CloseStream(StreamHandle handle) {
   if (it == open_.end()) return;
   // Opened to empty the stream and never written.
   if (it->second.emptyOnClose) Store(it->second, std::string());
-  close(it->second.fd);
+  files_->Done(it->second.fd);
   open_.erase(it);
 }
+
+void XattrStreamFiles::ReleaseFiles() { files_->Release(); }
+
+void XattrStreamFiles::Yielded() { files_->Yielded(); }
 
 XattrStreamFiles::Open* XattrStreamFiles::Find(StreamHandle handle) {
   auto it = open_.find(handle);

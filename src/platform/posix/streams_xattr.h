@@ -7,6 +7,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,11 @@ std::string StreamAttributeName(std::string_view name);
 
 class XattrStreamFiles final : public StreamService {
  public:
-  explicit XattrStreamFiles(XattrIo& io = SystemXattrIo()) : io_(io) {}
+  // files: the opens, shared with the summary component of the run so that the two comments of
+  // an event look their file up once.
+  explicit XattrStreamFiles(XattrIo& io = SystemXattrIo(),
+                            std::shared_ptr<AttributeFiles> files = nullptr)
+      : io_(io), files_(files ? std::move(files) : std::make_shared<AttributeFiles>()) {}
   ~XattrStreamFiles() override;
   XattrStreamFiles(const XattrStreamFiles&) = delete;
   XattrStreamFiles& operator=(const XattrStreamFiles&) = delete;
@@ -36,6 +41,8 @@ class XattrStreamFiles final : public StreamService {
   // first write since the open) and returns -1.
   std::int32_t WriteStream(StreamHandle handle, const char* buffer, std::int32_t count) override;
   void CloseStream(StreamHandle handle) override;
+  void ReleaseFiles() override;
+  void Yielded() override;
 
  private:
   struct Open {
@@ -51,6 +58,7 @@ class XattrStreamFiles final : public StreamService {
   bool Store(Open& open, const std::string& content);
 
   XattrIo& io_;
+  std::shared_ptr<AttributeFiles> files_;
   std::map<StreamHandle, Open> open_;
   StreamHandle next_ = 1;
 };

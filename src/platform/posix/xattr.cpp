@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -123,13 +125,41 @@ int Lookup(const std::string& path, Fd& parent, std::string& name) {
   return -1;
 }
 
-bool WritableByProgram(int fd, const struct stat& st) {
-  if ((st.st_mode & S_IWUSR) == 0) return false;
-  // The descriptor's own entry names exactly the opened inode, whatever the path has become.
+// The kernel's own lookup of the whole path in one call, refusing every symbolic link on the way
+// (O_NOFOLLOW in `flags` gives a link at the end as itself). Most paths hold no link, and the walk
+// above costs three calls per component. -1 with errno; ELOOP means a link is on the way and the
+// walk must decide whether it may be followed.
+int OpenWithoutLinks(const std::string& path, int flags) {
+#ifdef SYS_openat2
+  struct open_how how {};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+#else
+  (void)path;
+  (void)flags;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// Errors of the one-call lookup after which the walk is tried: a link on the way, a path longer
+// than the kernel looks up in one call, or a kernel (or a sandbox) without the call.
+bool WalkDecides(int error) {
+  return error == ELOOP || error == ENAMETOOLONG || error == ENOSYS || error == EPERM ||
+         error == EINVAL || error == E2BIG;
+}
+
+bool WritableByProgram(int fd, mode_t mode) {
+  if ((mode & S_IWUSR) == 0) return false;
+  // The access test on the descriptor itself: it names exactly the opened inode, whatever the
+  // path has become. Kernels before faccessat2 (or a sandbox without it) take the descriptor's
+  // own entry in /proc instead; without /proc the owner bit alone decides.
+  if (faccessat(fd, "", W_OK, AT_EMPTY_PATH) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EPERM) return false;
   char self[64];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   if (access(self, W_OK) == 0) return true;
-  // Without /proc the owner bit alone decides.
   return errno == ENOENT;
 }
 
@@ -141,16 +171,39 @@ int OpenFileForAttributes(const std::string& path, FileAccess fileAccess) {
 
 int OpenFileForAttributes(const std::string& path, FileAccess fileAccess,
                           const std::function<void()>& beforeOpen) {
-  if (path.empty()) {
+  struct stat opened {};
+  return OpenFileForAttributes(path, fileAccess, beforeOpen, opened);
+}
+
+int OpenFileForAttributes(const std::string& path, FileAccess fileAccess,
+                          const std::function<void()>& beforeOpen, struct stat& opened) {
+  // A NUL inside the path would make every call below look at a shorter path than the one named.
+  if (path.empty() || path.find('\0') != std::string::npos) {
     errno = ENOENT;
     return -1;
   }
+  // The object, looked up without opening it: by the kernel in one call when no link is on the
+  // way, otherwise by the walk that follows trusted links only. In the first case the real open
+  // below looks the path up again, with links refused again; in the second it opens the name in
+  // the folder that the walk found.
   Fd parent;
   std::string name;
-  Fd object(Lookup(path, parent, name));
-  if (object.get() < 0) return -1;
+  Fd object(OpenWithoutLinks(path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  bool walked = false;
   struct stat st {};
-  if (fstat(object.get(), &st) != 0) return -1;
+  if (object.get() >= 0) {
+    if (fstat(object.get(), &st) != 0) return -1;
+    walked = S_ISLNK(st.st_mode);  // a link at the end: the walk decides
+  } else if (WalkDecides(errno)) {
+    walked = true;
+  } else {
+    return -1;
+  }
+  if (walked) {
+    object = Fd(Lookup(path, parent, name));
+    if (object.get() < 0) return -1;
+    if (fstat(object.get(), &st) != 0) return -1;
+  }
   // Checked before the real open, so that no device or FIFO is ever opened.
   if (S_ISDIR(st.st_mode)) {
     errno = EISDIR;
@@ -165,20 +218,91 @@ int OpenFileForAttributes(const std::string& path, FileAccess fileAccess,
   // (a FIFO or device behind it is never opened); O_NONBLOCK: a FIFO put there does not hold the
   // program until a writer comes; read-only: the content is never touched. Whatever regular file
   // is opened must then be the one that was checked.
-  Fd fd(openat(parent.get(), name.c_str(),
-               O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+  Fd fd(walked ? openat(parent.get(), name.c_str(), kFlags) : OpenWithoutLinks(path, kFlags));
   if (fd.get() < 0) return -1;
-  struct stat opened {};
   if (fstat(fd.get(), &opened) != 0) return -1;
   if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
     errno = EAGAIN;  // replaced between the lookup and the open
     return -1;
   }
-  if (fileAccess == FileAccess::Write && !WritableByProgram(fd.get(), opened)) {
+  if (fileAccess == FileAccess::Write && !WritableByProgram(fd.get(), opened.st_mode)) {
     errno = EACCES;
     return -1;
   }
   return fd.release();
+}
+
+AttributeFiles::~AttributeFiles() {
+  if (fd_ >= 0) close(fd_);
+}
+
+int AttributeFiles::Open(const std::string& path, FileAccess fileAccess) {
+  if (fd_ >= 0 && !releasing_ && path == path_) {
+    bool same = checked_;
+    if (!same) {
+      struct stat st {};
+      // The path names the held file still. A link at the end is never the file; links on the
+      // way only lead to it, and it was opened by the rules above.
+      same = fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISREG(st.st_mode) && st.st_dev == device_ && st.st_ino == inode_;
+      if (same) mode_ = st.st_mode;
+      checked_ = same;
+    }
+    if (same && fileAccess == FileAccess::Write) {
+      same = (mode_ & S_IWUSR) != 0 && (writeChecked_ || WritableByProgram(fd_, mode_));
+      writeChecked_ = same;
+    }
+    if (same) {
+      ++lent_;
+      return fd_;
+    }
+    // Otherwise a full open below gives the true answer, with its errno.
+  }
+  struct stat opened {};
+  const int fd = OpenFileForAttributes(path, fileAccess, {}, opened);
+  if (fd < 0) return -1;
+  // The new file is held in place of the old one unless the old one is still handed out.
+  if (hold_ && lent_ == 0) {
+    CloseHeld();
+    path_ = path;
+    fd_ = fd;
+    device_ = opened.st_dev;
+    inode_ = opened.st_ino;
+    mode_ = opened.st_mode;
+    checked_ = true;
+    writeChecked_ = fileAccess == FileAccess::Write;
+    lent_ = 1;
+  }
+  return fd;
+}
+
+void AttributeFiles::Done(int fd) {
+  if (fd < 0) return;
+  if (fd != fd_) {
+    close(fd);
+    return;
+  }
+  if (lent_ > 0) --lent_;
+  if (lent_ == 0 && releasing_) CloseHeld();
+}
+
+void AttributeFiles::Release() {
+  if (lent_ > 0) {
+    releasing_ = true;
+    return;
+  }
+  CloseHeld();
+}
+
+void AttributeFiles::CloseHeld() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  path_.clear();
+  checked_ = false;
+  writeChecked_ = false;
+  lent_ = 0;
+  releasing_ = false;
 }
 
 bool XattrIo::Get(int fd, const std::string& name, std::string& value) {

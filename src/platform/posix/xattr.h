@@ -3,6 +3,8 @@
 // (a link planted where a shared file stood) must never lead it onto another file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,6 +35,55 @@ int OpenFileForAttributes(const std::string& path, FileAccess access);
 // program has no use for it.
 int OpenFileForAttributes(const std::string& path, FileAccess access,
                           const std::function<void()>& beforeOpen);
+
+// The same, with `opened` set to what fstat tells of the descriptor returned.
+int OpenFileForAttributes(const std::string& path, FileAccess access,
+                          const std::function<void()>& beforeOpen, struct stat& opened);
+
+// The opens of the comment services, shared by the stream and the summary services of one run.
+// Both comments of one event open the same file up to four times (each comment reads, then
+// rebuilds or writes), so the file opened last is kept after it is given back, until Release or
+// the open of another file, and handed out again for the same path.
+// - Between two uses with no yield in between, it is handed out as it is: the program gave
+//   nobody time to change anything, and a fresh lookup would only repeat the one just made.
+// - After a yield (Yielded), it is handed out only while the path still names the very file it
+//   is, still a regular file, and, for writing, with its owner write bit set: one stat of the
+//   path instead of a new lookup.
+// The program's access test for writing is made once per held file.
+class AttributeFiles {
+ public:
+  // hold: false for a user that is not told of the program's yields and of the end of a file's
+  // comments; every open is then a new lookup and every descriptor is closed when given back.
+  explicit AttributeFiles(bool hold = true) : hold_(hold) {}
+  ~AttributeFiles();
+  AttributeFiles(const AttributeFiles&) = delete;
+  AttributeFiles& operator=(const AttributeFiles&) = delete;
+
+  // A descriptor as OpenFileForAttributes gives it (-1 with errno); give it back with Done, never
+  // close it.
+  int Open(const std::string& path, FileAccess access);
+  // Gives back a descriptor that Open returned.
+  void Done(int fd);
+  // Lets go of the held file, at once or, while it is handed out, when it is given back. Called
+  // when the comments of a file are done, so that no file stays open between events or passes.
+  void Release();
+  // The program yielded: the held file is checked against its path at its next use.
+  void Yielded() { checked_ = false; }
+
+ private:
+  void CloseHeld();
+
+  bool hold_;
+  std::string path_;  // of the held file; empty when none is held
+  int fd_ = -1;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  mode_t mode_ = 0;            // as the last look at the file found it
+  bool checked_ = false;       // no yield since the file was opened or checked
+  bool writeChecked_ = false;  // the access test for writing passed on this descriptor
+  int lent_ = 0;               // times handed out and not yet given back
+  bool releasing_ = false;     // Release came while it was handed out
+};
 
 // The attribute calls themselves, replaceable so that tests can play a file system that refuses
 // user attributes or runs out of room for them.

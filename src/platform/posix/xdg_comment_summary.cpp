@@ -1,7 +1,6 @@
 #include "platform/posix/xdg_comment_summary.h"
 
 #include <errno.h>
-#include <unistd.h>
 
 #include "platform/utf.h"
 
@@ -15,7 +14,7 @@ constexpr std::int32_t kAccessMask = 0x3;  // 0 read, 1 write, 2 read/write
 XdgCommentSummary::~XdgCommentSummary() { Release(); }
 
 void XdgCommentSummary::Release() {
-  if (fd_ >= 0) close(fd_);
+  files_->Done(fd_);
   fd_ = -1;
   writable_ = false;
   pending_.clear();
@@ -28,7 +27,7 @@ std::int32_t XdgCommentSummary::OpenSummary(std::u16string_view path, std::int32
   const bool writing = (mode & kAccessMask) != 0;
   // The name's bytes, whether or not they are UTF-8 (see Utf16ToUtf8Lossless).
   const std::string local = Utf16ToUtf8Lossless(path);
-  fd_ = OpenFileForAttributes(local, writing ? FileAccess::Write : FileAccess::Read);
+  fd_ = files_->Open(local, writing ? FileAccess::Write : FileAccess::Read);
   if (fd_ < 0) return kSummaryFailed;
   writable_ = writing;
   status_ = kStatusOpen;

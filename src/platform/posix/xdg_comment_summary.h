@@ -5,6 +5,7 @@
 // bytes.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/posix/xattr.h"
@@ -16,7 +17,11 @@ inline constexpr const char* kXdgCommentAttribute = "user.xdg.comment";
 
 class XdgCommentSummary final : public SummaryPropertyComponent {
  public:
-  explicit XdgCommentSummary(XattrIo& io = SystemXattrIo()) : io_(io) {}
+  // files: the opens, shared with the stream service of the run, which is told of the yields and
+  // of the end of each file's comments (see AttributeFiles). Without it, nothing is held.
+  explicit XdgCommentSummary(XattrIo& io = SystemXattrIo(),
+                             std::shared_ptr<AttributeFiles> files = nullptr)
+      : io_(io), files_(files ? std::move(files) : std::make_shared<AttributeFiles>(false)) {}
   ~XdgCommentSummary() override;
   XdgCommentSummary(const XdgCommentSummary&) = delete;
   XdgCommentSummary& operator=(const XdgCommentSummary&) = delete;
@@ -35,6 +40,7 @@ class XdgCommentSummary final : public SummaryPropertyComponent {
   void Release();
 
   XattrIo& io_;
+  std::shared_ptr<AttributeFiles> files_;
   int fd_ = -1;
   bool writable_ = false;
   std::int32_t status_ = 0;
