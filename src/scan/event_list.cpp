@@ -1,6 +1,7 @@
 #include "scan/event_list.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 namespace qs {
@@ -29,6 +30,7 @@ EventList::EventList(const Settings& settings, EventListObserver* observer)
 void EventList::SetUpList(int gridWidthTwips) {
   rows_.clear();
   identities_.clear();
+  fileHashes_.clear();
   for (std::size_t c = 0; c < header_.size(); ++c) header_[c] = kHeaderTexts[c];
   const int rest = gridWidthTwips - (kDateTimeWidth + kUserWidth + 2 * kMarkWidth + kGridMargin);
   // A grid narrower than the fixed columns leaves no room for the path, but never a negative one.
@@ -39,6 +41,7 @@ void EventList::SetUpList(int gridWidthTwips) {
 void EventList::ClearList() {
   rows_.clear();
   identities_.clear();
+  fileHashes_.clear();
   if (observer_ != nullptr) observer_->ListReset();
 }
 
@@ -53,6 +56,7 @@ void EventList::InsertNewest(const EventDateTime& when, std::string_view user,
   if (keep < count) {
     rows_.resize(static_cast<std::size_t>(keep));
     identities_.resize(static_cast<std::size_t>(keep));
+    fileHashes_.resize(static_cast<std::size_t>(keep));
     if (observer_ != nullptr) observer_->RowsRemovedFromBottom(keep + 1, count);
   }
 
@@ -62,6 +66,7 @@ void EventList::InsertNewest(const EventDateTime& when, std::string_view user,
   row[kColFile] = file;
   rows_.push_front(std::move(row));
   identities_.push_front(identity);
+  fileHashes_.push_front(std::hash<std::string_view>{}(file));
   if (observer_ != nullptr) {
     observer_->RowInsertedAtTop();
     observer_->SelectedCountChanged(EventCount());
@@ -83,6 +88,17 @@ const std::string& EventList::CellText(int row, int column) const {
   if (column < 0 || column >= kColumnCount || row < 0 || row > EventCount()) return EmptyText();
   const auto c = static_cast<std::size_t>(column);
   return row == 0 ? header_[c] : rows_[static_cast<std::size_t>(row - 1)][c];
+}
+
+std::vector<int> EventList::RowsOfFile(std::string_view file) const {
+  const std::size_t hash = std::hash<std::string_view>{}(file);
+  std::vector<int> rows;
+  int row = 1;
+  auto text = rows_.begin();
+  for (auto it = fileHashes_.begin(); it != fileHashes_.end(); ++it, ++text, ++row) {
+    if (*it == hash && (*text)[kColFile] == file) rows.push_back(row);
+  }
+  return rows;
 }
 
 }  // namespace qs

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/settings.h"
 #include "platform/file_identity.h"
@@ -65,6 +66,10 @@ class EventList {
   int EventCount() const { return static_cast<int>(rows_.size()); }
   // The identity kept with row 1..EventCount(); nullopt when the log named none.
   std::optional<platform::FileIdentity> RowIdentity(int row) const;
+  // The rows whose File cell is exactly `file`, top down. Every comment written is rebuilt from
+  // these rows, so the search compares a hash kept with each row before any text: the paths of
+  // one shared folder differ only near their ends.
+  std::vector<int> RowsOfFile(std::string_view file) const;
 
   int ColumnWidth(int column) const { return widths_[static_cast<std::size_t>(column)]; }
   void SetObserver(EventListObserver* observer) { observer_ = observer; }
@@ -76,6 +81,7 @@ class EventList {
   std::array<int, kColumnCount> widths_{};
   std::deque<Row> rows_;                                          // rows_[0] is row 1
   std::deque<std::optional<platform::FileIdentity>> identities_;  // beside rows_, row by row
+  std::deque<std::size_t> fileHashes_;                            // of the File cells, the same
 };
 
 }  // namespace qs

@@ -59,7 +59,13 @@ QRect Grown(const QRect& place, int width, int height) {
 }  // namespace
 
 void SetCaption(QLabel* label, const QString& text) {
+  // The count is set after every event listed, mostly to the text it has already.
+  if (label->text() == text) return;
   label->setText(text);
+  FitCaption(label);
+}
+
+void FitCaption(QLabel* label) {
   const int needed = label->sizeHint().width();
   QRect box = label->geometry();
   const int design = label->property("designWidth").toInt();
@@ -299,7 +305,7 @@ void frmQuillstamp::BuildControls() {
 
   for (const char* name : {"Label9", "lblEvents", "lblSelectedEvents", "lblAttente"}) {
     auto* l = client_->findChild<QLabel*>(name);
-    SetCaption(l, l->text());
+    FitCaption(l);
   }
   // The check box holds its design caption, the widest that the settings allow ("[<10000 chars]"),
   // so the frames are fitted to it once and for all.

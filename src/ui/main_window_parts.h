@@ -23,6 +23,8 @@ inline QString Q(std::string_view text) {
 // A label keeps its design place, but a caption longer than the design width widens it rather
 // than being cut: to the left for a right-aligned label, to the right otherwise.
 void SetCaption(QLabel* label, const QString& text);
+// The same for the caption that the label holds.
+void FitCaption(QLabel* label);
 
 // Every event that the application delivers passes through here; a round of event processing
 // had something to do exactly when this count moved during it.
