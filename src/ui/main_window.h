@@ -8,6 +8,7 @@
 // handlers of the controls and menus).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <chrono>
@@ -189,6 +190,9 @@ class frmQuillstamp : public QMainWindow,
   // anything to do.
   class EventCounter;
   std::unique_ptr<EventCounter> eventCounter_;
+  // The last full round of event processing, and the shortest time between two during a pass.
+  static constexpr std::chrono::nanoseconds kFullRoundSpacing = std::chrono::milliseconds(1);
+  QElapsedTimer sinceFullRound_;
   std::unique_ptr<PaintPacer> pacer_;
 
   std::unique_ptr<EventListModel> model_;

@@ -7,9 +7,10 @@
 // own work, and nobody can see more than a few dozen pictures a second. So while a pass runs, the
 // window's repaint requests are let through at most once per interval; a request that comes
 // sooner is held, and the window paints once the interval is over (a timer, which runs in every
-// yield and in any nested event loop) and at the end of the pass. Nothing else is held: input,
-// timers and queued calls are handled at every yield as before, and the widgets' state (texts,
-// values, rows) changes at once; only its picture waits. Exposures that the window system asks
+// yield's full round of event processing and in any nested event loop) and at the end of the
+// pass. Nothing else is held: input, timers and queued calls are handled as they come (see
+// frmQuillstamp::ProcessPendingEvents), and the widgets' state (texts, values, rows) changes at
+// once; only its picture waits. Exposures that the window system asks
 // for are painted at once as usual.
 #pragma once
 
