@@ -1,8 +1,10 @@
 // One scan pass over a Linux audit log of 100,000 events (about 500,000 lines) at Performance 1,
-// and, on the same log in the same run, `ausearch -k quillstamp --raw`. Prints both times, and the
-// reader's peak memory over two generated logs of about 300 MB (long paths; a flood of writes by
-// one user), each beside its target; last, passes that go on after the last record examined,
-// over the unchanged log and over the log with 1,000 more events, beside the first pass.
+// and, on the same log in the same run, `ausearch -k quillstamp --raw`. Prints both times, and
+// the peak memory over two generated logs of about 300 MB (long paths; a flood of writes by one
+// user), each beside its target: of the reader alone, of the window program's pass (the real
+// window, offscreen) and of `quillstamp-service --once`; last, passes that go on after the last
+// record examined, over the unchanged log and over the log with 1,000 more events, beside the
+// first pass.
 //
 //   audit_bench [events] [folder]
 //
@@ -12,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +29,7 @@
 #include "quiet_view.h"
 #include "scan/event_list.h"
 #include "scan/scan_pass.h"
+#include "ui/program.h"
 
 namespace {
 
@@ -194,8 +198,89 @@ int MeasureMemory(const std::string& log) {
   return 0;
 }
 
+void PrintPeak(const char* what, long peakKiB, long idleKiB) {
+  std::printf("  %s: peak memory %.1f MiB above idle %.1f MiB (target: at most 64 MiB above)\n",
+              what, static_cast<double>(peakKiB - idleKiB) / 1024,
+              static_cast<double>(idleKiB) / 1024);
+}
+
+// A settings file for the window program or the service, in `folder`, reading `log`. No comments
+// are written: the files that the generated logs name do not exist.
+std::string WriteSettings(const std::filesystem::path& folder, const std::string& log) {
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "Quillstamp.ini").string();
+  std::ofstream(path, std::ios::trunc)
+      << "[Configuration]\nWinComments=0\nMacComments=0\nPerformance=1\n\n[Platform]\nSecurityLog="
+      << log << "\n";
+  return path;
+}
+
+// The window program as a user starts it, offscreen: its settings file, the main window loaded and
+// shown, then Start clicked. Idle is its size once shown; the peak is reached by the pass.
+int MeasureWindowMemory(const std::string& folder) {
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The toolkit's notes about the offscreen platform would only come between the figures.
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+  int argc = 1;
+  char name[] = "audit_bench";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  qs::Program program(folder, [] { return false; });
+  qs::frmQuillstamp& window = program.window();
+  window.Form_Load();
+  window.show();
+  for (int i = 0; i < 20; ++i) QApplication::processEvents();
+  const long idle = StatusKiB("VmHWM");
+  window.cmdGo_Click();
+  const long peak = StatusKiB("VmHWM");
+  if (idle < 0 || peak < 0) return 1;
+  PrintPeak(
+      ("window program, " + std::to_string(program.state().eventList.EventCount()) + " rows listed")
+          .c_str(),
+      peak, idle);
+  return 0;
+}
+
+// The peak resident size in KiB of `command` run to its end (it writes nothing), -1 on failure.
+long ChildPeakKiB(const std::vector<std::string>& command) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    std::vector<char*> args;
+    for (const std::string& a : command) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  return usage.ru_maxrss;
+}
+
+// quillstamp-service --once over `log`; idle is the same program over an empty log.
+void MeasureServiceMemory(const std::filesystem::path& dir, const std::string& log) {
+  const std::string empty = (dir / "empty-audit.log").string();
+  std::ofstream(empty, std::ios::trunc).flush();
+  const std::string service = QS_SERVICE_PROGRAM;
+  const long idle =
+      ChildPeakKiB({service, "--once", "--config", WriteSettings(dir / "service-idle", empty)});
+  const long peak =
+      ChildPeakKiB({service, "--once", "--config", WriteSettings(dir / "service", log)});
+  if (idle < 0 || peak < 0)
+    std::printf("  quillstamp-service --once: memory not measured (%s)\n", service.c_str());
+  else
+    PrintPeak("quillstamp-service --once", peak, idle);
+  std::filesystem::remove(empty);
+}
+
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--memory") return MeasureMemory(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "--window-memory") return MeasureWindowMemory(argv[2]);
   const long events = argc > 1 ? std::atol(argv[1]) : 100000;
   namespace fs = std::filesystem;
   fs::path dir;
@@ -288,8 +373,8 @@ int main(int argc, char** argv) {
         oursCpuBest, theirsCpuBest, theirsCpuBest / oursCpuBest);
   }
 
-  // Peak memory of the reader over 300 MB logs, each measured in a program of its own so that
-  // nothing of this one counts.
+  // Peak memory over 300 MB logs: of the reader, of the window program and of the service, each
+  // measured in a program of its own so that nothing of this one counts.
   struct Big {
     const char* what;
     long events;
@@ -300,12 +385,19 @@ int main(int argc, char** argv) {
                          Big{"a flood of writes by one user", 330000, 0, true}}) {
     const std::string bigLog = (dir / "big-audit.log").string();
     const LogStats bigStats = WriteLog(bigLog, big.events, big.pathLength, big.flood);
-    const std::string command =
-        "'" + fs::read_symlink("/proc/self/exe").string() + "' --memory '" + bigLog + "'";
+    const std::string self = "'" + fs::read_symlink("/proc/self/exe").string() + "'";
     std::printf("audit log of %s: %ld events, %ld modifications, %.1f MB\n", big.what, big.events,
                 bigStats.writes, static_cast<double>(fs::file_size(bigLog)) / 1e6);
     std::fflush(stdout);
-    if (std::system(command.c_str()) != 0) std::printf("  memory: not measured\n");
+    if (std::system((self + " --memory '" + bigLog + "'").c_str()) != 0)
+      std::printf("  memory: not measured\n");
+    const std::string windowFolder = (dir / "window").string();
+    WriteSettings(windowFolder, bigLog);
+    std::fflush(stdout);
+    if (std::system((self + " --window-memory '" + windowFolder + "'").c_str()) != 0)
+      std::printf("  window program: memory not measured\n");
+    MeasureServiceMemory(dir, bigLog);
+    std::fflush(stdout);
     fs::remove(bigLog);
   }
 
