@@ -38,6 +38,15 @@ namespace {
 
 QRect DesignPlace(const QWidget* w) { return w->property("designPlace").toRect(); }
 
+// A bar that shows no text. The toolkit's bar formats its text (two numbers in the locale) at
+// every value it is given, to decide whether to repaint, and a pass gives it a value for every
+// record.
+class TextlessProgressBar final : public QProgressBar {
+ public:
+  using QProgressBar::QProgressBar;
+  QString text() const override { return QString(); }
+};
+
 // The height that shows a check box's or option button's indicator and caption line whole.
 int WholeButtonHeight(const QAbstractButton* button) {
   const bool radio = qobject_cast<const QRadioButton*>(button) != nullptr;
@@ -273,11 +282,9 @@ void frmQuillstamp::BuildControls() {
 
   lblEvents_ = label(client_, "lblEvents", "Reading Security Log", 1155, 5985, 1530, 195);
   lblEvents_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  ProgressEvents_ = new QProgressBar(client_);
+  ProgressEvents_ = new TextlessProgressBar(client_);
   ProgressEvents_->setObjectName("ProgressEvents");
   ProgressEvents_->setTextVisible(false);
-  // The bar shows no text, but it formats its percentage at every value it is given to decide
-  // whether to repaint; a pass gives it a value for every record.
   ProgressEvents_->setFormat(QString());
   ProgressEvents_->setRange(0, 100);
   ProgressEvents_->setValue(0);
@@ -296,7 +303,7 @@ void frmQuillstamp::BuildControls() {
   lblMaxAttente_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   QLabel* waiting = label(client_, "lblAttente", "Waiting", 2040, 6480, 615, 225);
   waiting->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  ProgressBarAttente_ = new QProgressBar(client_);
+  ProgressBarAttente_ = new TextlessProgressBar(client_);
   ProgressBarAttente_->setObjectName("ProgressBarAttente");
   ProgressBarAttente_->setTextVisible(false);
   ProgressBarAttente_->setRange(0, 100);

@@ -47,9 +47,8 @@ int OpenFileForAttributes(const std::string& path, FileAccess access,
 // - Between two uses with no yield in between, it is handed out as it is: the program gave
 //   nobody time to change anything, and a fresh lookup would only repeat the one just made.
 // - After a yield (Yielded), it is handed out only while the path still names the very file it
-//   is, still a regular file, and, for writing, with its owner write bit set: one stat of the
-//   path instead of a new lookup.
-// The program's access test for writing is made once per held file.
+//   is, still a regular file, and, for writing, with its owner write bit set and the program's
+//   access test passed again: a stat of the path (and an access test) instead of a new lookup.
 class AttributeFiles {
  public:
   // hold: false for a user that is not told of the program's yields and of the end of a file's
@@ -67,8 +66,12 @@ class AttributeFiles {
   // Lets go of the held file, at once or, while it is handed out, when it is given back. Called
   // when the comments of a file are done, so that no file stays open between events or passes.
   void Release();
-  // The program yielded: the held file is checked against its path at its next use.
-  void Yielded() { checked_ = false; }
+  // The program yielded: the held file is checked against its path at its next use, and the
+  // access test for writing is made again.
+  void Yielded() {
+    checked_ = false;
+    writeChecked_ = false;
+  }
 
  private:
   void CloseHeld();
@@ -80,7 +83,7 @@ class AttributeFiles {
   ino_t inode_ = 0;
   mode_t mode_ = 0;            // as the last look at the file found it
   bool checked_ = false;       // no yield since the file was opened or checked
-  bool writeChecked_ = false;  // the access test for writing passed on this descriptor
+  bool writeChecked_ = false;  // the access test for writing passed, no yield since
   int lent_ = 0;               // times handed out and not yet given back
   bool releasing_ = false;     // Release came while it was handed out
 };
