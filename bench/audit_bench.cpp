@@ -180,21 +180,36 @@ long StatusKiB(const char* field) {
   return -1;
 }
 
-// Opens the log and builds every record; prints the peak memory above the idle size.
+// What reading a whole log through the log source gave.
+struct Read {
+  bool opened = false;
+  std::size_t records = 0;
+  std::size_t bytes = 0;
+};
+
+// Opens the log and builds every record.
+Read ReadEveryRecord(const std::string& log) {
+  Read read;
+  auto source = qs::platform::OpenAuditLog(log);
+  if (!source) return read;
+  read.opened = true;
+  read.records = source->RecordCount();
+  for (std::size_t i = 0; i < read.records; ++i) read.bytes += source->Record(i).size();
+  return read;
+}
+
+// Reads every record; prints the peak memory above the idle size.
 int MeasureMemory(const std::string& log) {
   const long idle = StatusKiB("VmHWM");
   const auto start = Clock::now();
-  auto source = qs::platform::OpenAuditLog(log);
-  std::size_t bytes = 0;
-  for (std::size_t i = 0; source && i < source->RecordCount(); ++i)
-    bytes += source->Record(i).size();
+  const Read read = ReadEveryRecord(log);
   const double took = Seconds(start);
   const long peak = StatusKiB("VmHWM");
   if (idle < 0 || peak < 0) return 1;
   std::printf(
       "  %zu records (%zu bytes) in %.3f s; peak memory %.1f MiB above idle %.1f MiB "
       "(target: at most 64 MiB above)\n",
-      source ? source->RecordCount() : 0, bytes, took, static_cast<double>(peak - idle) / 1024,
+      read.records, read.bytes, took, static_cast<double>(peak - idle) / 1024,
       static_cast<double>(idle) / 1024);
   return 0;
 }
@@ -283,14 +298,11 @@ void MeasureServiceMemory(const std::filesystem::path& dir, const std::string& l
 int ReadRound(const std::string& log) {
   const double cpuStart = CpuSeconds(RUSAGE_SELF);
   const auto start = Clock::now();
-  auto source = qs::platform::OpenAuditLog(log);
-  std::size_t bytes = 0;
-  for (std::size_t i = 0; source && i < source->RecordCount(); ++i)
-    bytes += source->Record(i).size();
+  const Read read = ReadEveryRecord(log);
   const double took = Seconds(start);
   std::printf("%.6f %.6f records %zu (%zu bytes) in %.3f s\n", took,
-              CpuSeconds(RUSAGE_SELF) - cpuStart, source ? source->RecordCount() : 0, bytes, took);
-  return source ? 0 : 1;
+              CpuSeconds(RUSAGE_SELF) - cpuStart, read.records, read.bytes, took);
+  return read.opened ? 0 : 1;
 }
 
 int main(int argc, char** argv) {
