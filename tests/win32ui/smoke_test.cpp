@@ -58,26 +58,44 @@ HWND MessageBoxOf(DWORD process, const char* title) {
   return found.window;
 }
 
+// quillstamp.exe started in the folder that holds it. Whatever the test's outcome, a program still
+// running when the test is over is ended and waited for (at most 5 s), so that its folder can go.
+class Started {
+ public:
+  Started(const std::string& exe, const test::TempDir& dir) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + exe + "\"";
+    ok_ = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         dir.path().string().c_str(), &startup, &process_) != 0;
+  }
+  ~Started() {
+    if (!ok_) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+      TerminateProcess(process_.hProcess, 3);
+    WaitForSingleObject(process_.hProcess, 5000);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+  bool ok() const { return ok_; }
+  const PROCESS_INFORMATION& info() const { return process_; }
+
+ private:
+  PROCESS_INFORMATION process_{};
+  bool ok_ = false;
+};
+
 TEST(ProgramSmoke, StartsShowsItsWindowAndEndsThroughExit) {
   test::TempDir dir;
   const std::string exe = dir / "quillstamp.exe";
   ASSERT_TRUE(CopyFileA(QS_PROGRAM, exe.c_str(), FALSE)) << QS_PROGRAM;
   test::WriteFile(dir / "Quillstamp.ini", "[Configuration]\r\nTemporisation=25\r\n");
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string command = "\"" + exe + "\"";
-  ASSERT_TRUE(CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             dir.path().string().c_str(), &startup, &process));
-  struct Closer {
-    PROCESS_INFORMATION& p;
-    ~Closer() {
-      if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(p.hProcess, 3);
-      CloseHandle(p.hThread);
-      CloseHandle(p.hProcess);
-    }
-  } closer{process};
+  const Started started(exe, dir);
+  ASSERT_TRUE(started.ok()) << "CreateProcess failed: " << GetLastError();
+  const PROCESS_INFORMATION& process = started.info();
 
   // The window is made hidden and shown once start-up is over.
   HWND window = WaitFor(
@@ -131,22 +149,9 @@ TEST(ProgramSmoke, AutomaticStartHidesTheWindowAndListsTheLog) {
   test::WriteFile(dir / "Quillstamp.ini",
                   "[Configuration]\r\nAutomatic=1\r\n[Platform]\r\nSecurityLog=Security.evt\r\n");
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string command = "\"" + exe + "\"";
-  ASSERT_TRUE(CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             dir.path().string().c_str(), &startup, &process));
-  struct Closer {
-    PROCESS_INFORMATION& p;
-    ~Closer() {
-      // The analysis runs, so "&Exit" is shut: the test ends the program itself.
-      if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(p.hProcess, 3);
-      WaitForSingleObject(p.hProcess, 5000);
-      CloseHandle(p.hThread);
-      CloseHandle(p.hProcess);
-    }
-  } closer{process};
+  // The analysis runs, so "&Exit" is shut: the program is ended when the test is over.
+  const Started started(exe, dir);
+  ASSERT_TRUE(started.ok()) << "CreateProcess failed: " << GetLastError();
 
   HWND listed = WaitFor(
       [] {
