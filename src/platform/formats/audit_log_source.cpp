@@ -1,6 +1,7 @@
 #include "platform/formats/audit_log_source.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "platform/formats/audit_record.h"
@@ -16,8 +17,11 @@ constexpr std::size_t kWindow = 1 << 20;
 }  // namespace
 
 AuditLogSource::AuditLogSource(std::string hostName, audit::UserNameLookup lookup,
-                               SpanReader reader)
-    : hostName_(std::move(hostName)), lookup_(std::move(lookup)), reader_(std::move(reader)) {}
+                               SpanReader reader, std::size_t keptBytes)
+    : hostName_(std::move(hostName)),
+      lookup_(std::move(lookup)),
+      reader_(std::move(reader)),
+      kept_(keptBytes) {}
 
 void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
                          const audit::EventSpan& span) {
@@ -32,7 +36,7 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
       for (std::uint32_t i = SlotIndex(*slot); i != kNone; i = found_[i].previous) {
         Found& earlier = found_[i];
         if (!earlier.listed) continue;
-        const auto other = Reread(earlier.place, nullptr);
+        const audit::FileModification* other = Modification(earlier, nullptr);
         if (!other || other->node != m.node || other->pid != m.pid || other->session != m.session ||
             other->path != m.renamedFrom)
           continue;
@@ -45,7 +49,10 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
     if (!wrote) return;
   }
   Found entry;
-  entry.place = Place{span.begin, span.end - span.begin, file};
+  entry.offset = span.begin;
+  entry.length = span.end - span.begin;
+  entry.file = file;
+  if (!m.primaryUser.empty()) entry.kept = kept_.Keep(m);
   entry.hash = WriterHash(m, m.path);
   if (2 * (used_ + 1) > slots_.size()) {
     Grow();
@@ -65,7 +72,7 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
 void AuditLogSource::Compact() {
   // The writer table stays: a rename read later may take the place of any earlier write.
   std::size_t count = 0;
-  for (const Found& f : found_) count += f.dropped ? 0 : 1;
+  for (std::size_t i = 0; i < found_.size(); ++i) count += found_[i].dropped ? 0 : 1;
   presented_.clear();
   presented_.reserve(count);
   for (std::size_t i = 0; i < found_.size(); ++i)
@@ -76,6 +83,7 @@ void AuditLogSource::BeginTail() {
   DropTail();
   inTail_ = true;
   tailBegin_ = found_.size();
+  keptBeforeTail_ = kept_.End();
   usedBeforeTail_ = used_;
   // Room for every event the parser can hold open, so that the tail's slots stay where they are.
   while (slots_.empty() || 2 * (used_ + audit::kMaxOpenEvents + 1) > slots_.size()) Grow();
@@ -91,6 +99,7 @@ void AuditLogSource::DropTail() {
   }
   tailUndo_.clear();
   found_.resize(tailBegin_);
+  kept_.Truncate(keptBeforeTail_);
   if (tailGrew_) {
     Rehash();
   } else {
@@ -111,34 +120,134 @@ std::optional<std::size_t> AuditLogSource::IndexOfNumber(std::uint32_t number) {
 }
 
 const std::vector<std::uint8_t>& AuditLogSource::Record(std::size_t index) {
-  const auto m = Reread(found_.at(presented_.at(index)).place, lookup_);
-  if (m)
+  if (const auto* m = Modification(found_[presented_.at(index)], lookup_))
     record_ = audit::BuildModificationRecord(*m, audit::RecordComputerName(m->node, hostName_));
   else
     record_.clear();
   return record_;
 }
 
-std::optional<audit::FileModification> AuditLogSource::Reread(const Place& place,
-                                                              const audit::UserNameLookup& lookup) {
-  const bool inWindow = windowFile_ == place.file && place.offset >= windowOffset_ &&
-                        place.offset - windowOffset_ + place.length <= window_.size();
+const audit::FileModification* AuditLogSource::Modification(const Found& found,
+                                                            const audit::UserNameLookup& lookup) {
+  if (found.kept != kNone) {
+    kept_.Get(found.kept, modification_);
+    return &modification_;
+  }
+  const bool inWindow = windowFile_ == found.file && found.offset >= windowOffset_ &&
+                        found.offset - windowOffset_ + found.length <= window_.size();
   if (!inWindow) {
     // The window's storage is read over as it is: emptied first, it would be filled with zeros
     // before every read, a megabyte at a time.
-    windowFile_ = place.file;
-    windowOffset_ = place.offset;
+    windowFile_ = found.file;
+    windowOffset_ = found.offset;
     const std::size_t want =
-        static_cast<std::size_t>(std::max<std::uint64_t>(place.length, kWindow));
-    if (!reader_ || !reader_(place.file, place.offset, want, window_) ||
-        window_.size() < place.length) {
+        static_cast<std::size_t>(std::max<std::uint64_t>(found.length, kWindow));
+    if (!reader_ || !reader_(found.file, found.offset, want, window_) ||
+        window_.size() < found.length) {
       window_.clear();
-      return std::nullopt;
+      return nullptr;
     }
   }
   const std::string_view text =
-      std::string_view(window_).substr(place.offset - windowOffset_, place.length);
-  return audit::ParseEventSpan(text, lookup);
+      std::string_view(window_).substr(found.offset - windowOffset_, found.length);
+  auto m = audit::ParseEventSpan(text, lookup);
+  if (!m) return nullptr;
+  modification_ = std::move(*m);
+  return &modification_;
+}
+
+namespace {
+
+template <typename T>
+void Put(char*& p, T value) {
+  std::memcpy(p, &value, sizeof value);
+  p += sizeof value;
+}
+
+template <typename T>
+T Take(const char*& p) {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  p += sizeof value;
+  return value;
+}
+
+void PutText(char*& p, const std::string& text) {
+  Put(p, static_cast<std::uint32_t>(text.size()));
+  std::memcpy(p, text.data(), text.size());
+  p += text.size();
+}
+
+void TakeText(const char*& p, std::string& text) {
+  const auto size = Take<std::uint32_t>(p);
+  text.assign(p, size);
+  p += size;
+}
+
+// The fixed part of a kept modification: four numbers, the rename flag, the identity (a flag,
+// the inode, the device), the sizes of the four texts.
+constexpr std::size_t kKeptHead = 4 * 4 + 1 + 1 + 8 + 2 * 4 + 4 * 4;
+
+}  // namespace
+
+std::uint32_t AuditLogSource::Kept::Keep(const audit::FileModification& m) {
+  if (full_) return kNone;
+  const std::size_t size =
+      kKeptHead + m.node.size() + m.path.size() + m.primaryUser.size() + m.clientUser.size();
+  if (size > kBlock) return kNone;
+  std::size_t at = used_;
+  if (at % kBlock + size > kBlock) at = (at / kBlock + 1) * kBlock;  // into the next block
+  if (at + size > budget_) {
+    full_ = true;
+    return kNone;
+  }
+  const std::size_t block = at / kBlock;
+  while (blocks_.size() <= block) blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+  char* p = blocks_[block].get() + at % kBlock;
+  Put(p, m.seconds);
+  Put(p, m.serial);
+  Put(p, m.pid);
+  Put(p, m.session);
+  Put(p, static_cast<std::uint8_t>(m.rename));
+  const FileIdentity identity = m.identity.value_or(FileIdentity{});
+  Put(p, static_cast<std::uint8_t>(m.identity.has_value()));
+  Put(p, identity.inode);
+  Put(p, identity.deviceMajor);
+  Put(p, identity.deviceMinor);
+  PutText(p, m.node);
+  PutText(p, m.path);
+  PutText(p, m.primaryUser);
+  PutText(p, m.clientUser);
+  used_ = at + size;
+  return static_cast<std::uint32_t>(at);
+}
+
+void AuditLogSource::Kept::Get(std::uint32_t at, audit::FileModification& out) const {
+  const char* p = blocks_[at / kBlock].get() + at % kBlock;
+  out.seconds = Take<std::uint32_t>(p);
+  out.serial = Take<std::uint32_t>(p);
+  out.pid = Take<std::uint32_t>(p);
+  out.session = Take<std::uint32_t>(p);
+  out.rename = Take<std::uint8_t>(p) != 0;
+  const bool identified = Take<std::uint8_t>(p) != 0;
+  FileIdentity identity;
+  identity.inode = Take<std::uint64_t>(p);
+  identity.deviceMajor = Take<std::uint32_t>(p);
+  identity.deviceMinor = Take<std::uint32_t>(p);
+  if (identified)
+    out.identity = identity;
+  else
+    out.identity.reset();
+  TakeText(p, out.node);
+  TakeText(p, out.path);
+  TakeText(p, out.primaryUser);
+  TakeText(p, out.clientUser);
+  out.renamedFrom.clear();  // not kept: only Add reads it, as the modification comes in
+}
+
+void AuditLogSource::Kept::Truncate(std::uint32_t at) {
+  if (at < used_) used_ = at;
+  full_ = false;
 }
 
 std::uint64_t AuditLogSource::WriterHash(const audit::FileModification& m,

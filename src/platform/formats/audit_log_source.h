@@ -4,14 +4,18 @@
 // platform's part (OpenAuditLog).
 //
 // A log may hold hundreds of megabytes, and anybody who can write in a watched folder can make
-// it grow, so no modification is kept: only where its event lies in the log (file, offset,
-// length). A record is built by reading that stretch again, when it is asked for. What the
-// source holds is a few tens of bytes per modification, whatever the paths and names.
+// it grow, so what the source holds of each modification is where its event lies in the log
+// (file, offset, length): a few tens of bytes, whatever the paths and names. A record is built
+// by reading that stretch again when it is asked for. Only the first few megabytes' worth of
+// modifications are also kept whole, so that the records of a log of ordinary size are built
+// without reading and parsing it twice.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,7 +36,15 @@ class AuditLogSource final : public LogSource {
 
   // hostName: the computer name of records whose modification names no node. lookup: the names
   // of user ids, used when a record is built.
-  AuditLogSource(std::string hostName, audit::UserNameLookup lookup, SpanReader reader);
+  AuditLogSource(std::string hostName, audit::UserNameLookup lookup, SpanReader reader,
+                 std::size_t keptBytes = kKeptBytes);
+
+  // How much memory the modifications that come with their users' names may take, kept whole so
+  // that their records are built without reading the log again. A modification given with names
+  // must carry the names that `lookup` gives.
+  static constexpr std::size_t kKeptBytes = 8 << 20;
+  // Whether a modification given now with its names would be kept.
+  bool KeepsMore() const { return kept_.Room(); }
 
   // A path of the longest kind (PATH_MAX) makes a record of some 4 KiB: the scan reads records
   // of any size, so none is left out.
@@ -69,25 +81,69 @@ class AuditLogSource final : public LogSource {
   std::optional<std::size_t> IndexOfNumber(std::uint32_t number) override;
 
  private:
-  struct Place {
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  // Modifications kept whole, one after the other in blocks, up to a number of bytes.
+  class Kept {
+   public:
+    explicit Kept(std::size_t budget) : budget_(budget) {}
+    // Where m is kept, or kNone when there is no room for it.
+    std::uint32_t Keep(const audit::FileModification& m);
+    // The modification kept at `at`, into `out` (its strings' storage reused).
+    void Get(std::uint32_t at, audit::FileModification& out) const;
+    // Forgets what was kept from `at` on.
+    void Truncate(std::uint32_t at);
+    std::uint32_t End() const { return static_cast<std::uint32_t>(used_); }
+    // False once a modification found no room: the rest would mostly find none either.
+    bool Room() const { return !full_ && used_ < budget_; }
+
+   private:
+    static constexpr std::size_t kBlock = 256 << 10;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::size_t used_ = 0;  // block * kBlock + the offset in it
+    std::size_t budget_;
+    bool full_ = false;
+  };
+
+  // A modification while the log is read: where its event lies (file, offset, length), where it
+  // is kept whole if it is, and its place among the modifications of the same writer key's hash
+  // (see Add).
+  struct Found {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
-    std::uint32_t file = 0;
-  };
-  // A modification while the log is read: where it is, and its place among the modifications of
-  // the same writer key's hash (see Add).
-  struct Found {
-    Place place;
     std::uint64_t hash = 0;
+    std::uint32_t file = 0;
+    std::uint32_t kept = kNone;
     std::uint32_t previous = kNone;  // the one before it with the same hash
     bool dropped = false;
     bool listed = true;  // still stands for its writer (not yet renamed away)
   };
-  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  // The modifications found, in blocks that stay where they are: a vector would copy them all,
+  // and touch memory twice their size, each time it grows.
+  class FoundList {
+   public:
+    std::size_t size() const { return size_; }
+    Found& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+    const Found& operator[](std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
+    void push_back(const Found& found) {
+      if (size_ == blocks_.size() * kBlock) blocks_.push_back(std::make_unique<Found[]>(kBlock));
+      (*this)[size_++] = found;
+    }
+    // Shrinks to `size`; the blocks stay for what comes next.
+    void resize(std::size_t size) { size_ = std::min(size_, size); }
+
+   private:
+    static constexpr std::size_t kBlock = 4096;
+    std::vector<std::unique_ptr<Found[]>> blocks_;
+    std::size_t size_ = 0;
+  };
 
   static std::uint64_t WriterHash(const audit::FileModification& m, const std::string& path);
-  std::optional<audit::FileModification> Reread(const Place& place,
-                                                const audit::UserNameLookup& lookup);
+  // The modification of `found`, from where it is kept or else from the log; nullptr when the log
+  // cannot give it. Valid until the next call.
+  const audit::FileModification* Modification(const Found& found,
+                                              const audit::UserNameLookup& lookup);
   // A slot holds a modification's index + 1 beside the upper half of its hash, so that probing
   // compares hashes without going to the modification; 0 when empty.
   static std::uint64_t SlotValue(std::uint64_t hash, std::size_t index) {
@@ -103,7 +159,7 @@ class AuditLogSource final : public LogSource {
   std::string hostName_;
   audit::UserNameLookup lookup_;
   SpanReader reader_;
-  std::vector<Found> found_;
+  FoundList found_;
   // Open addressing by writer hash: each slot holds the newest modification of its hash (see
   // SlotValue); the others of the hash are linked through Found::previous.
   std::vector<std::uint64_t> slots_;
@@ -124,6 +180,9 @@ class AuditLogSource final : public LogSource {
   std::uint32_t windowFile_ = 0;
   std::uint64_t windowOffset_ = 0;
   std::vector<std::uint8_t> record_;
+  Kept kept_;
+  std::uint32_t keptBeforeTail_ = 0;
+  audit::FileModification modification_;
 };
 
 }  // namespace qs::platform

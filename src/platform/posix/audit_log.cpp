@@ -133,19 +133,22 @@ constexpr std::size_t kCheckedBytes = 256;
 // BeginTail), so that the records are always those of the whole log read at once.
 class AuditLogFiles final : public KeptLog {
  public:
-  explicit AuditLogFiles(std::string path)
+  AuditLogFiles(std::string path, std::size_t keptBytes)
       : path_(std::move(path)),
         files_(std::make_shared<OpenFiles>()),
+        names_(audit::AccountDatabaseLookup()),
         source_(
-            HostName(), audit::AccountDatabaseLookup(),
+            HostName(), names_,
             [files = files_](std::uint32_t file, std::uint64_t offset, std::size_t length,
-                             std::string& out) { return files->Read(file, offset, length, out); }),
-        // The names of the users are not needed to find the modifications: they are looked up
-        // when a record is built.
-        parser_(nullptr, [this](audit::FileModification&& m, const audit::EventSpan& span) {
+                             std::string& out) { return files->Read(file, offset, length, out); },
+            keptBytes),
+        parser_(names_, [this](audit::FileModification&& m, const audit::EventSpan& span) {
           source_.Add(file_, m, span);
+          // Once the source keeps no more, the names of the users are not needed to find the
+          // modifications: they are looked up when a record is built from the log.
+          if (!source_.KeepsMore()) parser_.SkipNames();
         }) {
-    parser_.SkipNames();
+    if (!source_.KeepsMore()) parser_.SkipNames();
   }
 
   bool Open() {
@@ -211,6 +214,7 @@ class AuditLogFiles final : public KeptLog {
 
   std::string path_;
   std::shared_ptr<OpenFiles> files_;
+  audit::UserNameLookup names_;  // one account cache for the parser and the source
   AuditLogSource source_;
   audit::AuditParser parser_;
   std::uint32_t file_ = 0;  // the file being read; the current one once the rotated are read
@@ -223,8 +227,12 @@ class AuditLogFiles final : public KeptLog {
 }  // namespace
 
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path) {
+  return KeepAuditLog(path, AuditLogSource::kKeptBytes);
+}
+
+std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path, std::size_t keptBytes) {
   if (access(path.c_str(), R_OK) != 0) return nullptr;
-  auto log = std::make_unique<AuditLogFiles>(path);
+  auto log = std::make_unique<AuditLogFiles>(path, keptBytes);
   if (!log->Open()) return nullptr;
   return log;
 }

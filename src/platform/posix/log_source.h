@@ -1,6 +1,7 @@
 // Log files opened for reading on this platform, each presented as a LogSource.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -30,5 +31,8 @@ class KeptLog : public LogSource {
 // The same logs as OpenEvtLog and OpenAuditLog, kept.
 std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path);
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path);
+// An audit log whose modifications are kept whole in at most `keptBytes` of memory (KeepAuditLog
+// takes a few megabytes); the records of the others are read from the log again when asked for.
+std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path, std::size_t keptBytes);
 
 }  // namespace qs::platform

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <string>
 #include <utility>
@@ -66,13 +68,28 @@ Records InMemory(const Files& files) {
   return out;
 }
 
-Records ThroughTheLog(const test::TempDir& dir) {
-  auto log = OpenAuditLog(dir / "audit.log");
+Records RecordsOf(LogSource& log) {
   Records out;
-  if (!log) return out;
-  for (std::size_t i = 0; i < log->RecordCount(); ++i) out.push_back(log->Record(i));
+  for (std::size_t i = 0; i < log.RecordCount(); ++i) out.push_back(log.Record(i));
   return out;
 }
+
+// keptBytes: how much of the modifications the log keeps whole; the others' records are read
+// from the log again.
+Records ThroughTheLog(const test::TempDir& dir, std::size_t keptBytes) {
+  auto log = KeepAuditLog(dir / "audit.log", keptBytes);
+  if (!log) return {};
+  return RecordsOf(*log);
+}
+
+// Nothing kept, a little (the store fills early on, and the rest is read again), and what the
+// program keeps.
+struct Keeping {
+  const char* what;
+  std::size_t bytes;
+};
+constexpr Keeping kKeepings[] = {
+    {"nothing kept", 0}, {"a little kept", 20000}, {"kept as the program keeps", 8 << 20}};
 
 std::string Stamp(std::uint32_t serial) {
   return "msg=audit(" + std::to_string(1700000000 + serial / 10) +
@@ -231,9 +248,42 @@ TEST(AuditLogEquivalence, RecordsAreThoseOfTheWholeLogReadInMemory) {
     test::TempDir dir;
     for (const auto& [name, text] : c.files) test::WriteFile(dir / name, text);
     const Records want = InMemory(c.files);
-    const Records got = ThroughTheLog(dir);
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "record " << i;
+    for (const Keeping& keeping : kKeepings) {
+      SCOPED_TRACE(keeping.what);
+      const Records got = ThroughTheLog(dir, keeping.bytes);
+      ASSERT_EQ(got.size(), want.size());
+      for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "record " << i;
+    }
+  }
+}
+
+// A log read on as auditd appends to it, cut anywhere (in a line, in an event, between the
+// records of a save), gives after every append the records of what it holds read at once: the
+// events still open at its end are shown, then taken back and read again with what follows.
+TEST(AuditLogEquivalence, ALogReadOnAsItGrowsIsTheLogReadAtOnce) {
+  const std::string text = Mix(1500);
+  for (const Keeping& keeping : kKeepings) {
+    SCOPED_TRACE(keeping.what);
+    test::TempDir dir;
+    const std::string path = dir / "audit.log";
+    std::size_t written = text.size() / 7;
+    test::WriteFile(path, text.substr(0, written));
+    auto log = KeepAuditLog(path, keeping.bytes);
+    ASSERT_NE(log, nullptr);
+    std::uint32_t rng = 3;
+    while (true) {
+      const Records want = InMemory({{"audit.log", text.substr(0, written)}});
+      const Records got = RecordsOf(*log);
+      ASSERT_EQ(got.size(), want.size()) << "after " << written << " bytes";
+      for (std::size_t i = 0; i < want.size(); ++i)
+        ASSERT_EQ(got[i], want[i]) << "record " << i << " after " << written << " bytes";
+      if (written == text.size()) break;
+      rng = rng * 1103515245u + 12345u;
+      const std::size_t more = std::min<std::size_t>(text.size() - written, 1 + (rng >> 8) % 40000);
+      std::ofstream(path, std::ios::binary | std::ios::app) << text.substr(written, more);
+      written += more;
+      ASSERT_TRUE(log->Update());
+    }
   }
 }
 
