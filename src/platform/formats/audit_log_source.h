@@ -86,7 +86,8 @@ class AuditLogSource final : public LogSource {
   // Modifications kept whole, one after the other in blocks, up to a number of bytes.
   class Kept {
    public:
-    explicit Kept(std::size_t budget) : budget_(budget) {}
+    // Places are 32-bit numbers, and kNone is none of them.
+    explicit Kept(std::size_t budget) : budget_(std::min<std::size_t>(budget, kNone - 1)) {}
     // Where m is kept, or kNone when there is no room for it.
     std::uint32_t Keep(const audit::FileModification& m);
     // The modification kept at `at`, into `out` (its strings' storage reused).
