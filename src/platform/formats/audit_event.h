@@ -27,6 +27,7 @@ struct AuditEvent {
   };
 
   std::string key;
+  std::uint64_t keyHash = 0;  // of its node and stamp (the parser's index of open events)
   std::string node;
   std::uint32_t seconds = 0;
   std::uint32_t serial = 0;

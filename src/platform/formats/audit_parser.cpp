@@ -1,6 +1,8 @@
 #include "platform/formats/audit_parser.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "platform/formats/audit_event.h"
 #include "platform/formats/audit_fields.h"
@@ -25,6 +27,32 @@ void KeyOf(const LineHead& head, std::string& key) {
   key.append(head.stamp);
 }
 
+// Room for every event that can be open, at most a quarter of the slots taken.
+constexpr std::size_t kSlots = [] {
+  std::size_t n = 1;
+  while (n < 4 * (kMaxOpenEvents + 1)) n *= 2;
+  return n;
+}();
+
+// The hash of an event's key. The stamps of a log differ mostly in their last digits (the
+// serial), and its nodes are few: the last eight bytes and the length of the stamp and of the
+// node, and the node's first byte, are enough, and cost no loop over the text. Keys that share
+// them all are told apart by their text.
+std::uint64_t KeyHash(std::string_view node, std::string_view stamp) {
+  const auto tail = [](std::string_view text) {
+    std::uint64_t v = text.size();
+    const std::size_t n = std::min<std::size_t>(text.size(), 8);
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, text.data() + text.size() - n, n);
+    return v * 0x9e3779b97f4a7c15u ^ bytes;
+  };
+  std::uint64_t h = tail(stamp);
+  if (!node.empty())
+    h = (h ^ tail(node)) * 0xff51afd7ed558ccdu ^ static_cast<unsigned char>(node[0]);
+  h *= 0xc4ceb9fe1a85ec53u;
+  return h ^ (h >> 29);
+}
+
 bool HasKey(const AuditEvent& event, const LineHead& head) {
   const std::string_view key = event.key;
   return key.size() == head.node.size() + 1 + head.stamp.size() && key.starts_with(head.node) &&
@@ -43,13 +71,13 @@ void StartEvent(AuditEvent& event, const LineHead& head, std::string_view key) {
 }  // namespace
 
 AuditParser::AuditParser(UserNameLookup lookup, std::function<void(FileModification&&)> sink)
-    : lookup_(std::move(lookup)),
-      sink_([plain = std::move(sink)](FileModification&& m, const EventSpan&) {
-        plain(std::move(m));
-      }) {}
+    : AuditParser(std::move(lookup),
+                  SpanSink([plain = std::move(sink)](FileModification&& m, const EventSpan&) {
+                    plain(std::move(m));
+                  })) {}
 
 AuditParser::AuditParser(UserNameLookup lookup, SpanSink sink)
-    : lookup_(std::move(lookup)), sink_(std::move(sink)) {}
+    : lookup_(std::move(lookup)), sink_(std::move(sink)), bySerial_(kSlots, nullptr) {}
 
 AuditParser::~AuditParser() = default;
 
@@ -62,9 +90,13 @@ void AuditParser::Line(std::string_view line) {
   if (last_ != nullptr && HasKey(*last_, head)) {
     event = last_;
   } else {
-    KeyOf(head, key_);
-    if (auto it = bySerial_.find(key_); it != bySerial_.end()) {
-      event = it->second;
+    const std::uint64_t hash = KeyHash(head.node, head.stamp);
+    std::size_t slot = hash & (kSlots - 1);
+    while (bySerial_[slot] != nullptr &&
+           !(bySerial_[slot]->keyHash == hash && HasKey(*bySerial_[slot], head)))
+      slot = (slot + 1) & (kSlots - 1);
+    if (bySerial_[slot] != nullptr) {
+      event = bySerial_[slot];
     } else {
       std::unique_ptr<AuditEvent> fresh;
       if (spare_.empty()) {
@@ -73,11 +105,13 @@ void AuditParser::Line(std::string_view line) {
         fresh = std::move(spare_.back());
         spare_.pop_back();
       }
+      KeyOf(head, key_);
       StartEvent(*fresh, head, key_);
+      fresh->keyHash = hash;
       fresh->namesWanted = namesWanted_;
       fresh->span.begin = lineBegin_;
       event = fresh.get();
-      bySerial_.emplace(event->key, event);
+      bySerial_[slot] = event;
       open_.push_back(std::move(fresh));
       if (open_.size() > kMaxOpenEvents) CompleteFront();
     }
@@ -137,10 +171,27 @@ void AuditParser::Peek(const SpanSink& sink) const {
     if (auto m = AssembleModification(*event, lookup_)) sink(std::move(*m), event->span);
 }
 
+void AuditParser::Unindex(const AuditEvent& event) {
+  constexpr std::size_t kMask = kSlots - 1;
+  std::size_t hole = event.keyHash & kMask;
+  while (bySerial_[hole] != &event) hole = (hole + 1) & kMask;
+  // The events after it in its run move back into the hole when their own slot lies at or
+  // before it, so that every event stays reachable from its own slot.
+  for (std::size_t next = (hole + 1) & kMask; bySerial_[next] != nullptr;
+       next = (next + 1) & kMask) {
+    const std::size_t home = bySerial_[next]->keyHash & kMask;
+    if (((next - home) & kMask) >= ((next - hole) & kMask)) {
+      bySerial_[hole] = bySerial_[next];
+      hole = next;
+    }
+  }
+  bySerial_[hole] = nullptr;
+}
+
 void AuditParser::CompleteFront() {
   std::unique_ptr<AuditEvent> event = std::move(open_.front());
   open_.pop_front();
-  bySerial_.erase(event->key);
+  Unindex(*event);
   if (last_ == event.get()) last_ = nullptr;
   if (auto m = AssembleModification(*event, lookup_)) sink_(std::move(*m), event->span);
   // Kept for the next event, with the storage of its key and items: an event is begun for every

@@ -47,7 +47,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/formats/audit_record.h"
@@ -107,6 +106,8 @@ class AuditParser {
 
  private:
   void CompleteFront();
+  // Takes the event out of bySerial_.
+  void Unindex(const AuditEvent& event);
 
   UserNameLookup lookup_;
   SpanSink sink_;
@@ -114,8 +115,9 @@ class AuditParser {
   std::deque<std::unique_ptr<AuditEvent>> open_;
   // Completed events kept for reuse; never more than kMaxOpenEvents + 1.
   std::vector<std::unique_ptr<AuditEvent>> spare_;
-  // Keyed by a view of the event's own key, which lives as long as the entry.
-  std::unordered_map<std::string_view, AuditEvent*> bySerial_;
+  // The open events by the hash of their key (AuditEvent::keyHash), in open addressing: a slot
+  // holds an event or nullptr. Never more than a quarter full.
+  std::vector<AuditEvent*> bySerial_;
   std::string key_;  // the key of the line in hand, its storage kept from line to line
   // The event of the previous record: an event's records mostly follow one another.
   AuditEvent* last_ = nullptr;

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/case_name.h"
@@ -491,6 +492,62 @@ TEST(AuditParserBadInput, OpenEventsAreBounded) {
   ASSERT_EQ(got.size(), kMaxOpenEvents);
   EXPECT_EQ(got.front().serial, 2u);
   for (const auto& m : got) EXPECT_NE(m.path, "/srv/late");
+}
+
+// A gathering server's log: the same serials on many nodes, whose names differ only in the middle,
+// the records of up to 200 events interleaved. Every line reaches its own event, events complete
+// in any order, and each gives what it gives read on its own.
+TEST(AuditParserInterleaving, EventsOfManyNodesWithTheSameSerialsStayApart) {
+  const std::string write =
+      "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=2 " + kAlice;
+  std::vector<std::vector<std::string>> events;  // the lines of each event
+  std::vector<FileModification> want;
+  for (int serial = 1; serial <= 15; ++serial) {
+    for (int n = 0; n < 40; ++n) {
+      const std::string node = "srv" + std::to_string(10 + n) + "-gateway.example.lan";
+      const std::string file =
+          "\"/srv/share/" + std::to_string(serial) + "-" + std::to_string(n) + "\"";
+      const std::string text =
+          Event(static_cast<std::uint32_t>(serial), write, {kParent, File(file)}, "\"/srv\"", node);
+      auto own = Parse(text);
+      ASSERT_EQ(own.size(), 1u);
+      want.push_back(own.front());
+      std::vector<std::string> lines;
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t nl = text.find('\n', at);
+        lines.push_back(text.substr(at, nl + 1 - at));
+        at = nl + 1;
+      }
+      events.push_back(std::move(lines));
+    }
+  }
+  // In groups of 200 events: the first lines of all in a shuffled order, then the second lines,
+  // and so on, so that the 200 are open at once.
+  std::string log;
+  std::uint32_t rng = 11;
+  for (std::size_t group = 0; group < events.size(); group += 200) {
+    std::vector<std::size_t> order;
+    for (std::size_t e = group; e < std::min(events.size(), group + 200); ++e) order.push_back(e);
+    for (std::size_t line = 0; line < events[group].size(); ++line) {
+      for (std::size_t k = order.size(); k > 1; --k) {
+        rng = rng * 1103515245u + 12345u;
+        std::swap(order[k - 1], order[(rng >> 8) % k]);
+      }
+      for (std::size_t e : order) log += events[e][line];
+    }
+  }
+  auto got = Parse(log);
+  // Events come out in the order of their first lines, shuffled here: compare them sorted.
+  const auto byNodeAndSerial = [](const FileModification& a, const FileModification& b) {
+    return std::tie(a.node, a.serial) < std::tie(b.node, b.serial);
+  };
+  std::sort(got.begin(), got.end(), byNodeAndSerial);
+  std::sort(want.begin(), want.end(), byNodeAndSerial);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i)
+    EXPECT_TRUE(got[i] == want[i])
+        << "event " << i << ": got " << got[i].node << " " << got[i].serial << " " << got[i].path
+        << ", want " << want[i].node << " " << want[i].serial << " " << want[i].path;
 }
 
 // One parser reads several files (auditd's rotated logs): an event read after others have
