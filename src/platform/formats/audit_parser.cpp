@@ -40,17 +40,23 @@ constexpr std::size_t kSlots = [] {
 // them all are told apart by their text.
 std::uint64_t KeyHash(std::string_view node, std::string_view stamp) {
   const auto tail = [](std::string_view text) {
-    std::uint64_t v = text.size();
     const std::size_t n = std::min<std::size_t>(text.size(), 8);
     std::uint64_t bytes = 0;
     std::memcpy(&bytes, text.data() + text.size() - n, n);
-    return v * 0x9e3779b97f4a7c15u ^ bytes;
+    return bytes ^ text.size() * 0x9e3779b97f4a7c15u;
+  };
+  // Every bit of the input reaches the low bits, which choose the slot: the serial's digits are
+  // the last bytes of the stamp, the high ones of its tail.
+  const auto mix = [](std::uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdu;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53u;
+    return h ^ (h >> 33);
   };
   std::uint64_t h = tail(stamp);
-  if (!node.empty())
-    h = (h ^ tail(node)) * 0xff51afd7ed558ccdu ^ static_cast<unsigned char>(node[0]);
-  h *= 0xc4ceb9fe1a85ec53u;
-  return h ^ (h >> 29);
+  if (!node.empty()) h = mix(h) ^ tail(node) ^ static_cast<unsigned char>(node[0]);
+  return mix(h);
 }
 
 bool HasKey(const AuditEvent& event, const LineHead& head) {
