@@ -285,7 +285,6 @@ void frmQuillstamp::BuildControls() {
   ProgressEvents_ = new TextlessProgressBar(client_);
   ProgressEvents_->setObjectName("ProgressEvents");
   ProgressEvents_->setTextVisible(false);
-  ProgressEvents_->setFormat(QString());
   ProgressEvents_->setRange(0, 100);
   ProgressEvents_->setValue(0);
   place(ProgressEvents_, 2760, 5955, 6615, 225);

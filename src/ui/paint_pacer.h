@@ -10,8 +10,8 @@
 // yield's full round of event processing and in any nested event loop) and at the end of the
 // pass. Nothing else is held: input, timers and queued calls are handled as they come (see
 // frmQuillstamp::ProcessPendingEvents), and the widgets' state (texts, values, rows) changes at
-// once; only its picture waits. Exposures that the window system asks
-// for are painted at once as usual.
+// once; only its picture waits. Exposures that the window system asks for are painted at once as
+// usual.
 #pragma once
 
 #include <QElapsedTimer>
