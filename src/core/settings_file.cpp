@@ -141,6 +141,23 @@ std::string SettingsFile::SecurityLogPath() const {
   return path_.substr(0, slash + 1) + log;
 }
 
+std::vector<std::string> SettingsFile::ReadAuditedFolders() const {
+  const std::string list =
+      platform::ReadIniString(kPlatformSection, kKeyAuditedFolders, "", path_, kMaxPathValue);
+  std::vector<std::string> folders;
+  std::size_t begin = 0;
+  while (begin <= list.size()) {
+    std::size_t end = list.find(':', begin);
+    if (end == std::string::npos) end = list.size();
+    std::string folder = list.substr(begin, end - begin);
+    while (!folder.empty() && (folder.back() == ' ' || folder.back() == '\t')) folder.pop_back();
+    folder.erase(0, folder.find_first_not_of(" \t"));
+    if (!folder.empty() && folder.front() == '/') folders.push_back(std::move(folder));
+    begin = end + 1;
+  }
+  return folders;
+}
+
 platform::PathMap SettingsFile::ReadDrives() const {
   platform::PathMap drives;
   for (const auto& [key, folder] : platform::ReadIniSection(kDrivesSection, path_, kMaxPathValue)) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/settings.h"
 #include "platform/path_map.h"
@@ -35,6 +36,9 @@ inline constexpr std::string_view kDefaultSecurityLog = "";
 #else
 inline constexpr std::string_view kDefaultSecurityLog = "/var/log/audit/audit.log";
 #endif
+// The folders below which the files that a Linux audit log names only by their identity are
+// looked for, separated by ":"; without the key, the folders that the audit rules watch.
+inline constexpr std::string_view kKeyAuditedFolders = "AuditedFolders";
 inline constexpr std::string_view kDrivesSection = "Drives";
 
 // The settings file of a program whose executable lies in `programFolder`: the folder, "/",
@@ -94,6 +98,9 @@ class SettingsFile final : public SettingsKeyWriter {
   // The keys "A" to "Z" (either case) of "Drives", each a local folder; other keys and values
   // that are not absolute folders are ignored.
   platform::PathMap ReadDrives() const;
+  // "AuditedFolders" of "Platform": the absolute folders it lists (others are ignored), empty
+  // when it lists none.
+  std::vector<std::string> ReadAuditedFolders() const;
 
  private:
   std::string path_;

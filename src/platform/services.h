@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/eventlog.h"
 #include "platform/file_status.h"
@@ -27,7 +28,10 @@ struct PlatformServices {
 
 // securityLogPath: the log file that the source "Security" reads, where the platform reads that
 // log from a file; drives: where the paths that the log names lead on this computer, which must
-// outlive the services.
-PlatformServices MakePlatformServices(const std::string& securityLogPath, const PathMap& drives);
+// outlive the services; auditedFolders: where the files that a Linux audit log names only by
+// their identity are looked for (empty: the folders that the system's audit rules watch; a
+// platform that reads no audit log ignores them).
+PlatformServices MakePlatformServices(const std::string& securityLogPath, const PathMap& drives,
+                                      const std::vector<std::string>& auditedFolders = {});
 
 }  // namespace qs::platform

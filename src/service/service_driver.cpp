@@ -143,7 +143,7 @@ ServiceDriver::~ServiceDriver() { state_.eventList.SetObserver(nullptr); }
 std::unique_ptr<ServiceDriver::Wiring> ServiceDriver::MakeWiring() {
   auto w = std::make_unique<Wiring>();
   w->drives = drives_;
-  w->platform = platform::MakePlatformServices(securityLogPath_, w->drives);
+  w->platform = platform::MakePlatformServices(securityLogPath_, w->drives, auditedFolders_);
   w->writers = std::make_unique<FileComments>(state_.eventList, state_.scan.currentEvent,
                                               state_.settings, *this, w->drives,
                                               *w->platform.streams, w->platform.makeSummary);
@@ -174,6 +174,7 @@ bool ServiceDriver::LoadSettings(bool atStart) {
   state_.settings = file.ReadConfiguration();
   securityLogPath_ = file.SecurityLogPath();
   drives_ = file.ReadDrives();
+  auditedFolders_ = file.ReadAuditedFolders();
   if (!missing) ReportSettingValues(path);
   // Without the Windows 2000 comment on this system the kind stays off, as the window's box does.
   if (wiring_ != nullptr && !identity_.offersWin2000Comment) state_.settings.WinComments = false;

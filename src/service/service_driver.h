@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "comments/comment_pass.h"
 #include "comments/file_comments.h"
@@ -115,6 +116,7 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   // What the settings file names besides the eight settings.
   std::string securityLogPath_;
   platform::PathMap drives_;
+  std::vector<std::string> auditedFolders_;
 
   bool stopRequested_ = false;
   bool reloadPending_ = false;

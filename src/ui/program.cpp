@@ -20,7 +20,8 @@ WindowServices Program::Services(Program& self, const std::string& programFolder
 Program::Program(const std::string& programFolder, std::function<bool()> trayAvailable)
     : settingsFile_(SettingsFilePathIn(programFolder)),
       drives_(settingsFile_.ReadDrives()),
-      platform_(platform::MakePlatformServices(settingsFile_.SecurityLogPath(), drives_)),
+      platform_(platform::MakePlatformServices(settingsFile_.SecurityLogPath(), drives_,
+                                               settingsFile_.ReadAuditedFolders())),
       window_(state_, Services(*this, programFolder, std::move(trayAvailable))),
       writers_(state_.eventList, state_.scan.currentEvent, state_.settings, window_, drives_,
                *platform_.streams, platform_.makeSummary),

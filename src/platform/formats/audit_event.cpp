@@ -164,12 +164,19 @@ constexpr HandlerEntry kHandlers[] = {
     {"OPENAT2", Openat2Record},
 };
 
+bool IsAtFdCwd(std::uint64_t arg) { return static_cast<std::uint32_t>(arg) == kAtFdCwd; }
+
 // The absolute path of a name of the event, relative to the directory descriptor in argument
 // dirFdArg (-1: the CWD).
 std::string ResolveItemName(const AuditEvent& ev, const std::string& name, int dirFdArg,
                             const std::string* parentName) {
-  const bool fromCwd = dirFdArg < 0 || static_cast<std::uint32_t>(ev.args[dirFdArg]) == kAtFdCwd;
+  const bool fromCwd = dirFdArg < 0 || IsAtFdCwd(ev.args[dirFdArg]);
   return ResolveName(name, fromCwd, ev.cwd, parentName);
+}
+
+std::optional<FileIdentity> IdentityOf(const AuditEvent::Item& item) {
+  if (!item.inode || !item.device) return std::nullopt;
+  return FileIdentity{*item.inode, item.device->first, item.device->second};
 }
 
 }  // namespace
@@ -218,21 +225,43 @@ std::optional<FileModification> AssembleModification(const AuditEvent& ev,
   if (file == nullptr) return std::nullopt;
   if (file->mode && (*file->mode & kFileTypeMask) != kRegularFile) return std::nullopt;
 
+  // Which name the path can be trusted from (audit_record.h: NameBasis).
+  const bool fromCwd = call.dirFdArg < 0 || IsAtFdCwd(ev.args[call.dirFdArg]);
+  NameBasis basis = NameBasis::Logged;
+  if (IsDescriptorLink(*file->name))
+    basis = NameBasis::Descriptor;
+  else if (!fromCwd && file->name->front() != '/')
+    basis = NameBasis::Folder;
+  const std::optional<FileIdentity> identity = IdentityOf(*file);
+  const std::optional<FileIdentity> folderIdentity =
+      parent ? IdentityOf(*parent) : std::optional<FileIdentity>();
+  // Without the identity that stands for the untrusted name, the event names no file for sure.
+  if (basis == NameBasis::Descriptor && !identity) return std::nullopt;
+  if (basis == NameBasis::Folder && !folderIdentity) return std::nullopt;
+
   std::string path = ResolveItemName(ev, *file->name, call.dirFdArg,
                                      parent && parent->name ? &*parent->name : nullptr);
+  if (path.empty() && basis == NameBasis::Folder) path = LastComponent(*file->name);
   if (path.empty()) return std::nullopt;
   if (!FitsRecord(path)) return std::nullopt;
 
-  // A rename's old name: its first DELETE item, beside the first PARENT item.
+  // A rename's old name and file: its first DELETE item, beside the first PARENT item.
   std::string renamedFrom;
+  std::optional<FileIdentity> renamedFromIdentity;
+  std::optional<FileIdentity> renamedFromFolder;
   if (call.kind == CallKind::Rename) {
     const AuditEvent::Item* firstParent = nullptr;
     for (const auto& item : ev.items) {
       if (item.type == NameType::Parent && firstParent == nullptr) firstParent = &item;
       if (item.type == NameType::Delete && item.name && !item.name->empty()) {
+        renamedFromIdentity = IdentityOf(item);
+        if (firstParent) renamedFromFolder = IdentityOf(*firstParent);
+        // Relative to a directory descriptor, this is the same guess as a write's path through
+        // such a descriptor: the name within its folder is what counts.
         renamedFrom =
             ResolveItemName(ev, *item.name, call.oldDirFdArg,
                             firstParent && firstParent->name ? &*firstParent->name : nullptr);
+        if (renamedFrom.empty()) renamedFrom = LastComponent(*item.name);
         break;
       }
     }
@@ -266,8 +295,11 @@ std::optional<FileModification> AssembleModification(const AuditEvent& ev,
   m.path = std::move(path);
   m.rename = call.kind == CallKind::Rename;
   m.renamedFrom = std::move(renamedFrom);
-  if (file->inode && file->device)
-    m.identity = FileIdentity{*file->inode, file->device->first, file->device->second};
+  m.identity = identity;
+  m.basis = basis;
+  m.folderIdentity = folderIdentity;
+  m.renamedFromIdentity = renamedFromIdentity;
+  m.renamedFromFolder = renamedFromFolder;
   if (!ev.namesWanted) return m;
   m.primaryUser = nameOf(actor, *actorName);
   if (ev.auid && *ev.auid != kUnsetId && *ev.auid != actor)

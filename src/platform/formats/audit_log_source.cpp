@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/formats/audit_paths.h"
 #include "platform/formats/audit_record.h"
 
 namespace qs::platform {
@@ -14,31 +15,57 @@ namespace {
 // cost one read for many of them.
 constexpr std::size_t kWindow = 1 << 20;
 
+// Whether the rename `r` moves the very file that `written` wrote, from where it wrote it: the
+// same inode and device, under the same name in the same folder. An inode number is used again
+// once its file is gone, so the identity alone may be another file's (a tool that replaces
+// /etc/passwd and then /etc/shadow through temporary files may get the same inode for both).
+// The name is compared within its folder: a path through a directory descriptor is a guess of
+// the log's (and the written one may have been resolved since), its last component is not.
+bool SameFileAndPlace(const audit::FileModification& written, const audit::FileModification& r) {
+  if (written.identity != r.renamedFromIdentity) return false;
+  if (written.folderIdentity && r.renamedFromFolder &&
+      *written.folderIdentity != *r.renamedFromFolder)
+    return false;
+  return audit::LastComponent(written.path) == audit::LastComponent(r.renamedFrom);
+}
+
 }  // namespace
 
 AuditLogSource::AuditLogSource(std::string hostName, audit::UserNameLookup lookup,
-                               SpanReader reader, std::size_t keptBytes)
+                               SpanReader reader, std::size_t keptBytes, PathResolver resolver)
     : hostName_(std::move(hostName)),
       lookup_(std::move(lookup)),
       reader_(std::move(reader)),
+      resolver_(std::move(resolver)),
       kept_(keptBytes) {}
 
-void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
+void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& given,
                          const audit::EventSpan& span) {
+  const audit::FileModification* resolved = &given;
+  if (given.basis != audit::NameBasis::Logged && resolver_) {
+    resolving_ = given;
+    if (!resolver_(resolving_)) return;
+    resolved = &resolving_;
+  }
+  const audit::FileModification& m = *resolved;
   if (m.rename) {
     // A rename changes no content: it stands for a save only when the same process wrote the
     // file it moves. A bare move (mv policy.txt other.txt) is no change of anybody's file.
+    const bool byIdentity = m.renamedFromIdentity.has_value();
     if (m.renamedFrom.empty()) return;
     // Only a hash is kept per writer: the modifications under it are read again to tell the
     // same writer from another whose key has the same hash.
     bool wrote = false;
-    if (const std::uint64_t* slot = Slot(WriterHash(m, m.renamedFrom)); *slot != 0) {
+    if (const std::uint64_t* slot = Slot(WriterHash(m, m.renamedFromIdentity, m.renamedFrom));
+        *slot != 0) {
       for (std::uint32_t i = SlotIndex(*slot); i != kNone; i = found_[i].previous) {
         Found& earlier = found_[i];
         if (!earlier.listed) continue;
-        const audit::FileModification* other = Modification(earlier, nullptr);
-        if (!other || other->node != m.node || other->pid != m.pid || other->session != m.session ||
-            other->path != m.renamedFrom)
+        const audit::FileModification* other = Modification(earlier, nullptr, false);
+        if (!other || other->node != m.node || other->pid != m.pid || other->session != m.session)
+          continue;
+        if (byIdentity ? !SameFileAndPlace(*other, m)
+                       : other->identity.has_value() || other->path != m.renamedFrom)
           continue;
         earlier.listed = false;
         earlier.dropped = true;
@@ -53,7 +80,7 @@ void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& m,
   entry.length = span.end - span.begin;
   entry.file = file;
   if (!m.primaryUser.empty()) entry.kept = kept_.Keep(m);
-  entry.hash = WriterHash(m, m.path);
+  entry.hash = WriterHash(m, m.identity, m.path);
   if (2 * (used_ + 1) > slots_.size()) {
     Grow();
     if (inTail_) tailGrew_ = true;
@@ -120,7 +147,7 @@ std::optional<std::size_t> AuditLogSource::IndexOfNumber(std::uint32_t number) {
 }
 
 const std::vector<std::uint8_t>& AuditLogSource::Record(std::size_t index) {
-  if (const auto* m = Modification(found_[presented_.at(index)], lookup_))
+  if (const auto* m = Modification(found_[presented_.at(index)], lookup_, true))
     record_ = audit::BuildModificationRecord(*m, audit::RecordComputerName(m->node, hostName_));
   else
     record_.clear();
@@ -128,7 +155,8 @@ const std::vector<std::uint8_t>& AuditLogSource::Record(std::size_t index) {
 }
 
 const audit::FileModification* AuditLogSource::Modification(const Found& found,
-                                                            const audit::UserNameLookup& lookup) {
+                                                            const audit::UserNameLookup& lookup,
+                                                            bool resolve) {
   if (found.kept != kNone) {
     kept_.Get(found.kept, modification_);
     return &modification_;
@@ -153,6 +181,11 @@ const audit::FileModification* AuditLogSource::Modification(const Found& found,
   auto m = audit::ParseEventSpan(text, lookup);
   if (!m) return nullptr;
   modification_ = std::move(*m);
+  // What Add kept was resolved as it came in; read again, the path is resolved again. Should
+  // that fail now (the file system changed under the index), the log's own name stands: the
+  // comment step checks the file's identity before it writes.
+  if (resolve && modification_.basis != audit::NameBasis::Logged && resolver_)
+    resolver_(modification_);
   return &modification_;
 }
 
@@ -184,9 +217,29 @@ void TakeText(const char*& p, std::string& text) {
   p += size;
 }
 
-// The fixed part of a kept modification: four numbers, the rename flag, the identity (a flag,
-// the inode, the device), the sizes of the four texts.
-constexpr std::size_t kKeptHead = 4 * 4 + 1 + 1 + 8 + 2 * 4 + 4 * 4;
+void PutIdentity(char*& p, const std::optional<FileIdentity>& id) {
+  const FileIdentity identity = id.value_or(FileIdentity{});
+  Put(p, static_cast<std::uint8_t>(id.has_value()));
+  Put(p, identity.inode);
+  Put(p, identity.deviceMajor);
+  Put(p, identity.deviceMinor);
+}
+
+void TakeIdentity(const char*& p, std::optional<FileIdentity>& id) {
+  const bool given = Take<std::uint8_t>(p) != 0;
+  FileIdentity identity;
+  identity.inode = Take<std::uint64_t>(p);
+  identity.deviceMajor = Take<std::uint32_t>(p);
+  identity.deviceMinor = Take<std::uint32_t>(p);
+  if (given)
+    id = identity;
+  else
+    id.reset();
+}
+
+// The fixed part of a kept modification: four numbers, the rename flag, two identities (the
+// file's and its folder's: a flag, the inode, the device), the sizes of the four texts.
+constexpr std::size_t kKeptHead = 4 * 4 + 1 + 2 * (1 + 8 + 2 * 4) + 4 * 4;
 
 }  // namespace
 
@@ -209,11 +262,8 @@ std::uint32_t AuditLogSource::Kept::Keep(const audit::FileModification& m) {
   Put(p, m.pid);
   Put(p, m.session);
   Put(p, static_cast<std::uint8_t>(m.rename));
-  const FileIdentity identity = m.identity.value_or(FileIdentity{});
-  Put(p, static_cast<std::uint8_t>(m.identity.has_value()));
-  Put(p, identity.inode);
-  Put(p, identity.deviceMajor);
-  Put(p, identity.deviceMinor);
+  PutIdentity(p, m.identity);
+  PutIdentity(p, m.folderIdentity);
   PutText(p, m.node);
   PutText(p, m.path);
   PutText(p, m.primaryUser);
@@ -229,20 +279,18 @@ void AuditLogSource::Kept::Get(std::uint32_t at, audit::FileModification& out) c
   out.pid = Take<std::uint32_t>(p);
   out.session = Take<std::uint32_t>(p);
   out.rename = Take<std::uint8_t>(p) != 0;
-  const bool identified = Take<std::uint8_t>(p) != 0;
-  FileIdentity identity;
-  identity.inode = Take<std::uint64_t>(p);
-  identity.deviceMajor = Take<std::uint32_t>(p);
-  identity.deviceMinor = Take<std::uint32_t>(p);
-  if (identified)
-    out.identity = identity;
-  else
-    out.identity.reset();
+  TakeIdentity(p, out.identity);
+  TakeIdentity(p, out.folderIdentity);
   TakeText(p, out.node);
   TakeText(p, out.path);
   TakeText(p, out.primaryUser);
   TakeText(p, out.clientUser);
-  out.renamedFrom.clear();  // not kept: only Add reads it, as the modification comes in
+  // Not kept: only Add reads the rename's, as the modification comes in; and what is kept was
+  // resolved then (or stands as logged, without a resolver).
+  out.renamedFrom.clear();
+  out.renamedFromIdentity.reset();
+  out.renamedFromFolder.reset();
+  out.basis = audit::NameBasis::Logged;
 }
 
 void AuditLogSource::Kept::Truncate(std::uint32_t at) {
@@ -251,6 +299,7 @@ void AuditLogSource::Kept::Truncate(std::uint32_t at) {
 }
 
 std::uint64_t AuditLogSource::WriterHash(const audit::FileModification& m,
+                                         const std::optional<FileIdentity>& identity,
                                          const std::string& path) {
   // A process keeps its session; a pid used again by a process of another session is another
   // writer. The parts are hashed one by one rather than joined into a key: this runs for every
@@ -261,6 +310,11 @@ std::uint64_t AuditLogSource::WriterHash(const audit::FileModification& m,
   };
   std::uint64_t h = std::hash<std::string_view>{}(m.node);
   h = mix(h, (static_cast<std::uint64_t>(m.pid) << 32) | m.session);
+  if (identity) {
+    h = mix(h, identity->inode);
+    return mix(h,
+               (static_cast<std::uint64_t>(identity->deviceMajor) << 32) | identity->deviceMinor);
+  }
   return mix(h, std::hash<std::string_view>{}(path));
 }
 

@@ -34,10 +34,16 @@ class AuditLogSource final : public LogSource {
   using SpanReader = std::function<bool(std::uint32_t file, std::uint64_t offset,
                                         std::size_t length, std::string& out)>;
 
+  // Finds the path of a modification whose logged name cannot be trusted (its basis is not
+  // NameBasis::Logged) from the identities the log gives, on the file system: `path` becomes the
+  // absolute path and `basis` Logged. False when no path can be told for it.
+  using PathResolver = std::function<bool(audit::FileModification&)>;
+
   // hostName: the computer name of records whose modification names no node. lookup: the names
-  // of user ids, used when a record is built.
+  // of user ids, used when a record is built. resolver: where paths are resolved (without one,
+  // the log's own names stand, whatever their basis).
   AuditLogSource(std::string hostName, audit::UserNameLookup lookup, SpanReader reader,
-                 std::size_t keptBytes = kKeptBytes);
+                 std::size_t keptBytes = kKeptBytes, PathResolver resolver = {});
 
   // How much memory the modifications that come with their users' names may take, kept whole so
   // that their records are built without reading the log again. A modification given with names
@@ -53,7 +59,12 @@ class AuditLogSource final : public LogSource {
   // writes of a name that no longer exists, then a rename. So the writes of a file that the same
   // process (node, pid and session) then renames away are left out, and the rename stands for
   // them. A rename of a file that the renaming process did not write is left out itself: moving
-  // somebody else's file changes nothing in it.
+  // somebody else's file changes nothing in it. Where the log gives the identity of the file
+  // moved and of the file written, the two must be the same file; a name alone would let whoever
+  // wrote it once move any file through it.
+  //
+  // A modification whose path must be resolved (see PathResolver) and cannot be is left out:
+  // a record names a real path or none.
   //
   // `span` is where the modification's event lies in file `file` (the parser's EventSpan).
   void Add(std::uint32_t file, const audit::FileModification& m, const audit::EventSpan& span);
@@ -140,11 +151,15 @@ class AuditLogSource final : public LogSource {
     std::size_t size_ = 0;
   };
 
-  static std::uint64_t WriterHash(const audit::FileModification& m, const std::string& path);
-  // The modification of `found`, from where it is kept or else from the log; nullptr when the log
-  // cannot give it. Valid until the next call.
+  // The hash of a writer's key: node, pid and session, and the file, by its identity when the
+  // log gives it, else by its path.
+  static std::uint64_t WriterHash(const audit::FileModification& m,
+                                  const std::optional<FileIdentity>& identity,
+                                  const std::string& path);
+  // The modification of `found`, from where it is kept or else from the log (its path resolved
+  // when `resolve`); nullptr when the log cannot give it. Valid until the next call.
   const audit::FileModification* Modification(const Found& found,
-                                              const audit::UserNameLookup& lookup);
+                                              const audit::UserNameLookup& lookup, bool resolve);
   // A slot holds a modification's index + 1 beside the upper half of its hash, so that probing
   // compares hashes without going to the modification; 0 when empty.
   static std::uint64_t SlotValue(std::uint64_t hash, std::size_t index) {
@@ -160,6 +175,8 @@ class AuditLogSource final : public LogSource {
   std::string hostName_;
   audit::UserNameLookup lookup_;
   SpanReader reader_;
+  PathResolver resolver_;
+  audit::FileModification resolving_;  // Add's copy of a modification whose path it resolves
   FoundList found_;
   // Open addressing by writer hash: each slot holds the newest modification of its hash (see
   // SlotValue); the others of the hash are linked through Found::previous.

@@ -21,4 +21,12 @@ std::string NormalizePath(std::string_view path);
 std::string ResolveName(const std::string& name, bool fromCwd,
                         const std::optional<std::string>& cwd, const std::string* parentName);
 
+// Whether an absolute name is the link of a process's file descriptor in /proc
+// (/proc/self/fd/N, /proc/thread-self/fd/N, /proc/PID/fd/N, /proc/PID/task/TID/fd/N): it names
+// the open file whatever its path, and no path at all once the process has gone.
+bool IsDescriptorLink(std::string_view name);
+
+// The last component of a name ("b" of "a/b" and of "a/b/"); the name itself without a slash.
+std::string LastComponent(std::string_view name);
+
 }  // namespace qs::platform::audit

@@ -22,6 +22,8 @@
 #include "platform/formats/audit_log_source.h"
 #include "platform/formats/audit_parser.h"
 #include "platform/posix/account_database.h"
+#include "platform/posix/audited_folders.h"
+#include "platform/posix/file_identity_index.h"
 #include "platform/posix/file_stamp.h"
 #include "platform/posix/log_source.h"
 
@@ -131,18 +133,25 @@ constexpr std::size_t kCheckedBytes = 256;
 // and followed: auditd only appends to it until it rotates the log. The events still open at its
 // end are shown for the time being and read again with what follows them (AuditLogSource::
 // BeginTail), so that the records are always those of the whole log read at once.
+//
+// Names that the log cannot be trusted for (a descriptor's link, a name relative to a folder the
+// process held open) are resolved below the audited folders by the identities the log gives
+// (FileIdentityIndex), which learns from every modification read; each Open and Update begins a
+// pass of the index, in which one walk of the folders may find what it misses.
 class AuditLogFiles final : public KeptLog {
  public:
-  AuditLogFiles(std::string path, std::size_t keptBytes)
+  AuditLogFiles(std::string path, std::vector<std::string> auditedFolders, std::size_t keptBytes)
       : path_(std::move(path)),
         files_(std::make_shared<OpenFiles>()),
         names_(audit::AccountDatabaseLookup()),
+        index_(std::move(auditedFolders)),
         source_(
             HostName(), names_,
             [files = files_](std::uint32_t file, std::uint64_t offset, std::size_t length,
                              std::string& out) { return files->Read(file, offset, length, out); },
-            keptBytes),
+            keptBytes, [this](audit::FileModification& m) { return index_.Resolve(m); }),
         parser_(names_, [this](audit::FileModification&& m, const audit::EventSpan& span) {
+          index_.Learn(m);
           source_.Add(file_, m, span);
           // Once the source keeps no more, the names of the users are not needed to find the
           // modifications: they are looked up when a record is built from the log.
@@ -152,6 +161,7 @@ class AuditLogFiles final : public KeptLog {
   }
 
   bool Open() {
+    index_.NewPass();
     for (const auto& rotated : RotatedFiles(path_)) {
       const int opened = files_->Open(rotated);
       if (opened < 0) continue;
@@ -179,6 +189,7 @@ class AuditLogFiles final : public KeptLog {
   }
 
   bool Update() override {
+    index_.NewPass();
     FileStamp now;
     if (!FileStamp::Of(path_, now)) return false;
     // Another file under the name: auditd rotated the log, or it was replaced.
@@ -207,6 +218,7 @@ class AuditLogFiles final : public KeptLog {
     if (!files_->Read(file_, read_ - kept, kept, last_)) last_.clear();
     source_.BeginTail();
     parser_.Peek([this](audit::FileModification&& m, const audit::EventSpan& span) {
+      index_.Learn(m);
       source_.Add(file_, m, span);
     });
     source_.Compact();
@@ -215,6 +227,7 @@ class AuditLogFiles final : public KeptLog {
   std::string path_;
   std::shared_ptr<OpenFiles> files_;
   audit::UserNameLookup names_;  // one account cache for the parser and the source
+  FileIdentityIndex index_;
   AuditLogSource source_;
   audit::AuditParser parser_;
   std::uint32_t file_ = 0;  // the file being read; the current one once the rotated are read
@@ -227,12 +240,18 @@ class AuditLogFiles final : public KeptLog {
 }  // namespace
 
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path) {
-  return KeepAuditLog(path, AuditLogSource::kKeptBytes);
+  return KeepAuditLog(path, AuditedFolders(), AuditLogSource::kKeptBytes);
 }
 
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path, std::size_t keptBytes) {
+  return KeepAuditLog(path, AuditedFolders(), keptBytes);
+}
+
+std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path,
+                                      std::vector<std::string> auditedFolders,
+                                      std::size_t keptBytes) {
   if (access(path.c_str(), R_OK) != 0) return nullptr;
-  auto log = std::make_unique<AuditLogFiles>(path, keptBytes);
+  auto log = std::make_unique<AuditLogFiles>(path, std::move(auditedFolders), keptBytes);
   if (!log->Open()) return nullptr;
   return log;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/formats/log_source.h"
 
@@ -34,5 +35,12 @@ std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path);
 // An audit log whose modifications are kept whole in at most `keptBytes` of memory (KeepAuditLog
 // takes a few megabytes); the records of the others are read from the log again when asked for.
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path, std::size_t keptBytes);
+// An audit log whose names that cannot be trusted (a file server's /proc/self/fd/N, a name
+// relative to a folder it holds open) are resolved below `auditedFolders` by the identities that
+// the log gives. The other forms take the folders that the system's audit rules watch
+// (AuditedFolders in platform/posix/audited_folders.h).
+std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path,
+                                      std::vector<std::string> auditedFolders,
+                                      std::size_t keptBytes);
 
 }  // namespace qs::platform

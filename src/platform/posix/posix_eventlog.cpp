@@ -10,7 +10,9 @@
 
 #include "platform/ascii.h"
 #include "platform/eventlog_record.h"
+#include "platform/formats/audit_log_source.h"
 #include "platform/formats/evtx_record.h"
+#include "platform/posix/audited_folders.h"
 #include "platform/posix/log_source.h"
 #include "platform/posix/posix_eventlog.h"
 
@@ -49,7 +51,8 @@ bool NamedAsEventLog(std::string_view path) {
 
 class PosixEventLogService final : public EventLogService {
  public:
-  explicit PosixEventLogService(std::string path) : path_(std::move(path)) {}
+  PosixEventLogService(std::string path, std::vector<std::string> auditedFolders)
+      : path_(std::move(path)), auditedFolders_(std::move(auditedFolders)) {}
 
   EventLogHandle OpenLog(std::string_view serverName, std::string_view sourceName) override {
     // Only the local computer's Security log is served (source names are not case-sensitive).
@@ -111,13 +114,15 @@ class PosixEventLogService final : public EventLogService {
         return OpenEvtxLog(path_);
       case LogKind::Other:
         if (NamedAsEventLog(path_)) return nullptr;
-        kept_ = KeepAuditLog(path_);
+        kept_ = KeepAuditLog(path_, auditedFolders_.empty() ? AuditedFolders() : auditedFolders_,
+                             AuditLogSource::kKeptBytes);
         return kept_;
     }
     return nullptr;
   }
 
   std::string path_;
+  std::vector<std::string> auditedFolders_;
   std::shared_ptr<KeptLog> kept_;
   std::map<EventLogHandle, LogSourceReads> logs_;
   EventLogHandle nextHandle_ = 1;
@@ -125,8 +130,10 @@ class PosixEventLogService final : public EventLogService {
 
 }  // namespace
 
-std::unique_ptr<EventLogService> MakePosixEventLogService(std::string securityLogPath) {
-  return std::make_unique<PosixEventLogService>(std::move(securityLogPath));
+std::unique_ptr<EventLogService> MakePosixEventLogService(std::string securityLogPath,
+                                                          std::vector<std::string> auditedFolders) {
+  return std::make_unique<PosixEventLogService>(std::move(securityLogPath),
+                                                std::move(auditedFolders));
 }
 
 }  // namespace qs::platform

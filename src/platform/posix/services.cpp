@@ -8,9 +8,10 @@
 
 namespace qs::platform {
 
-PlatformServices MakePlatformServices(const std::string& securityLogPath, const PathMap& drives) {
+PlatformServices MakePlatformServices(const std::string& securityLogPath, const PathMap& drives,
+                                      const std::vector<std::string>& auditedFolders) {
   PlatformServices services;
-  services.eventLog = MakePosixEventLogService(securityLogPath);
+  services.eventLog = MakePosixEventLogService(securityLogPath, auditedFolders);
   services.fileStatus = std::make_unique<PosixFileStatus>(drives);
   // One file at a time is held open for both comments of an event (see AttributeFiles).
   auto files = std::make_shared<AttributeFiles>();

@@ -4,8 +4,8 @@
 
 namespace qs::platform {
 
-PlatformServices MakePlatformServices(const std::string& securityLogPath,
-                                      const PathMap& /*drives*/) {
+PlatformServices MakePlatformServices(const std::string& securityLogPath, const PathMap& /*drives*/,
+                                      const std::vector<std::string>& /*auditedFolders*/) {
   PlatformServices services;
   services.eventLog = MakeWin32EventLogService(securityLogPath);
   services.fileStatus = MakeWin32FileStatus();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,8 +35,21 @@ std::string HostName() {
   return name;
 }
 
-std::string WriterKey(const FileModification& m, const std::string& path) {
-  return m.node + '\0' + std::to_string(m.pid) + '\0' + std::to_string(m.session) + '\0' + path;
+std::string IdentityKey(const std::optional<FileIdentity>& id) {
+  if (!id) return "-";
+  return std::to_string(id->inode) + ":" + std::to_string(id->deviceMajor) + ":" +
+         std::to_string(id->deviceMinor);
+}
+
+// A writer's file is its identity, folder and name in it where the log gives the identity, else
+// its path.
+std::string WriterKey(const FileModification& m, const std::optional<FileIdentity>& identity,
+                      const std::optional<FileIdentity>& folder, const std::string& path) {
+  const std::string file =
+      identity ? "#" + IdentityKey(identity) + "#" + IdentityKey(folder) + "#" +
+                     path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1)
+               : "/" + path;
+  return m.node + '\0' + std::to_string(m.pid) + '\0' + std::to_string(m.session) + '\0' + file;
 }
 
 // Each file parsed whole, the modifications kept in a list, a rename standing for the writes of
@@ -49,12 +63,13 @@ Records InMemory(const Files& files) {
     for (auto& m : audit::ParseAuditText(text, lookup)) {
       if (m.rename) {
         if (m.renamedFrom.empty()) continue;
-        const auto it = byWriter.find(WriterKey(m, m.renamedFrom));
+        const auto it =
+            byWriter.find(WriterKey(m, m.renamedFromIdentity, m.renamedFromFolder, m.renamedFrom));
         if (it == byWriter.end()) continue;
         for (std::size_t i : it->second) dropped[i] = true;
         byWriter.erase(it);
       }
-      byWriter[WriterKey(m, m.path)].push_back(mods.size());
+      byWriter[WriterKey(m, m.identity, m.folderIdentity, m.path)].push_back(mods.size());
       mods.push_back(std::move(m));
       dropped.push_back(false);
     }
