@@ -157,7 +157,7 @@ std::optional<std::string> FileIdentityIndex::PathOf(const FileIdentity& id) con
 }
 
 std::optional<std::string> FileIdentityIndex::Attempt(const audit::FileModification& m,
-                                                      bool& holds) const {
+                                                      bool& holds) {
   holds = false;
   if (m.basis == audit::NameBasis::Descriptor) {
     if (!m.identity) return std::nullopt;
@@ -173,6 +173,9 @@ std::optional<std::string> FileIdentityIndex::Attempt(const audit::FileModificat
   if (m.path.front() == '/' && slash != std::string::npos) {
     const std::string folder = slash == 0 ? "/" : m.path.substr(0, slash);
     if (Holds(folder, *m.folderIdentity)) {
+      // Known now, the folder's path serves the files that are later named only by identity.
+      const std::uint32_t entry = EntryOf(*m.folderIdentity);
+      if (entry != kUnknown && entries_[entry].parent == kUnknown) Name(entry, kNoParent, folder);
       holds = true;
       return m.path;
     }
@@ -198,9 +201,13 @@ bool FileIdentityIndex::Resolve(audit::FileModification& m) {
   }
   if (!path) {
     // A folder that can no longer be found (removed, or moved out of the audited folders): the
-    // log's own guess is the best name known. The comment step finds that it does not hold the
-    // file. A descriptor's link is no name at all.
+    // log's own guess is the best name known while nothing shows it wrong; the comment step finds
+    // that it does not hold the file. A guess whose folder is another folder names another file,
+    // and a descriptor's link no file at all: such a modification is not listed.
     if (m.basis != audit::NameBasis::Folder || m.path.front() != '/') return false;
+    const std::size_t slash = m.path.rfind('/');
+    struct stat st {};
+    if (::lstat(slash == 0 ? "/" : m.path.substr(0, slash).c_str(), &st) == 0) return false;
     path = m.path;
   }
   m.path = audit::NormalizePath(*path);

@@ -42,8 +42,9 @@ class FileIdentityIndex {
   // The path of a modification whose name the log cannot be trusted for (NameBasis other than
   // Logged): `m.path` becomes the absolute path and `m.basis` Logged. A path that no longer
   // holds the file is still given (the best name known): the comment step finds it is not the
-  // file; for a folder that cannot be found, that is the log's own guess. False when no path is
-  // known at all: a descriptor's file that is gone, whose name the index never learnt.
+  // file; for a folder that is nowhere to be found, that is the log's own guess. False when no
+  // path is known: a descriptor's file that is gone, whose name the index never learnt, or a
+  // folder not found whose guessed path is another folder.
   bool Resolve(audit::FileModification& m);
 
   // A new pass begins: a miss may walk the folders again.
@@ -74,7 +75,8 @@ class FileIdentityIndex {
   std::optional<std::string> PathOf(const FileIdentity& id) const;
   // One attempt at `m`'s path with what the index knows; `holds` tells whether the file system
   // confirms it.
-  std::optional<std::string> Attempt(const audit::FileModification& m, bool& holds) const;
+  // A folder that the log names rightly is learnt on the way.
+  std::optional<std::string> Attempt(const audit::FileModification& m, bool& holds);
   void Walk();
   void WalkFolder(int fd, std::uint32_t entry, std::uint64_t device, std::size_t depth);
   void Clear();

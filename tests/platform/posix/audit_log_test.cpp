@@ -1,12 +1,19 @@
 // The audit log as a log source: rotated files, the records' layout, what a record cannot hold.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/eventlog_record.h"
 #include "platform/file_identity.h"
 #include "platform/formats/audit_parser.h"
+#include "platform/posix/audited_folders.h"
 #include "platform/posix/log_source.h"
 #include "support/temp_dir.h"
 
@@ -223,6 +230,171 @@ TEST(AuditLogSource, SambaWritesAndSaveByRenameOfARealSmbd) {
   }
   EXPECT_EQ(ReadU32(log->Record(0).data() + record_offset::kRecordNumber), 236u);
   EXPECT_EQ(ReadU32(log->Record(1).data() + record_offset::kRecordNumber), 242u);
+}
+
+// --- Names that a file server's audit records cannot be trusted for ----------------------------
+
+// The real smbd's records of smbd-subfolders.log (its README describes each event and the share's
+// tree) replayed over a tree made anew: the share's path and device and every inode of the
+// capture become those of the new tree, so that the paths are found on a real file system. The
+// files deleted during the capture get inode numbers that no ext4 or tmpfs file can have.
+class SambaSubfolders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    share = dir / "share";
+    namespace fs = std::filesystem;
+    fs::create_directories(fs::path(share) / "Sub" / "Deeper");
+    for (const char* file :
+         {"probe", "top.txt", "Sub/notes.txt", "Sub/Deeper/deep.txt", "Über-plan.txt",
+          "name with spaces.txt", "Sub/report.docx", "draft-renamed.txt", "zz-end"})
+      test::WriteFile(share + "/" + file, "x");
+    const std::map<std::string, std::string> captured = {{"10952819", "."},
+                                                         {"10952833", "Sub"},
+                                                         {"10952849", "Sub/Deeper"},
+                                                         {"10952900", "probe"},
+                                                         {"10953104", "top.txt"},
+                                                         {"10953105", "Sub/notes.txt"},
+                                                         {"10953125", "Sub/Deeper/deep.txt"},
+                                                         {"10953134", "Über-plan.txt"},
+                                                         {"10953138", "name with spaces.txt"},
+                                                         {"10953142", "Sub/report.docx"},
+                                                         {"10953147", "draft-renamed.txt"},
+                                                         {"10953152", "zz-end"}};
+    std::uint32_t gone = 0;
+    for (const char* inode : {"10952865", "10952882"})
+      inodes[inode] = std::to_string((std::uint64_t{1} << 40) + ++gone);
+    for (const auto& [inode, name] : captured) {
+      struct stat st {};
+      ASSERT_EQ(::stat((share + "/" + name).c_str(), &st), 0) << name;
+      inodes[inode] = std::to_string(st.st_ino);
+      device = FileIdentity{0, major(st.st_dev), minor(st.st_dev)};
+    }
+  }
+
+  // The capture with this tree's share, device and inodes.
+  std::string Replayed() const {
+    std::string text = test::ReadFile(std::string(QS_AUDIT_SAMPLES) + "/smbd-subfolders.log");
+    const std::string capturedShare = "/tmp/quillstamp-test-d375de2e0a25d2fe/share";
+    for (std::size_t at = 0; (at = text.find(capturedShare, at)) != std::string::npos;)
+      text.replace(at, capturedShare.size(), share), at += share.size();
+    char dev[32];
+    std::snprintf(dev, sizeof dev, "dev=%02x:%02x", device.deviceMajor, device.deviceMinor);
+    const std::regex item(R"(inode=(\d+) dev=fe:00)");
+    std::string out;
+    auto last = text.cbegin();
+    for (std::sregex_iterator it(text.begin(), text.end(), item), end; it != end; ++it) {
+      out.append(last, (*it)[0].first);
+      const auto mapped = inodes.find((*it)[1].str());
+      out += "inode=" + (mapped == inodes.end() ? (*it)[1].str() : mapped->second) + " " + dev;
+      last = (*it)[0].second;
+    }
+    out.append(last, text.cend());
+    return out;
+  }
+
+  // Path (below the share) and user of each record, oldest first; root's own (the test's marks)
+  // left out.
+  std::vector<std::pair<std::string, std::string>> Listed(LogSource& log) const {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (std::size_t i = 0; i < log.RecordCount(); ++i) {
+      const auto strings = Strings(log.Record(i));
+      if (strings.size() < 8 || strings.at(7) == "root") continue;
+      std::string path = strings.at(2);
+      if (path.starts_with(share + "/")) path.erase(0, share.size() + 1);
+      out.emplace_back(path, strings.at(7));
+    }
+    return out;
+  }
+
+  test::TempDir dir;
+  std::string share;
+  std::map<std::string, std::string> inodes;
+  FileIdentity device;
+};
+
+// Every save of the capture on its own file with its own user: new files at the top and in
+// sub-folders (named relative to the folder smbd holds open, the PARENT item naming the share),
+// saves over existing files (reopened through /proc/self/fd/N), an office safe save in a
+// sub-folder (the temporary file's write is listed as the document it became), a bare rename by
+// another user and the deletes not at all.
+TEST_F(SambaSubfolders, EverySaveIsListedUnderItsFilesPathAndUser) {
+  test::WriteFile(dir / "audit.log", Replayed());
+  auto log = KeepAuditLog(dir / "audit.log", {share}, 8 << 20);
+  ASSERT_NE(log, nullptr);
+  using Row = std::pair<std::string, std::string>;
+  EXPECT_EQ(Listed(*log), (std::vector<Row>{{"top.txt", "qssmbe1"},
+                                            {"Sub/notes.txt", "qssmbe2"},
+                                            {"Sub/Deeper/deep.txt", "qssmbe1"},
+                                            {"top.txt", "qssmbe2"},
+                                            {"Sub/notes.txt", "qssmbe1"},
+                                            {"Über-plan.txt", "qssmbe2"},
+                                            {"name with spaces.txt", "qssmbe1"},
+                                            {"Sub/report.docx", "qssmbe2"},
+                                            {"draft.txt", "qssmbe1"}}));
+  // The records carry the identities the comment step checks: the save over Sub/notes.txt names
+  // the file that is there.
+  struct stat st {};
+  ASSERT_EQ(::stat((share + "/Sub/notes.txt").c_str(), &st), 0);
+  bool found = false;
+  for (std::size_t i = 0; i < log->RecordCount(); ++i) {
+    const auto& r = log->Record(i);
+    if (Strings(r).at(2) != share + "/Sub/notes.txt") continue;
+    EXPECT_EQ(RecordFileIdentity(r.data(), r.size()),
+              (FileIdentity{st.st_ino, device.deviceMajor, device.deviceMinor}));
+    found = true;
+  }
+  EXPECT_TRUE(found);
+}
+
+// Without the audited folders (no rules file names them), what the log shows for sure still
+// comes out: the folder it names is the share whose identity it gives. What lies in sub-folders
+// cannot be placed, and is left out rather than listed under the share's root; a save over a
+// file is found through the name its creation showed.
+TEST_F(SambaSubfolders, WithoutTheAuditedFoldersNothingIsListedUnderAWrongName) {
+  test::WriteFile(dir / "audit.log", Replayed());
+  auto log = KeepAuditLog(dir / "audit.log", {}, 8 << 20);
+  ASSERT_NE(log, nullptr);
+  using Row = std::pair<std::string, std::string>;
+  EXPECT_EQ(Listed(*log), (std::vector<Row>{{"top.txt", "qssmbe1"},
+                                            {"top.txt", "qssmbe2"},
+                                            {"Über-plan.txt", "qssmbe2"},
+                                            {"name with spaces.txt", "qssmbe1"},
+                                            {"draft.txt", "qssmbe1"}}));
+}
+
+// After the capture, Sub is renamed and a file moved into it: the saves are found where the
+// files are now (one walk), and a file gone since whose name was never seen is not listed.
+TEST_F(SambaSubfolders, FilesMovedSinceAreFoundWhereTheyAreNow) {
+  namespace fs = std::filesystem;
+  fs::rename(fs::path(share) / "Sub", fs::path(share) / "Renamed");
+  fs::rename(fs::path(share) / "top.txt", fs::path(share) / "Renamed" / "top.txt");
+  test::WriteFile(dir / "audit.log", Replayed());
+  auto log = KeepAuditLog(dir / "audit.log", {share}, 8 << 20);
+  ASSERT_NE(log, nullptr);
+  const auto rows = Listed(*log);
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_EQ(rows[1].first, "Renamed/notes.txt");  // created in Sub, which is Renamed now
+  EXPECT_EQ(rows[2].first, "Renamed/Deeper/deep.txt");
+  EXPECT_EQ(rows[3].first, "Renamed/top.txt");  // reopened through /proc/self/fd: the file
+  EXPECT_EQ(rows[4].first, "Renamed/notes.txt");
+  EXPECT_EQ(rows[7].first, "Renamed/report.docx");
+}
+
+TEST(AuditedFolders, AreTheFoldersThatTheRulesFilesWatch) {
+  test::TempDir dir;
+  namespace fs = std::filesystem;
+  for (const char* folder : {"a", "b", "c", "rules.d"}) fs::create_directory(dir.path() / folder);
+  test::WriteFile(dir / "file", "x");
+  // audit.rules as augenrules made it, then rules.d in name order.
+  test::WriteFile(dir / "audit.rules", "-D\n-w " + dir / "b" + " -p wa -k quillstamp\n");
+  test::WriteFile(dir / "rules.d/20-z.rules", "-w " + dir / "c" + " -p wa\n");
+  test::WriteFile(dir / "rules.d/10-a.rules", "-w " + dir / "a" + "/ -p wa\n-w " + dir / "file" +
+                                                  " -p wa\n-w " + dir / "gone" + " -p wa\n-w " +
+                                                  dir / "b" + " -p wa\n");
+  test::WriteFile(dir / "rules.d/30.txt", "-w " + dir / "rules.d" + " -p wa\n");
+  EXPECT_EQ(AuditedFolders(dir.path().string()),
+            (std::vector<std::string>{dir / "b", dir / "a", dir / "c"}));
+  EXPECT_TRUE(AuditedFolders(dir / "missing").empty());
 }
 
 }  // namespace
