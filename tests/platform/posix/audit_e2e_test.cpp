@@ -15,10 +15,7 @@
 // Every wait is bounded well inside the test's timeout, and whatever an interrupted earlier run
 // left behind (its rule, its users, its daemon) is removed first.
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>

@@ -193,8 +193,8 @@ TEST(SambaAuditEndToEnd, SavesThroughTheShareAreListedAndStampedOnTheRightFile) 
   if (access("/usr/sbin/smbd", X_OK) != 0) GTEST_SKIP() << "smbd is not installed";
   if (access("/usr/bin/smbclient", X_OK) != 0) GTEST_SKIP() << "smbclient is not installed";
   if (access("/usr/bin/smbpasswd", X_OK) != 0) GTEST_SKIP() << "smbpasswd is not installed";
-  const RunLock lock(std::chrono::seconds(240));
-  ASSERT_TRUE(lock.held()) << "another run held " << RunLock::kPath << " for 240 s";
+  const RunLock lock(std::chrono::seconds(120));
+  ASSERT_TRUE(lock.held()) << "another run held " << RunLock::kPath << " for 120 s";
   RemoveLeftovers();
 
   TempDir dir;
