@@ -293,7 +293,8 @@ bool AddUser(const std::string& name, Account& account, Cleanup& cleanup) {
   return true;
 }
 
-std::string EventsWithKey(const std::string& text, const std::string& key) {
+std::string EventsWithKey(const std::string& text, const std::string& key,
+                          const std::string& folder) {
   auto idOf = [](std::string_view line) {
     const std::size_t at = line.find("msg=audit(");
     if (at == std::string_view::npos) return std::string();
@@ -307,13 +308,16 @@ std::string EventsWithKey(const std::string& text, const std::string& key) {
     at = end + 1;
   }
   const std::string keyField = " key=\"" + key + "\"";
-  std::set<std::string> ids;
-  for (const std::string_view line : lines)
-    if (line.find(keyField) != std::string_view::npos && !idOf(line).empty())
-      ids.insert(idOf(line));
+  std::set<std::string> keyed, naming;
+  for (const std::string_view line : lines) {
+    if (idOf(line).empty()) continue;
+    if (line.find(keyField) != std::string_view::npos) keyed.insert(idOf(line));
+    if (line.find("\"" + folder) != std::string_view::npos) naming.insert(idOf(line));
+  }
   std::string out;
   for (const std::string_view line : lines) {
-    if (ids.count(idOf(line)) == 0) continue;
+    const std::string id = idOf(line);
+    if (keyed.count(id) == 0 || naming.count(id) == 0) continue;
     out += line;
     out += '\n';
   }

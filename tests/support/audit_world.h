@@ -122,8 +122,11 @@ struct Account {
 // is removed first.
 bool AddUser(const std::string& name, Account& account, Cleanup& cleanup);
 
-// The records of the events whose SYSCALL line carries key="key", whole (their CWD, PATH and
-// PROCTITLE lines too), in the order of `text`.
-std::string EventsWithKey(const std::string& text, const std::string& key);
+// The records of the events whose SYSCALL line carries key="key" and that name `folder` (a path
+// below it, or the working folder of a process that named its files relatively), whole (their
+// CWD, PATH and PROCTITLE lines too), in the order of `text`: the test's own, and none of an
+// earlier run's that a system auditd's log still holds under the same key.
+std::string EventsWithKey(const std::string& text, const std::string& key,
+                          const std::string& folder);
 
 }  // namespace qs::test

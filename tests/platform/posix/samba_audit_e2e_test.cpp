@@ -308,7 +308,7 @@ TEST(SambaAuditEndToEnd, SavesThroughTheShareAreListedAndStampedOnTheRightFile) 
 
   // The records of the test's events: what the programs read, and the fixture.
   const std::string serviceLog = dir / "share-audit.log";
-  WriteFile(serviceLog, EventsWithKey(ReadFile(logFile), kSambaAuditKey));
+  WriteFile(serviceLog, EventsWithKey(ReadFile(logFile), kSambaAuditKey, share));
   const std::string tree =
       "Before the cases:\n" + treeBefore + "\nAfter the cases:\n" + Tree(share);
   std::printf("The share's folders and files:\n%s", tree.c_str());
