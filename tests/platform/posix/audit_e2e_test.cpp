@@ -15,10 +15,7 @@
 // Every wait is bounded well inside the test's timeout, and whatever an interrupted earlier run
 // left behind (its rule, its users, its daemon) is removed first.
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -47,160 +44,29 @@
 #include "scan/record_decoder.h"
 #include "scan/scan_pass.h"
 #include "service/service_driver.h"
+#include "support/audit_world.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace qs {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using test::Account;
+using test::AddUser;
+using test::Cleanup;
+using test::Clock;
+using test::Quote;
+using test::Shell;
+using test::WaitForText;
 
-Result Shell(const std::string& command) {
-  Result r;
-  std::FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-// Runs every cleanup step, last added first, whatever happened before.
-class Cleanup {
- public:
-  ~Cleanup() {
-    for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) (*it)();
-  }
-  void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
-
- private:
-  std::vector<std::function<void()>> steps_;
-};
-
-std::string StatusField(const std::string& status, const std::string& key) {
-  const std::size_t at = status.find(key + " ");
-  if (at == std::string::npos) return {};
-  const std::size_t end = status.find('\n', at);
-  return status.substr(at + key.size() + 1, end - at - key.size() - 1);
-}
-
-// The log file of a running auditd, from its configuration.
-std::string ConfiguredLogFile() {
-  std::ifstream in("/etc/audit/auditd.conf");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("log_file", 0) != 0) continue;
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string value = line.substr(eq + 1);
-    value.erase(0, value.find_first_not_of(" \t"));
-    value.erase(value.find_last_not_of(" \t") + 1);
-    return value;
-  }
-  return "/var/log/audit/audit.log";
-}
-
-using Clock = std::chrono::steady_clock;
-
-bool WaitForText(const std::string& file, const std::string& text,
-                 std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = Clock::now() + limit;
-  do {
-    if (test::ReadFile(file).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  } while (Clock::now() < deadline);
-  return false;
-}
-
-// The watch key of this test's rule, kept apart from any rule an administrator keyed
-// "quillstamp", so that removing leftovers can never touch a real one.
-constexpr const char* kRuleKey = "quillstamp-e2e";
-
-// Where a run notes that auditing was off before it switched it on, in its test folder, so that
-// a later run can switch it off again when this one is killed before its cleanup.
-constexpr const char* kEnabledBeforeNote = "audit-enabled-before-0";
-
-// Removes what an earlier run that was killed before its cleanup left behind: its auditd (started
-// with a configuration in a test folder), its watch rules, and auditing switched on where it had
-// been off. Users are removed by AddUser.
-void RemoveLeftovers() {
-  Shell("pkill -TERM -f '^auditd -n -c /tmp/quillstamp-test-'");
-  for (int i = 0; i < 50; ++i) {
-    if (Shell("pgrep -f '^auditd -n -c /tmp/quillstamp-test-'").status != 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  Shell("pkill -KILL -f '^auditd -n -c /tmp/quillstamp-test-'");
-  Shell(std::string("auditctl -D -k ") + kRuleKey);
-  // Earlier versions keyed their watch "quillstamp": remove only those on a test folder.
-  const auto rules = Shell("auditctl -l");
-  std::size_t at = 0;
-  while (at < rules.output.size()) {
-    std::size_t end = rules.output.find('\n', at);
-    if (end == std::string::npos) end = rules.output.size();
-    const std::string line = rules.output.substr(at, end - at);
-    at = end + 1;
-    if (line.rfind("-w /tmp/quillstamp-test-", 0) != 0) continue;
-    const std::size_t pathEnd = line.find(' ', 3);
-    Shell("auditctl -W " + line.substr(3, pathEnd - 3) + " -p wa -k quillstamp");
-  }
-  std::error_code ec;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ec)) {
-    const auto note = entry.path() / kEnabledBeforeNote;
-    if (!entry.path().filename().string().starts_with("quillstamp-test-") ||
-        !std::filesystem::exists(note, ec))
-      continue;
-    Shell("auditctl -e 0");
-    std::filesystem::remove(note, ec);
-  }
-}
-
-// Two runs at once (two build folders tested side by side) would take each other's daemon and
-// rule for leftovers: a run holds this lock for its whole length. The kernel drops the lock when
-// the holder dies, so a killed run never leaves it behind. Returns -1 when it stays taken.
-int TakeRunLock(std::chrono::seconds limit) {
-  const int fd = open("/tmp/quillstamp-audit-e2e.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  const auto deadline = Clock::now() + limit;
-  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (Clock::now() > deadline) {
-      close(fd);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  return fd;
-}
+// The watch key of this test's rule.
+constexpr const char* kRuleKey = test::kAuditE2eKey;
 
 // Runs a shell command in a new process, which gets its own audit context (see above).
 void AuditedShell(const std::string& command) {
   const auto r = Shell(command);
   EXPECT_EQ(r.status, 0) << command << ": " << r.output;
 }
-
-struct Account {
-  std::string name;
-  uid_t uid = 0;
-  gid_t gid = 0;
-};
-
-bool AddUser(const std::string& name, Account& account, Cleanup& cleanup) {
-  Shell("userdel " + name);  // a leftover of an interrupted run
-  const auto r = Shell("useradd -M -N -s /bin/sh " + name);
-  if (r.status != 0) return false;
-  cleanup.Add([name] { Shell("userdel " + name); });
-  const passwd* pw = getpwnam(name.c_str());
-  if (pw == nullptr) return false;
-  account = {name, pw->pw_uid, pw->pw_gid};
-  return true;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 // Hands on only the events of one folder, so that nothing outside the test is ever stamped.
 class OnlyUnder final : public CommentStep {
@@ -261,77 +127,22 @@ std::map<std::string, std::vector<std::string>> CommentsIn(const std::string& fo
 }
 
 TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules and add users";
-  if (Shell("auditctl -s").status != 0)
-    GTEST_SKIP() << "the audit subsystem is not available here (auditctl -s: "
-                 << Shell("auditctl -s").output << ")";
-  const int lock = TakeRunLock(std::chrono::seconds(120));
-  ASSERT_GE(lock, 0) << "another run of this test held /tmp/quillstamp-audit-e2e.lock for 120 s";
-  struct Unlock {
-    int fd;
-    ~Unlock() { close(fd); }
-  } unlock{lock};
-  RemoveLeftovers();
-  const auto status = Shell("auditctl -s");
+  const std::string unavailable = test::AuditUnavailableReason();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  const test::RunLock lock(std::chrono::seconds(120));
+  ASSERT_TRUE(lock.held()) << "another run of this test held " << test::RunLock::kPath
+                           << " for 120 s";
+  test::RemoveLeftovers();
 
   test::TempDir dir;
   Cleanup cleanup;  // runs before the folder goes
-  const std::string enabledBefore = StatusField(status.output, "enabled");
-  if (enabledBefore == "2") GTEST_SKIP() << "the audit configuration is locked (enabled 2)";
-
-  // Our own auditd, writing into the test folder, unless one already runs.
   std::string logFile;
-  if (StatusField(status.output, "pid") != "0" && !StatusField(status.output, "pid").empty()) {
-    logFile = ConfiguredLogFile();
-    // A daemon that runs with auditing switched off records nothing: switch it on for the test.
-    if (enabledBefore == "0") {
-      test::WriteFile(dir / kEnabledBeforeNote, "");
-      ASSERT_EQ(Shell("auditctl -e 1").status, 0);
-      cleanup.Add([] { Shell("auditctl -e 0"); });
-    }
-  } else {
-    const std::string conf = dir / "conf";
-    std::filesystem::create_directory(conf);
-    logFile = dir / "audit.log";
-    std::ifstream in("/etc/audit/auditd.conf");
-    std::ofstream out(conf + "/auditd.conf");
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.rfind("log_file", 0) == 0 || line.rfind("flush", 0) == 0) continue;
-      out << line << "\n";
-    }
-    out << "log_file = " << logFile << "\nflush = SYNC\n";
-    out.close();
-    chmod((conf + "/auditd.conf").c_str(), 0600);
-    if (enabledBefore == "0") test::WriteFile(dir / kEnabledBeforeNote, "");
-    const pid_t daemon = fork();
-    ASSERT_GE(daemon, 0);
-    if (daemon == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execlp("auditd", "auditd", "-n", "-c", conf.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    cleanup.Add([daemon, enabledBefore] {
-      kill(daemon, SIGTERM);
-      int st = 0;
-      const auto deadline = Clock::now() + std::chrono::seconds(5);
-      while (waitpid(daemon, &st, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-          kill(daemon, SIGKILL);
-          waitpid(daemon, &st, 0);
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      if (enabledBefore == "0") Shell("auditctl -e 0");
-    });
-    if (!WaitForText(logFile, "DAEMON_START")) {
-      int st = 0;
-      const bool ended = waitpid(daemon, &st, WNOHANG) == daemon;
-      FAIL() << "auditd -n -c " << conf << " wrote no DAEMON_START to " << logFile << " within 10 s"
-             << (ended ? " and has ended" : "");
+  {
+    bool skip = false;
+    std::string error;
+    if (!test::StartAuditing(dir.path().string(), cleanup, logFile, skip, error)) {
+      if (skip) GTEST_SKIP() << error;
+      FAIL() << error;
     }
   }
 
@@ -348,23 +159,11 @@ TEST(AuditEndToEnd, WritesOfTwoUsersComeBackWithPathAndUser) {
   test::WriteFile(share + "/root-notes.txt", "root's notes");
   chmod((share + "/policy.txt").c_str(), 0644);
   chmod((share + "/root-notes.txt").c_str(), 0644);
-  const std::string watch = "auditctl -w " + share + " -p wa -k " + kRuleKey;
   const std::string unwatch = "auditctl -W " + share + " -p wa -k " + kRuleKey;
-  const auto rule = Shell(watch);
-  ASSERT_EQ(rule.status, 0) << rule.output;
-  cleanup.Add([unwatch] { Shell(unwatch); });
-  // The watch takes effect a moment after the rule is loaded: wait until a write shows. The
-  // probe is written by a new process each time, never by this one.
-  bool probed = false;
-  const auto probeDeadline = Clock::now() + std::chrono::seconds(20);
-  while (!probed && Clock::now() < probeDeadline) {
-    AuditedShell("echo p > " + share + "/probe");
-    probed = WaitForText(logFile, "\"" + share + "/probe\"", std::chrono::seconds(1));
+  {
+    std::string error;
+    ASSERT_TRUE(test::WatchFolder(share, kRuleKey, logFile, cleanup, error)) << error;
   }
-  ASSERT_TRUE(probed) << "no write to " << share << "/probe reached " << logFile
-                      << " within 20 s.\nauditctl -s:\n"
-                      << Shell("auditctl -s").output << "auditctl -l:\n"
-                      << Shell("auditctl -l").output;
 
   auto as = [](const Account& who, const std::string& script) {
     const auto r = Shell("runuser -u " + who.name + " -- sh -c " + Quote(script));
