@@ -112,14 +112,17 @@ void FileIdentityIndex::Clear() {
   entries_.clear();
   slots_.clear();
   names_.clear();
+  learntNameBytes_ = 0;
 }
 
 void FileIdentityIndex::Learn(const audit::FileModification& m) {
-  if (!m.identity || !m.folderIdentity || m.basis == audit::NameBasis::Descriptor) return;
+  if (!learning_ || !m.identity || !m.folderIdentity || m.basis == audit::NameBasis::Descriptor)
+    return;
   const std::string leaf = audit::LastComponent(m.path);
   if (!IsEntryName(leaf)) return;
-  // Names grow with every rename; a long-running service starts again rather than grow.
-  if (names_.size() > std::size_t{64} << 20) Clear();
+  // Names grow with every file written; the index starts again rather than grow (the next miss
+  // walks the folders).
+  if (learntNameBytes_ > kMaxNameBytes) Clear();
   const std::uint32_t folder = EntryOf(*m.folderIdentity);
   if (folder == kUnknown) return;
   if (m.basis == audit::NameBasis::Logged && entries_[folder].parent == kUnknown) {
@@ -130,7 +133,9 @@ void FileIdentityIndex::Learn(const audit::FileModification& m) {
   }
   const std::uint32_t file = EntryOf(*m.identity);
   if (file == kUnknown || file == folder) return;
+  const std::size_t before = names_.size();
   Name(file, folder, leaf);
+  learntNameBytes_ += names_.size() - before;
 }
 
 std::optional<std::string> FileIdentityIndex::PathOf(const FileIdentity& id) const {
@@ -189,6 +194,7 @@ std::optional<std::string> FileIdentityIndex::Attempt(const audit::FileModificat
 
 bool FileIdentityIndex::Resolve(audit::FileModification& m) {
   if (m.basis == audit::NameBasis::Logged) return true;
+  learning_ = true;
   bool holds = false;
   std::optional<std::string> path = Attempt(m, holds);
   if (!holds && !walkedThisPass_) {
@@ -218,7 +224,9 @@ bool FileIdentityIndex::Resolve(audit::FileModification& m) {
 void FileIdentityIndex::Walk() {
   walkedThisPass_ = true;
   ++walks_;
-  if (entries_.size() >= maxEntries_ / 2) Clear();  // room for a whole tree again
+  // Room for a whole tree again, and the names of renamed and deleted files let go.
+  if (entries_.size() >= maxEntries_ / 2 || names_.size() > 4 * kMaxNameBytes) Clear();
+  learntNameBytes_ = 0;
   for (const std::string& root : roots_) {
     const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;

@@ -27,8 +27,11 @@ namespace qs::platform {
 class FileIdentityIndex {
  public:
   // A walk stops adding once the index holds this many files and folders, so that a tree of
-  // any size costs bounded memory (some 40 bytes each, names included).
-  static constexpr std::size_t kMaxEntries = 2'000'000;
+  // any size costs bounded memory (some 70 bytes each, names included).
+  static constexpr std::size_t kMaxEntries = 1'000'000;
+  // What the names learnt from the log may take before the index starts again from nothing: a
+  // log of long names would otherwise grow it by every file written.
+  static constexpr std::size_t kMaxNameBytes = 4 << 20;
   // How deep below an audited folder a walk goes.
   static constexpr std::size_t kMaxDepth = 64;
 
@@ -36,7 +39,8 @@ class FileIdentityIndex {
   explicit FileIdentityIndex(std::vector<std::string> roots, std::size_t maxEntries = kMaxEntries);
 
   // What a modification tells of where its file lies: the file named by the last component of
-  // its path in the folder of its PARENT item, and for a trusted path, that folder's path.
+  // its path in the folder of its PARENT item, and for a trusted path, that folder's path. Only
+  // once the log has shown a name to resolve: a log that needs none costs nothing here.
   void Learn(const audit::FileModification& m);
 
   // The path of a modification whose name the log cannot be trusted for (NameBasis other than
@@ -88,6 +92,8 @@ class FileIdentityIndex {
   std::vector<std::uint32_t> slots_;  // open addressing: an entry's index + 1, 0 when empty
   std::string names_;
   bool walkedThisPass_ = false;
+  bool learning_ = false;
+  std::size_t learntNameBytes_ = 0;  // the names learnt from the log since the last walk
   std::size_t walks_ = 0;
 };
 
