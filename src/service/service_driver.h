@@ -22,29 +22,18 @@
 #include "platform/service_host.h"
 #include "platform/services.h"
 #include "scan/program_state.h"
+#include "service/exit_codes.h"
+#include "service/service_log.h"
 
 namespace qs {
 
 inline constexpr std::string_view kDefaultServiceConfig = "/etc/quillstamp/Quillstamp.ini";
-
-// Exit codes of the service.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitLogUnreadable = 1;   // --once: the Security log could not be opened
-inline constexpr int kExitUsage = 2;           // a usage or settings error
-inline constexpr int kExitAlreadyRunning = 3;  // another instance holds the settings file's lock
 
 struct ServiceOptions {
   std::string configPath{kDefaultServiceConfig};
   bool once = false;
   std::optional<std::string> listFile;
   bool verbose = false;
-};
-
-// Where the service's lines go: stderr, with or without a time stamp, or a test's record.
-class ServiceLog {
- public:
-  virtual ~ServiceLog() = default;
-  virtual void Line(std::string_view text) = 0;
 };
 
 // The event list as the list file holds it: UTF-8, one line per row, the header row first and
