@@ -6,17 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/audit_setup.h"
 #include "platform/service_host.h"
+#include "service/audit_setup.h"
 #include "service/service_driver.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: quillstamp-service [--config FILE] [--once] [--list-file FILE] [--verbose]\n"
+    "       quillstamp-service --setup-audit [FOLDER...] [--samba-config FILE] [--rules-dir DIR]\n"
+    "       quillstamp-service --remove-audit [--rules-dir DIR]\n"
     "\n"
-    "Watches the Security log named by the settings file for files opened for writing and\n"
-    "writes who changed each file, and when, into the file's comments, every Temporisation\n"
-    "seconds, until SIGTERM or SIGINT. SIGHUP rereads the settings at the next pass.\n"
+    "Follows the Security log named by the settings file for files opened for writing and\n"
+    "writes who changed each file, and when, into the file's comments, until SIGTERM or SIGINT:\n"
+    "a pass a moment after the log grows, and at the latest every Temporisation seconds.\n"
+    "SIGHUP rereads the settings at the next pass.\n"
     "\n"
     "  --config FILE     the settings file (default /etc/quillstamp/Quillstamp.ini); never "
     "written\n"
@@ -24,6 +29,19 @@ constexpr const char* kUsage =
     "                    not be opened, 2 a usage or settings error\n"
     "  --list-file FILE  after each pass, replace FILE by the event list (UTF-8, tab-separated)\n"
     "  --verbose         also log one line per listed event\n"
+    "\n"
+    "Setting up the audit rules of a file server (as root), then exit: 0 done, 1 not done (the\n"
+    "reason is said), 2 a usage error:\n"
+    "  --setup-audit [FOLDER...]\n"
+    "                    write DIR/quillstamp.rules with one watch per folder named, or else per\n"
+    "                    share of Samba's configuration (testparm -s), and load it; the same\n"
+    "                    folders again change nothing\n"
+    "  --remove-audit    remove DIR/quillstamp.rules and load the rules without it\n"
+    "  --samba-config FILE\n"
+    "                    the Samba configuration that testparm reads (default Samba's own)\n"
+    "  --rules-dir DIR   the rules folder (default /etc/audit/rules.d, loaded with augenrules\n"
+    "                    --load); in any other folder the file is loaded with auditctl -R and\n"
+    "                    its watches are taken away with auditctl -W\n"
     "\n"
     "Exit 3: another instance runs with the same settings file.\n";
 
@@ -45,6 +63,21 @@ class StderrLog final : public qs::ServiceLog {
   bool stamp_;
 };
 
+// What a one-shot command says goes to stdout, line by line; why it failed to stderr.
+class StreamLines final : public qs::ServiceLog {
+ public:
+  explicit StreamLines(std::FILE* stream) : stream_(stream) {}
+  void Line(std::string_view text) override {
+    std::string line(text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stream_);
+    std::fflush(stream_);
+  }
+
+ private:
+  std::FILE* stream_;
+};
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quillstamp-service: %s\n\n%s", message.c_str(), kUsage);
   return qs::kExitUsage;
@@ -58,6 +91,11 @@ int main(int argc, char** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
 
   qs::ServiceOptions options;
+  enum class Command { kRun, kSetupAudit, kRemoveAudit } command = Command::kRun;
+  qs::AuditSetupOptions audit;
+  bool serviceOption = false;  // an option of the service itself
+  bool sambaConfig = false;
+  bool rulesFolder = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const auto value = [&](std::string& into) {
@@ -70,17 +108,55 @@ int main(int argc, char** argv) {
       return qs::kExitOk;
     } else if (arg == "--once") {
       options.once = true;
+      serviceOption = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
+      serviceOption = true;
     } else if (arg == "--config") {
       if (!value(options.configPath)) return UsageError("--config needs a file name");
+      serviceOption = true;
     } else if (arg == "--list-file") {
       std::string file;
       if (!value(file)) return UsageError("--list-file needs a file name");
       options.listFile = file;
+      serviceOption = true;
+    } else if (arg == "--setup-audit" || arg == "--remove-audit") {
+      const Command c = arg == "--setup-audit" ? Command::kSetupAudit : Command::kRemoveAudit;
+      if (command != Command::kRun && command != c)
+        return UsageError("--setup-audit and --remove-audit cannot be given together");
+      command = c;
+      // The folders to watch follow --setup-audit, up to the next option.
+      while (c == Command::kSetupAudit && i + 1 < argc && argv[i + 1][0] != '-' &&
+             argv[i + 1][0] != '\0')
+        audit.folders.emplace_back(argv[++i]);
+    } else if (arg == "--samba-config") {
+      std::string file;
+      if (!value(file)) return UsageError("--samba-config needs a file name");
+      audit.sambaConfig = file;
+      sambaConfig = true;
+    } else if (arg == "--rules-dir") {
+      if (!value(audit.rulesFolder)) return UsageError("--rules-dir needs a folder name");
+      rulesFolder = true;
     } else {
       return UsageError("unknown argument '" + std::string(arg) + "'");
     }
+  }
+  if (command != Command::kRun && serviceOption)
+    return UsageError("--setup-audit and --remove-audit take none of the service's options");
+  if (command == Command::kRun && (sambaConfig || rulesFolder))
+    return UsageError("--samba-config and --rules-dir go with --setup-audit or --remove-audit");
+  if (command == Command::kRemoveAudit && sambaConfig)
+    return UsageError("--samba-config goes with --setup-audit");
+  if (sambaConfig && !audit.folders.empty())
+    return UsageError(
+        "--samba-config and folders cannot be given together: named folders are watched "
+        "instead of the shares");
+  if (command != Command::kRun) {
+    StreamLines out(stdout);
+    StreamLines err(stderr);
+    const auto system = qs::platform::MakeAuditSetupSystem();
+    return command == Command::kSetupAudit ? qs::SetupAudit(audit, *system, out, err)
+                                           : qs::RemoveAudit(audit, *system, out, err);
   }
 
   // Two instances over one settings file would write the same comments at the same time.

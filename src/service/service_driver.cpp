@@ -78,6 +78,18 @@ std::string RowLine(const EventList& list, int row) {
 
 }  // namespace
 
+void FollowPacer::Changed(Clock::time_point at) {
+  if (!first_) first_ = at;
+  last_ = at;
+}
+
+void FollowPacer::PassStarted() { first_.reset(); }
+
+std::optional<FollowPacer::Clock::time_point> FollowPacer::PassDue() const {
+  if (!first_) return std::nullopt;
+  return std::min(last_ + kQuiet, *first_ + kLongestBatch);
+}
+
 std::string ListFileText(const EventList& list) {
   std::string text;
   for (int row = 0; row <= list.EventCount(); ++row) text += RowLine(list, row) + "\n";
@@ -130,10 +142,11 @@ struct ServiceDriver::Wiring {
 };
 
 ServiceDriver::ServiceDriver(ServiceOptions options, platform::SignalWatch& signals,
-                             ServiceLog& log)
+                             ServiceLog& log, ServiceWaiting waiting)
     : options_(std::move(options)),
       signals_(signals),
       log_(log),
+      waiting_(std::move(waiting)),
       runControl_(state_.run, state_.settings, *this) {
   state_.eventList.SetObserver(this);
 }
@@ -291,7 +304,7 @@ void ServiceDriver::SetTimerEnabled(bool enabled) {
     timerActive_ = false;
   } else if (!timerActive_) {
     timerActive_ = true;
-    nextTick_ = Clock::now() + kTick;
+    nextTick_ = waiting_.now() + kTick;
   }
 }
 
@@ -301,13 +314,16 @@ void ServiceDriver::RunScanPass() {
     if (LoadSettings(false)) {
       wiring_ = MakeWiring();
       Log("Settings read again from " + options_.configPath);
+      FollowLog();
     }
   }
+  // Whatever the log holds now is read by this pass.
+  pacer_.PassStarted();
   listedThisPass_ = 0;
   writtenThisPass_ = 0;
   recordsRead_ = 0;
   openFailed_ = false;
-  const auto start = Clock::now();
+  const auto start = waiting_.now();
   ScanContext context{*wiring_->platform.eventLog,
                       state_.eventList,
                       state_.scan,
@@ -317,7 +333,7 @@ void ServiceDriver::RunScanPass() {
                       *this,
                       *wiring_->counting};
   ScanPass(context);
-  AfterPass(Clock::now() - start);
+  AfterPass(waiting_.now() - start);
 }
 
 void ServiceDriver::AfterPass(Clock::duration took) {
@@ -365,27 +381,77 @@ void ServiceDriver::AfterPass(Clock::duration took) {
   }
 }
 
+void ServiceDriver::FollowLog() {
+  if (followedLog_ == securityLogPath_) return;
+  followedLog_ = securityLogPath_;
+  logWatch_.reset();
+  std::string why;
+  logWatch_ = waiting_.watchLog(securityLogPath_, why);
+  const auto ms = [](std::chrono::milliseconds d) { return std::to_string(d.count()) + " ms"; };
+  if (logWatch_ != nullptr) {
+    Log("Following the Security log " + securityLogPath_ + ": a pass " + ms(FollowPacer::kQuiet) +
+        " after it changes (at most " + ms(FollowPacer::kLongestBatch) +
+        " while it keeps changing), and at the latest every Temporisation seconds");
+  } else {
+    Log("The Security log " + securityLogPath_ + " cannot be followed (" + why +
+        "): a pass every Temporisation seconds");
+  }
+}
+
+void ServiceDriver::WaitUntil(Clock::time_point until) {
+  const auto left = until - waiting_.now();
+  // Rounded up: a wait rounded down to nothing would come back before its time, again and again.
+  const auto wait =
+      std::max(std::chrono::milliseconds(1), std::chrono::ceil<std::chrono::milliseconds>(left));
+  if (logWatch_ == nullptr) {
+    HandleSignals(signals_.Wait(wait));
+    return;
+  }
+  platform::ServiceSignals seen;
+  const platform::LogWaitEnd end = logWatch_->Wait(wait, [&] {
+    seen = signals_.Take();
+    return seen.stop || seen.reload;
+  });
+  if (end == platform::LogWaitEnd::kInterrupted) {
+    const platform::ServiceSignals later = signals_.Take();
+    seen.stop = seen.stop || later.stop;
+    seen.reload = seen.reload || later.reload;
+  }
+  HandleSignals(seen);
+  if (end == platform::LogWaitEnd::kLogChanged) pacer_.Changed(waiting_.now());
+}
+
 int ServiceDriver::Run() {
   HandleSignals(signals_.Take());
   if (!Start()) return kExitUsage;
   if (stopRequested_) return kExitOk;
+  // Watched before the first pass, so that a change during it is not missed.
+  if (!options_.once) FollowLog();
 
-  // Start: the first pass at once, then the wait counted by the run control's ticks.
+  // Start: the first pass at once, then the wait counted by the run control's ticks, cut short
+  // by the changes of the log.
   runControl_.cmdGo_Click();
   if (options_.once) return anyOpenFailure_ ? kExitLogUnreadable : kExitOk;
 
   while (!stopRequested_) {
-    const auto now = Clock::now();
+    const auto now = waiting_.now();
     if (timerActive_ && now >= nextTick_) {
       nextTick_ = std::max(nextTick_ + kTick, now);
       runControl_.Timer1_Timer();
       continue;
     }
-    const auto wait = timerActive_
-                          ? std::chrono::duration_cast<std::chrono::milliseconds>(nextTick_ - now) +
-                                std::chrono::milliseconds(1)
-                          : std::chrono::milliseconds(kTick);
-    HandleSignals(signals_.Wait(wait));
+    const std::optional<Clock::time_point> due = pacer_.PassDue();
+    if (timerActive_ && due && now >= *due) {
+      // The pass that the end of Temporisation would start, started now; the wait counts again
+      // from its end.
+      state_.run.RemainingWait = 0;
+      runControl_.Timer1_Timer();
+      nextTick_ = waiting_.now() + kTick;
+      continue;
+    }
+    Clock::time_point until = timerActive_ ? nextTick_ : now + kTick;
+    if (timerActive_ && due) until = std::min(until, *due);
+    WaitUntil(until);
   }
   Log("Stopped");
   return kExitOk;

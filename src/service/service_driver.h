@@ -1,7 +1,9 @@
 // The server form of the program: the window's whole analysis without a window. It owns the
 // program's state, reads the settings file, wires the platform's services to the scan and the
 // comment step as the window program does, and drives the run control with a one-second tick
-// as if Automatic start were always on. What the window would show goes to a log of lines and,
+// as if Automatic start were always on. Between two passes it follows the Security log: a change
+// of the log brings the next pass forward (see FollowPacer), and Temporisation stays the longest
+// wait. What the window would show goes to a log of lines and,
 // when asked, to a list file; what the window would learn from clicks comes from the process's
 // signals: a stop request ends the pass after the record in hand, a reload request rereads the
 // settings at the start of the next pass.
@@ -9,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,20 +22,17 @@
 #include "comments/file_comments.h"
 #include "core/run_control.h"
 #include "core/system_identity.h"
+#include "platform/log_watch.h"
 #include "platform/path_map.h"
 #include "platform/service_host.h"
 #include "platform/services.h"
 #include "scan/program_state.h"
+#include "service/exit_codes.h"
+#include "service/service_log.h"
 
 namespace qs {
 
 inline constexpr std::string_view kDefaultServiceConfig = "/etc/quillstamp/Quillstamp.ini";
-
-// Exit codes of the service.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitLogUnreadable = 1;   // --once: the Security log could not be opened
-inline constexpr int kExitUsage = 2;           // a usage or settings error
-inline constexpr int kExitAlreadyRunning = 3;  // another instance holds the settings file's lock
 
 struct ServiceOptions {
   std::string configPath{kDefaultServiceConfig};
@@ -41,11 +41,35 @@ struct ServiceOptions {
   bool verbose = false;
 };
 
-// Where the service's lines go: stderr, with or without a time stamp, or a test's record.
-class ServiceLog {
+// When changes of the log call for a pass. The writes of one save come as several changes, and a
+// busy server's log changes without pause: a pass starts once the log has been quiet for kQuiet
+// after its last change, but no later than kLongestBatch after the first change that no pass has
+// read yet, so that a flood is read in batches and never waits for a quiet moment.
+class FollowPacer {
  public:
-  virtual ~ServiceLog() = default;
-  virtual void Line(std::string_view text) = 0;
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kQuiet{250};
+  static constexpr std::chrono::milliseconds kLongestBatch{1000};
+
+  void Changed(Clock::time_point at);
+  // A pass starts: it reads every change seen so far.
+  void PassStarted();
+  // When the changes not yet read call for a pass; nullopt when there are none.
+  std::optional<Clock::time_point> PassDue() const;
+
+ private:
+  std::optional<Clock::time_point> first_;
+  Clock::time_point last_{};
+};
+
+// What the service waits with: the clock, and the watch of the Security log's folder that ends a
+// wait when the log changes. The program uses the system's; a test may give its own.
+struct ServiceWaiting {
+  std::function<std::chrono::steady_clock::time_point()> now = [] {
+    return std::chrono::steady_clock::now();
+  };
+  std::function<std::unique_ptr<platform::LogWatch>(const std::string& logPath, std::string& why)>
+      watchLog = platform::WatchLogFolder;
 };
 
 // The event list as the list file holds it: UTF-8, one line per row, the header row first and
@@ -57,7 +81,8 @@ std::string ListFileText(const EventList& list);
 
 class ServiceDriver final : public ScanView, private RunControlView, private EventListObserver {
  public:
-  ServiceDriver(ServiceOptions options, platform::SignalWatch& signals, ServiceLog& log);
+  ServiceDriver(ServiceOptions options, platform::SignalWatch& signals, ServiceLog& log,
+                ServiceWaiting waiting = {});
   ~ServiceDriver() override;
 
   // Start-up, then one pass (--once) or passes until a stop request. Returns the exit code.
@@ -103,12 +128,18 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   void ReportSettingValues(const std::string& path);
   std::unique_ptr<Wiring> MakeWiring();
   void HandleSignals(platform::ServiceSignals signals);
+  // Watches the Security log's folder, unless the log watched is already this one; says once
+  // whether the log is followed or only read every Temporisation seconds.
+  void FollowLog();
+  // Waits until `until`, a signal, or a change of the log, whichever comes first.
+  void WaitUntil(std::chrono::steady_clock::time_point until);
   void AfterPass(std::chrono::steady_clock::duration took);
   void Log(std::string_view text) { log_.Line(text); }
 
   ServiceOptions options_;
   platform::SignalWatch& signals_;
   ServiceLog& log_;
+  ServiceWaiting waiting_;
   ProgramState state_;
   RunControl runControl_;
   std::unique_ptr<Wiring> wiring_;
@@ -122,6 +153,11 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   bool reloadPending_ = false;
   bool timerActive_ = false;
   std::chrono::steady_clock::time_point nextTick_{};
+
+  // Following the log.
+  std::unique_ptr<platform::LogWatch> logWatch_;
+  std::optional<std::string> followedLog_;  // the log that logWatch_ was asked to watch
+  FollowPacer pacer_;
 
   // The pass in progress.
   int listedThisPass_ = 0;
