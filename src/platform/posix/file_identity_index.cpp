@@ -218,6 +218,8 @@ bool FileIdentityIndex::Resolve(audit::FileModification& m) {
   }
   m.path = audit::NormalizePath(*path);
   m.basis = audit::NameBasis::Logged;
+  // The file just placed may be named next only through a descriptor (a save over it).
+  if (holds) Learn(m);
   return true;
 }
 
