@@ -17,13 +17,11 @@ namespace {
 
 // Whether the file now at the event's path is the file the event wrote. A path is not a file for
 // good: a user who may write in a folder can rename or hard-link another owner's file onto a name
-// that the log shows written. Where the log names the written file's identity, only that file
-// is it. Where it does not, a file with several names cannot be told from such a planted link
-// and is not taken for the written one; a file with one name is.
+// that the log shows written (the rule: platform::IsExpectedFile). The comment services check the
+// file they open again, since the path may change between this look and their open.
 bool IsTheWrittenFile(const platform::FileFacts& facts,
                       const std::optional<platform::FileIdentity>& written) {
-  if (written) return facts.identity == written;
-  return facts.links <= 1;
+  return platform::IsExpectedFile(platform::ExpectedFile{written}, facts.identity, facts.links);
 }
 
 bool IsTheWrittenFile(const platform::FileFacts& facts, const CurrentEvent& event) {
@@ -69,6 +67,8 @@ void FileCommentStep::CommentPass() {
   // at again, since the yield gives time to put another file at the path.
   if (settings_.MacComments) writers_.WriteMacComment(1);
   if (!settings_.WinComments) return;
+  // The Macintosh writer found another file at the path when it opened it.
+  if (eventList_.CellText(1, kColWin) == StatusMark::Unknown) return;
   if (settings_.MacComments &&
       !IsTheWrittenFile(fileStatus_.ReadFileFacts(currentEvent_.file), currentEvent_)) {
     eventList_.SetMark(1, kColWin, StatusMark::Unknown);

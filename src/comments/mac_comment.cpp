@@ -42,9 +42,14 @@ void MacComment::WriteMacComment(int row) {
 
   const std::string local = LocalPath(context_, event.file);
   const platform::StreamHandle handle =
-      local.empty() ? platform::kInvalidStream
-                    : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
-                                          platform::kOpenStreamRead);
+      local.empty()
+          ? platform::kInvalidStream
+          : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
+                                platform::kOpenStreamRead, platform::ExpectedFile{event.identity});
+  if (handle == platform::kStreamNotTheFile) {
+    MarkNotTheFile(row);
+    return;
+  }
   if (handle == platform::kInvalidStream) {
     list.SetMark(row, kColMac, StatusMark::Failed);
     RegenerateMacComment(row);
@@ -90,8 +95,13 @@ void MacComment::WriteMacComment(int row) {
   if (stored.size() % 2 == 1 && kept.size() == text.size() && bytes.size() < 2 * kMacCommentLimit) {
     bytes.push_back(stored.back());
   }
-  const std::string_view mark = Store(event.file, bytes, StatusMark::MacWritten);
-  list.SetMark(row, kColMac, mark);
+  const std::optional<std::string_view> mark =
+      Store(row, event.file, bytes, StatusMark::MacWritten);
+  if (!mark) {
+    MarkNotTheFile(row);
+    return;
+  }
+  list.SetMark(row, kColMac, *mark);
   YieldStep(context_.settings.Performance, context_.pump);
 }
 
@@ -106,18 +116,32 @@ void MacComment::RegenerateMacComment(int row) {
                            context_.settings.TimeSeconds);
     text.push_back(u'\r');
   }
-  list.SetMark(row, kColMac,
-               Store(file, Utf16LeBytes(CutToCodeUnits(text, kMacCommentLimit)),
-                     StatusMark::MacRegenerated));
+  const std::optional<std::string_view> mark = Store(
+      row, file, Utf16LeBytes(CutToCodeUnits(text, kMacCommentLimit)), StatusMark::MacRegenerated);
+  if (!mark) {
+    MarkNotTheFile(row);
+    return;
+  }
+  list.SetMark(row, kColMac, *mark);
 }
 
-std::string_view MacComment::Store(const std::string& file, std::string_view bytes,
-                                   std::string_view written) {
+void MacComment::MarkNotTheFile(int row) {
+  // As the comment pass marks a row whose file is not the written one: that file is gone.
+  context_.eventList.SetMark(row, kColWin, StatusMark::Unknown);
+  context_.eventList.SetMark(row, kColMac, StatusMark::NotApplicable);
+}
+
+std::optional<std::string_view> MacComment::Store(int row, const std::string& file,
+                                                  std::string_view bytes,
+                                                  std::string_view written) {
   const std::string local = LocalPath(context_, file);
   const platform::StreamHandle handle =
-      local.empty() ? platform::kInvalidStream
-                    : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
-                                          platform::kOpenStreamWriteCreate);
+      local.empty()
+          ? platform::kInvalidStream
+          : streams_.OpenStream(local + std::string(kCommentsStreamSuffix),
+                                platform::kOpenStreamWriteCreate,
+                                platform::ExpectedFile{context_.eventList.RowIdentity(row)});
+  if (handle == platform::kStreamNotTheFile) return std::nullopt;
   if (handle == platform::kInvalidStream) return StatusMark::StreamNotOpened;
   const std::int32_t result =
       streams_.WriteStream(handle, bytes.data(), static_cast<std::int32_t>(bytes.size()));

@@ -2,6 +2,8 @@
 // newest line first, each line ended by CR, at most 199 code units.
 #pragma once
 
+#include <optional>
+
 #include <string>
 #include <string_view>
 
@@ -29,9 +31,14 @@ class MacComment {
   void RegenerateMacComment(int row);
 
  private:
-  // Writes the bytes whole into the stream of `file` (a path as the log gives it): "???" when the
-  // stream does not open for writing, "?" when the write fails, `written` otherwise.
-  std::string_view Store(const std::string& file, std::string_view bytes, std::string_view written);
+  // Writes the bytes whole into the stream of `file` (a path as the log gives it), the file of
+  // `row`'s event only: "???" when the stream does not open for writing, "?" when the write
+  // fails, `written` otherwise; nullopt when the file at the path is another one (nothing
+  // written).
+  std::optional<std::string_view> Store(int row, const std::string& file, std::string_view bytes,
+                                        std::string_view written);
+  // The file at the row's path is not the one its event wrote.
+  void MarkNotTheFile(int row);
 
   CommentContext& context_;
   platform::StreamService& streams_;

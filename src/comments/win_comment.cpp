@@ -31,24 +31,32 @@ platform::SummaryPropertyComponent* WinComment::Component() {
   return component_.get();
 }
 
-bool WinComment::Open(const std::string& file) {
+WinComment::Opened WinComment::Open(int row, const std::string& file) {
   platform::SummaryPropertyComponent* component = Component();
-  if (component == nullptr) return false;
+  if (component == nullptr) return Opened::Unusable;
   const std::string local = LocalPath(context_, file);
-  if (local.empty()) return false;
+  if (local.empty()) return Opened::Unusable;
   // Local names are bytes that need not be UTF-8; the lossless form brings the component back to
   // exactly this name, never to another file whose name reads the same.
-  component->OpenSummary(platform::Utf8ToUtf16Lossless(local),
-                         platform::kSummaryReadWriteExclusive);
+  const std::int32_t result = component->OpenSummary(
+      platform::Utf8ToUtf16Lossless(local), platform::kSummaryReadWriteExclusive,
+      platform::ExpectedFile{context_.eventList.RowIdentity(row)});
+  if (result == platform::kSummaryNotTheFile) return Opened::NotTheFile;
   std::int32_t status = 0;
   if (component->GetOpenStatus(status) < 0) status = 0;
-  return platform::SummaryUsable(status);
+  return platform::SummaryUsable(status) ? Opened::Usable : Opened::Unusable;
 }
 
 void WinComment::WriteWinComment(int row) {
   EventList& list = context_.eventList;
   const CurrentEvent& event = context_.currentEvent;
-  if (!Open(event.file)) {
+  const Opened opened = Open(row, event.file);
+  if (opened == Opened::NotTheFile) {
+    // The file at the path is not the written one: it is gone, as the comment pass would mark it.
+    list.SetMark(row, kColWin, StatusMark::Unknown);
+    return;
+  }
+  if (opened != Opened::Usable) {
     list.SetMark(row, kColWin, StatusMark::Failed);
     RegenerateWinComment(row);
     YieldStep(context_.settings.Performance, context_.pump);
@@ -91,8 +99,10 @@ void WinComment::RegenerateWinComment(int row) {
     text += WinCommentLine(list.CellText(i, kColDateTime), list.CellText(i, kColUser));
     text += kCrLf;
   }
-  if (!Open(file)) {
-    list.SetMark(row, kColWin, StatusMark::Failed);
+  const Opened opened = Open(row, file);
+  if (opened != Opened::Usable) {
+    list.SetMark(row, kColWin,
+                 opened == Opened::NotTheFile ? StatusMark::Unknown : StatusMark::Failed);
     return;
   }
   platform::SummaryPropertyComponent& component = *component_;

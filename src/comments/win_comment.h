@@ -24,8 +24,10 @@ class WinComment {
  private:
   // Created on first use and kept for the run; null while it cannot be created.
   platform::SummaryPropertyComponent* Component();
-  // OpenSummary and GetOpenStatus for the file (a path as the log gives it); true when usable.
-  bool Open(const std::string& file);
+  enum class Opened { Usable, Unusable, NotTheFile };
+  // OpenSummary and GetOpenStatus for the file (a path as the log gives it), which must be the
+  // file of `row`'s event.
+  Opened Open(int row, const std::string& file);
 
   CommentContext& context_;
   platform::SummaryFactory makeSummary_;

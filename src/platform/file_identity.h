@@ -20,6 +20,24 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// The file that a comment may go onto: the file the log showed written. Where the log names its
+// identity, only that file is it. Where it does not (a Windows log), a file with several names
+// cannot be told from a link that somebody planted onto the written file's name, and only a file
+// of one name is taken for it.
+struct ExpectedFile {
+  std::optional<FileIdentity> identity;
+};
+
+// Whether the file of identity `found` (none where the platform cannot tell it), with `links`
+// names, is the expected one. The comment pass asks it of the file at the path, and the comment
+// services of the file they opened, before they read or write anything: between a look at a path
+// and its open, anybody who may rename in the folder can put another file there.
+inline bool IsExpectedFile(const ExpectedFile& expected, const std::optional<FileIdentity>& found,
+                           std::uint64_t links) {
+  if (expected.identity) return found == expected.identity;
+  return links <= 1;
+}
+
 // The data area: a tag, then the inode, the major and the minor device number, little-endian.
 // The tag tells it from the data that a Windows record may carry.
 inline constexpr std::uint8_t kFileIdentityTag[4] = {'Q', 'S', 'I', 'D'};

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
+
+#include "platform/file_identity.h"
 
 namespace qs::platform {
 
@@ -19,6 +22,9 @@ inline constexpr std::uint32_t kOpenCreateBit = 0x1000;
 
 using StreamHandle = std::int32_t;
 inline constexpr StreamHandle kInvalidStream = -1;
+// What an open gives when the file at the path is not the expected one: nothing was read or
+// written.
+inline constexpr StreamHandle kStreamNotTheFile = -2;
 
 class StreamService {
  public:
@@ -29,7 +35,14 @@ class StreamService {
   // Writing (kOpenWriteBit or kOpenReadWriteBit): fails when the file is missing, is not a
   // regular file or is not writable by the program; with kOpenCreateBit the stream is created or
   // emptied, otherwise it must exist.
-  virtual StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode) = 0;
+  // With `expected`, the file opened must be that file (IsExpectedFile), checked on the file
+  // opened itself before anything is read or written; else the open gives kStreamNotTheFile.
+  virtual StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode,
+                                  const std::optional<ExpectedFile>& expected) = 0;
+  // Any file at the path.
+  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode) {
+    return OpenStream(streamPath, mode, std::nullopt);
+  }
   // The stream's size in bytes, or -1.
   virtual std::int64_t GetStreamSize(StreamHandle handle) const = 0;
   // Reads up to count bytes from the current position; the number read, or -1.

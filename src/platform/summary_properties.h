@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/file_identity.h"
 
 namespace qs::platform {
 
@@ -20,6 +23,8 @@ inline constexpr std::int32_t kSummaryReadWriteExclusive = 18;
 
 inline constexpr std::int32_t kSummaryOk = 0;
 inline constexpr std::int32_t kSummaryFailed = static_cast<std::int32_t>(0x80004005U);
+// What OpenSummary gives when the file at the path is not the expected one (nothing opened).
+inline constexpr std::int32_t kSummaryNotTheFile = static_cast<std::int32_t>(0x80070020U);
 
 inline bool SummaryUsable(std::int32_t status) {
   return status != 0 && status != kSummaryNotOpened;
@@ -38,8 +43,14 @@ class SummaryPropertyComponent {
   virtual std::int32_t GetOpenStatus(std::int32_t& status) = 0;
   // Opens the summary of the file at `path`; takes over from an earlier open never closed. A
   // platform whose names are bytes takes a name that is not UTF-8 in the lossless form of
-  // platform/utf.h.
-  virtual std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) = 0;
+  // platform/utf.h. With `expected`, the file opened must be that file (IsExpectedFile), checked
+  // on the file opened itself; else nothing is opened and the result is kSummaryNotTheFile.
+  virtual std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode,
+                                   const std::optional<ExpectedFile>& expected) = 0;
+  // Any file at the path.
+  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) {
+    return OpenSummary(path, mode, std::nullopt);
+  }
   // Releases the file.
   virtual std::int32_t CloseSummary() = 0;
 };

@@ -272,7 +272,9 @@ class RecordingSummary : public SummaryPropertyComponent {
     status = s_.status;
     return s_.statusResult;
   }
-  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) override {
+  using SummaryPropertyComponent::OpenSummary;
+  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode,
+                           const std::optional<platform::ExpectedFile>&) override {
     s_.calls.push_back("Open:" + platform::Utf16ToUtf8(path) + ":" + std::to_string(mode));
     return 0;
   }

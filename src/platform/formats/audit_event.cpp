@@ -126,7 +126,10 @@ NameType NameTypeOf(std::string_view v) {
 }
 
 void PathRecord(AuditEvent& ev, std::string_view body) {
-  if (ev.items.size() >= kMaxItemsPerEvent) return;
+  if (ev.items.size() >= kMaxItemsPerEvent) {
+    ev.itemsOverflow = true;
+    return;
+  }
   AuditEvent::Item item;
   ForEachPlainField(body, [&](std::string_view k, std::string_view v) {
     if (k == "name") {
@@ -206,9 +209,18 @@ std::optional<FileModification> AssembleModification(const AuditEvent& ev,
     return std::nullopt;
 
   // The item that names the modified file, and the PARENT item before it.
+  // The item that names the written file is found by its role: the CREATE item of a rename (the
+  // name that now holds the content), the NORMAL or CREATE item of an open, a regular file either
+  // way. Items past those kept, or two that could each be it, leave the file unknown: the event
+  // then gives nothing rather than a name that may be another file's.
+  if (ev.itemsOverflow) return std::nullopt;
   const AuditEvent::Item* file = nullptr;
   const AuditEvent::Item* parent = nullptr;
+  const AuditEvent::Item* created = nullptr;
+  const AuditEvent::Item* createdParent = nullptr;
   const AuditEvent::Item* lastParent = nullptr;
+  int candidates = 0;
+  int creates = 0;
   for (const auto& item : ev.items) {
     if (item.type == NameType::Parent) {
       lastParent = &item;
@@ -217,13 +229,25 @@ std::optional<FileModification> AssembleModification(const AuditEvent& ev,
     const bool fits = call.kind == CallKind::Rename
                           ? item.type == NameType::Create
                           : item.type == NameType::Normal || item.type == NameType::Create;
-    if (fits && item.name && !item.name->empty()) {
-      file = &item;
-      parent = lastParent;
+    if (!fits || !item.name || item.name->empty()) continue;
+    // Something other than a regular file (a directory, a link, a device) has no contents of its
+    // own to stamp.
+    if (item.mode && (*item.mode & kFileTypeMask) != kRegularFile) continue;
+    ++candidates;
+    file = &item;
+    parent = lastParent;
+    if (item.type == NameType::Create) {
+      ++creates;
+      created = &item;
+      createdParent = lastParent;
     }
   }
-  if (file == nullptr) return std::nullopt;
-  if (file->mode && (*file->mode & kFileTypeMask) != kRegularFile) return std::nullopt;
+  if (candidates == 0) return std::nullopt;
+  if (candidates > 1) {
+    if (creates != 1) return std::nullopt;
+    file = created;
+    parent = createdParent;
+  }
 
   // Which name the path can be trusted from (audit_record.h: NameBasis).
   const bool fromCwd = call.dirFdArg < 0 || IsAtFdCwd(ev.args[call.dirFdArg]);

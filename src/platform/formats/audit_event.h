@@ -54,6 +54,7 @@ struct AuditEvent {
   std::optional<std::string> cwd;
   std::optional<std::uint64_t> openat2Flags;
   std::vector<Item> items;
+  bool itemsOverflow = false;  // more PATH records came than kMaxItemsPerEvent
 };
 
 // Makes the event as a new one, keeping the storage of its key and items.

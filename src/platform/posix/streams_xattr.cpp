@@ -43,13 +43,14 @@ XattrStreamFiles::~XattrStreamFiles() {
   while (!open_.empty()) CloseStream(open_.begin()->first);
 }
 
-StreamHandle XattrStreamFiles::OpenStream(std::string_view streamPath, std::uint32_t mode) {
+StreamHandle XattrStreamFiles::OpenStream(std::string_view streamPath, std::uint32_t mode,
+                                          const std::optional<ExpectedFile>& expected) {
   std::string file;
   std::string name;
   if (!SplitStreamPath(streamPath, file, name)) return kInvalidStream;
   const bool writing = (mode & (kOpenWriteBit | kOpenReadWriteBit)) != 0;
-  const int fd = files_->Open(file, writing ? FileAccess::Write : FileAccess::Read);
-  if (fd < 0) return kInvalidStream;
+  const int fd = files_->Open(file, writing ? FileAccess::Write : FileAccess::Read, expected);
+  if (fd < 0) return errno == ESTALE ? kStreamNotTheFile : kInvalidStream;
 
   Open open;
   open.fd = fd;

@@ -33,7 +33,9 @@ class XattrStreamFiles final : public StreamService {
   // Writing also fails on a file system that refuses user attributes. With kOpenCreateBit an
   // existing stream keeps its stored value until the first write replaces it whole, or the close
   // empties it. Links are followed only when trusted (see OpenFileForAttributes).
-  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode) override;
+  using StreamService::OpenStream;
+  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode,
+                          const std::optional<ExpectedFile>& expected) override;
   std::int64_t GetStreamSize(StreamHandle handle) const override;
   std::int32_t ReadStream(StreamHandle handle, char* buffer, std::int32_t count) override;
   // The stream is stored whole on every write, so a write that the file system refuses (E2BIG,

@@ -6,6 +6,7 @@
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -275,6 +276,26 @@ int AttributeFiles::Open(const std::string& path, FileAccess fileAccess) {
     lent_ = 1;
   }
   return fd;
+}
+
+int AttributeFiles::Open(const std::string& path, FileAccess fileAccess,
+                         const std::optional<ExpectedFile>& expected) {
+  const int fd = Open(path, fileAccess);
+  if (fd < 0 || !expected) return fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int error = errno;
+    Done(fd);
+    errno = error;
+    return -1;
+  }
+  const FileIdentity found{static_cast<std::uint64_t>(st.st_ino), major(st.st_dev),
+                           minor(st.st_dev)};
+  if (IsExpectedFile(*expected, found, static_cast<std::uint64_t>(st.st_nlink))) return fd;
+  Done(fd);
+  if (fd == fd_) Release();  // not to be handed out again for this path
+  errno = ESTALE;
+  return -1;
 }
 
 void AttributeFiles::Done(int fd) {

@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/file_identity.h"
 
 namespace qs::platform {
 
@@ -61,6 +64,11 @@ class AttributeFiles {
   // A descriptor as OpenFileForAttributes gives it (-1 with errno); give it back with Done, never
   // close it.
   int Open(const std::string& path, FileAccess access);
+  // The same, for the expected file only: the file opened (or held) is checked by fstat of its
+  // descriptor, the file that every read and write then reaches, so that no change of the path
+  // between a look at it and this open can lead onto another file. Another file gives -1 with
+  // errno ESTALE.
+  int Open(const std::string& path, FileAccess access, const std::optional<ExpectedFile>& expected);
   // Gives back a descriptor that Open returned.
   void Done(int fd);
   // Lets go of the held file, at once or, while it is handed out, when it is given back. Called

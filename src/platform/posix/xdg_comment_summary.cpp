@@ -21,14 +21,15 @@ void XdgCommentSummary::Release() {
   changed_ = false;
 }
 
-std::int32_t XdgCommentSummary::OpenSummary(std::u16string_view path, std::int32_t mode) {
+std::int32_t XdgCommentSummary::OpenSummary(std::u16string_view path, std::int32_t mode,
+                                            const std::optional<ExpectedFile>& expected) {
   Release();
   status_ = kSummaryNotOpened;
   const bool writing = (mode & kAccessMask) != 0;
   // The name's bytes, whether or not they are UTF-8 (see Utf16ToUtf8Lossless).
   const std::string local = Utf16ToUtf8Lossless(path);
-  fd_ = files_->Open(local, writing ? FileAccess::Write : FileAccess::Read);
-  if (fd_ < 0) return kSummaryFailed;
+  fd_ = files_->Open(local, writing ? FileAccess::Write : FileAccess::Read, expected);
+  if (fd_ < 0) return errno == ESTALE ? kSummaryNotTheFile : kSummaryFailed;
   writable_ = writing;
   status_ = kStatusOpen;
   return kSummaryOk;

@@ -33,7 +33,9 @@ class XdgCommentSummary final : public SummaryPropertyComponent {
   // The path is a local path. A mode with write access gives a usable status only for an
   // existing regular file that the program may write (owner write bit set and access(W_OK));
   // a symbolic link is followed only when root or the program's own user owns it.
-  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) override;
+  using SummaryPropertyComponent::OpenSummary;
+  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode,
+                           const std::optional<ExpectedFile>& expected) override;
   std::int32_t CloseSummary() override;
 
  private:

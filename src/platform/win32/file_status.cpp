@@ -32,6 +32,13 @@ class Win32FileStatus final : public FileStatusService {
 
 }  // namespace
 
+bool IsExpectedFileHandle(void* file, const ExpectedFile& expected) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(static_cast<HANDLE>(file), &info)) return false;
+  // The log's identities are those of a Linux audit log; a Windows file has none of them.
+  return IsExpectedFile(expected, std::nullopt, info.nNumberOfLinks);
+}
+
 std::unique_ptr<FileStatusService> MakeWin32FileStatus() {
   return std::make_unique<Win32FileStatus>();
 }

@@ -23,9 +23,32 @@ class Win32Streams final : public StreamService {
     for (auto& [number, handle] : open_) CloseHandle(handle);
   }
 
-  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode) override {
+  using StreamService::OpenStream;
+  StreamHandle OpenStream(std::string_view streamPath, std::uint32_t mode,
+                          const std::optional<ExpectedFile>& expected) override {
     const std::string path(streamPath);
     if (path.find('\0') != std::string::npos) return kInvalidStream;
+    // The expected file is held, undeletable and unrenamable, until the stream is open (whose
+    // own handle then keeps it so), and checked before the stream is opened: a stream opened for
+    // writing is emptied by the open itself.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (expected) {
+      held = CreateFileA(BaseFile(streamPath).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (held == INVALID_HANDLE_VALUE) return kInvalidStream;
+      if (!IsExpectedFileHandle(held, *expected)) {
+        CloseHandle(held);
+        return kStreamNotTheFile;
+      }
+    }
+    const StreamHandle opened = OpenChecked(path, streamPath, mode);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    return opened;
+  }
+
+  StreamHandle OpenChecked(const std::string& path, std::string_view streamPath,
+                           std::uint32_t mode) {
     const bool writing = (mode & (kOpenWriteBit | kOpenReadWriteBit)) != 0;
     if (writing) {
       // Opening a stream for writing would create a missing file: the file must be there, a

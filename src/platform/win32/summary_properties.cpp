@@ -48,10 +48,22 @@ class PropertySetSummary final : public SummaryPropertyComponent {
     if (comStarted_) CoUninitialize();
   }
 
-  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode) override {
+  using SummaryPropertyComponent::OpenSummary;
+  std::int32_t OpenSummary(std::u16string_view path, std::int32_t mode,
+                           const std::optional<ExpectedFile>& expected) override {
     Release();
     status_ = kSummaryNotOpened;
     const std::wstring wide(path.begin(), path.end());
+    if (expected) {
+      // Held until Release: nobody can put another file at the path meanwhile.
+      held_ = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (held_ == INVALID_HANDLE_VALUE) return kSummaryFailed;
+      if (!IsExpectedFileHandle(held_, *expected)) {
+        Release();
+        return kSummaryNotTheFile;
+      }
+    }
     HRESULT hr = OpenSets(wide.c_str(), static_cast<DWORD>(mode));
     if (FAILED(hr)) return hr;
     // The Comments live in the summary information set; a file that has none yet gets one when
@@ -147,11 +159,14 @@ class PropertySetSummary final : public SummaryPropertyComponent {
     if (sets_ != nullptr) sets_->Release();
     props_ = nullptr;
     sets_ = nullptr;
+    if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+    held_ = INVALID_HANDLE_VALUE;
   }
 
   bool comStarted_ = false;
   IPropertySetStorage* sets_ = nullptr;
   IPropertyStorage* props_ = nullptr;
+  HANDLE held_ = INVALID_HANDLE_VALUE;  // the expected file, kept from being renamed
   std::int32_t status_ = 0;
 };
 

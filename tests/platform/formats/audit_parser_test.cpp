@@ -353,6 +353,40 @@ INSTANTIATE_TEST_SUITE_P(
               {T + 1, 2, "/srv/share/f.txt", "77", "-"}}}),
     test::NameByWhat());
 
+// Many PATH records, as an event that walks many names makes: 10,000 items with the file's
+// among them. Only the first items are kept, so the file cannot be told for sure.
+std::string ManyItems() {
+  std::vector<std::string> items(10000, File("\"/srv/share/other.txt\""));
+  items[0] = kParent;
+  items[9999] = File("\"/srv/share/x.txt\"", "CREATE");
+  return Event(1,
+               "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 a3=0 items=10000 " + kAlice,
+               items);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WhichItem, AuditParserCases,
+    ::testing::Values(
+        Case{"10,000 PATH records: nothing rather than the name of an item kept by position",
+             ManyItems(),
+             {}},
+        Case{"two regular files that could each be the one opened: nothing",
+             Event(1, "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=2 " + kAlice,
+                   {File("\"/srv/share/a.txt\""), File("\"/srv/share/b.txt\"")}),
+             {}},
+        Case{"the CREATE item among NORMAL ones, whatever its place",
+             Event(1,
+                   "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=241 a3=0 items=3 " + kAlice,
+                   {kParent, File("\"/srv/share/new.txt\"", "CREATE"),
+                    File("\"/srv/share/seen.txt\"")}),
+             {{T, 1, "/srv/share/new.txt", "alice", "-"}}},
+        Case{"a link or a folder among the items is no candidate",
+             Event(1, "syscall=257 success=yes exit=3 a0=ffffff9c a1=1 a2=1 a3=0 items=2 " + kAlice,
+                   {"name=\"/srv/share/link\" inode=9 dev=fe:00 mode=0120777 nametype=NORMAL",
+                    File("\"/srv/share/target.txt\"")}),
+             {{T, 1, "/srv/share/target.txt", "alice", "-"}}}),
+    test::NameByWhat());
+
 INSTANTIATE_TEST_SUITE_P(
     Grouping, AuditParserCases,
     ::testing::Values(
