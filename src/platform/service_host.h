@@ -42,11 +42,14 @@ class InstanceLock {
 };
 
 // The lock of the settings file at `settingsPath` (the file need not exist): an flock on a file
-// in the runtime folder named after the settings file's full path, so that every name of the same
-// settings file meets the same lock. The runtime folder is $RUNTIME_DIRECTORY when set (systemd's
-// RuntimeDirectory=), else /run/quillstamp for root, else $XDG_RUNTIME_DIR or /tmp. nullptr when
-// the lock is held by another process or cannot be taken; `error` says which, and `lockPath` names
-// the lock file.
+// in the lock folder named after the settings file's full path, so that every name of the same
+// settings file meets the same lock. The lock folder is $RUNTIME_DIRECTORY when set (systemd's
+// RuntimeDirectory=), else /run/quillstamp for root, else $XDG_RUNTIME_DIR, else
+// /tmp/quillstamp-<uid>, made 0700 for the account. A shared folder such as /tmp itself would let
+// any user take the name first. The folder must be in trusted hands (see FolderInTrustedHands), and
+// /tmp/quillstamp-<uid> moreover owned by the account and closed to everyone else. The lock file
+// is removed when the lock goes. nullptr when the lock is held by another process or cannot be
+// taken; `error` says which, and `lockPath` names the lock file (or the folder refused).
 std::unique_ptr<InstanceLock> LockSettingsFile(const std::string& settingsPath,
                                                std::string& lockPath, std::string& error);
 

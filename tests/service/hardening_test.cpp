@@ -283,5 +283,195 @@ INSTANTIATE_TEST_SUITE_P(
                         "/tmp/planted is owned by "}),
     [](const testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
+// ---- The instance lock of an account without a runtime folder ----------------------------------
+
+// The name the lock had in /tmp, which any user could take first: the settings file's full path,
+// "/" as "-" and other bytes than letters, digits, "." and "_" as "\xNN".
+std::string OldLockPath(const std::string& settings) {
+  std::string name;
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(settings[i]);
+    if (c == '/') {
+      if (i != 0) name += '-';
+    } else if (std::isalnum(c) || c == '_' || (c == '.' && i != 0)) {
+      name += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      name += hex;
+    }
+  }
+  return "/tmp/" + name + ".lock";
+}
+
+// A process of `account` that holds an flock on `path` (made mode 0666 if missing) until the
+// object goes.
+class HeldLock {
+ public:
+  HeldLock(const Account& account, const std::string& path) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release_, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      ::close(release_[1]);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(account.gid) != 0 || ::setuid(account.uid) != 0)
+        ::_exit(1);
+      ::umask(0);
+      const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0666);
+      if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+      (void)!::write(ready[1], "x", 1);
+      char byte;
+      (void)!::read(release_[0], &byte, 1);  // until the test closes its end, or dies
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release_[0]);
+    char byte;
+    const bool held = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (!held) throw std::runtime_error("the other user could not take the lock");
+  }
+  ~HeldLock() {
+    ::close(release_[1]);
+    if (!test::WaitUntil([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; },
+                         std::chrono::seconds(10))) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+
+ private:
+  pid_t pid_ = -1;
+  int release_[2]{-1, -1};
+};
+
+enum class Plant { kFile, kLink, kHeldLock };
+struct PlantCase {
+  const char* name;
+  Plant plant;
+};
+void PrintTo(const PlantCase& c, std::ostream* os) { *os << c.name; }
+
+// The service as `account`, without a runtime folder: no RUNTIME_DIRECTORY, no XDG_RUNTIME_DIR.
+std::unique_ptr<Child> StartAs(const Account& account, const Server& server,
+                               std::vector<std::string> extra, const std::string& logFile) {
+  std::vector<std::string> args{"--reuid=" + std::to_string(account.uid),
+                                "--regid=" + std::to_string(account.gid),
+                                "--clear-groups",
+                                QS_SERVICE,
+                                "--config",
+                                server.config};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return std::make_unique<Child>(
+      kSetpriv, args,
+      std::map<std::string, std::string>{{"RUNTIME_DIRECTORY", ""}, {"XDG_RUNTIME_DIR", ""}},
+      logFile);
+}
+
+class PlantedLock : public testing::TestWithParam<PlantCase> {};
+
+TEST_P(PlantedLock, AnotherUsersPlantInTmpNoLongerStopsTheServiceAndOneInstanceStillRuns) {
+  const PlantCase& c = GetParam();
+  if (!IsRoot()) GTEST_SKIP() << "needs root: runs the service as a user made with useradd";
+  if (::access(kSetpriv, X_OK) != 0) GTEST_SKIP() << kSetpriv << " (util-linux) is missing";
+  Cleanup cleanup;
+  Server server;
+  const Account service = MakeUser("s", cleanup);
+  const Account mal = MakeUser("m", cleanup);
+  ASSERT_EQ(Shell("chown -R " + service.name + " " + test::Quote(server.dir.path())).status, 0);
+  const std::string own = "/tmp/quillstamp-" + std::to_string(service.uid);
+  cleanup.Add([own] { fs::remove_all(own); });
+  const std::string old = OldLockPath(fs::canonical(server.config).string());
+  cleanup.Add([old] { fs::remove(old); });
+
+  std::unique_ptr<HeldLock> held;
+  switch (c.plant) {
+    case Plant::kFile:
+      test::WriteFile(old, "");
+      ASSERT_EQ(::chown(old.c_str(), mal.uid, mal.gid), 0);
+      break;
+    case Plant::kLink:
+      fs::create_symlink("/nonexistent/quillstamp", old);
+      ASSERT_EQ(::lchown(old.c_str(), mal.uid, mal.gid), 0);
+      break;
+    case Plant::kHeldLock:
+      held = std::make_unique<HeldLock>(mal, old);
+      break;
+  }
+
+  auto first = StartAs(service, server, {}, server.out);
+  ASSERT_TRUE(test::WaitUntil([&] { return first->Log().find("Pass: ") != std::string::npos; }))
+      << first->Log();
+  EXPECT_TRUE(server.Stamped());
+  auto second = StartAs(service, server, {"--once"}, server.dir / "second.log");
+  EXPECT_EQ(second->WaitExit(kExitLimit), kExitAlreadyRunning) << second->Log();
+  first->Signal(SIGTERM);
+  ASSERT_EQ(first->WaitExit(kExitLimit), 0) << first->Log();
+
+  // The account's own folder, closed to others, and its lock file gone with the instance.
+  struct stat st;
+  ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, service.uid);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_TRUE(fs::is_empty(own)) << own;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlantedLock,
+                         testing::Values(PlantCase{"File", Plant::kFile},
+                                         PlantCase{"Link", Plant::kLink},
+                                         PlantCase{"HeldLock", Plant::kHeldLock}),
+                         [](const testing::TestParamInfo<PlantCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(LockFolder, AFolderOfTheAccountsNameThatAnotherUserMadeIsRefusedWithTheReason) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root: runs the service as a user made with useradd";
+  if (::access(kSetpriv, X_OK) != 0) GTEST_SKIP() << kSetpriv << " (util-linux) is missing";
+  Cleanup cleanup;
+  Server server;
+  const Account service = MakeUser("s", cleanup);
+  const Account mal = MakeUser("m", cleanup);
+  ASSERT_EQ(Shell("chown -R " + service.name + " " + test::Quote(server.dir.path())).status, 0);
+  const std::string own = "/tmp/quillstamp-" + std::to_string(service.uid);
+  cleanup.Add([own] { fs::remove_all(own); });
+  fs::create_directory(own);
+  fs::permissions(own, fs::perms(0777));
+  ASSERT_EQ(::chown(own.c_str(), mal.uid, mal.gid), 0);
+
+  auto child = StartAs(service, server, {"--once"}, server.out);
+  EXPECT_EQ(child->WaitExit(kExitLimit), kExitAlreadyRunning) << child->Log();
+  EXPECT_NE(child->Log().find("the lock folder is refused: the folder " + own), std::string::npos)
+      << child->Log();
+  EXPECT_TRUE(fs::is_empty(own));  // nothing was made in it
+}
+
+// Any account: with a runtime folder given, the lock file goes with the instance, and a second
+// instance is still refused while the first runs.
+TEST(LockFolder, TheLockFileGoesWithTheInstance) {
+  Server server;
+  Child first(QS_SERVICE, {"--config", server.config},
+              {{"RUNTIME_DIRECTORY", server.dir.path().string()}}, server.out);
+  ASSERT_TRUE(test::WaitUntil([&] { return first.Log().find("Pass: ") != std::string::npos; }))
+      << first.Log();
+  const auto locks = [&] {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(server.dir.path()))
+      n += entry.path().extension() == ".lock" ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(locks(), 1);
+  Child second(QS_SERVICE, {"--config", server.config, "--once"},
+               {{"RUNTIME_DIRECTORY", server.dir.path().string()}}, server.dir / "second.log");
+  EXPECT_EQ(second.WaitExit(kExitLimit), kExitAlreadyRunning) << second.Log();
+  first.Signal(SIGTERM);
+  ASSERT_EQ(first.WaitExit(kExitLimit), 0) << first.Log();
+  EXPECT_EQ(locks(), 0);
+}
+
 }  // namespace
 }  // namespace qs

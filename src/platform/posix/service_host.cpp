@@ -112,27 +112,43 @@ class Descriptor {
   int fd_;
 };
 
+// The lock file is removed while the lock is still held, then closed: a process that opened it
+// before the removal and locks it after the close finds that the name no longer leads to the file
+// it locked, and tries again (see LockSettingsFile), so two instances never both hold a lock.
 class FlockInstanceLock final : public InstanceLock {
  public:
-  FlockInstanceLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~FlockInstanceLock() override { ::close(fd_); }
+  FlockInstanceLock(int folder, int fd, std::string name, std::string path)
+      : folder_(folder), fd_(fd), name_(std::move(name)), path_(std::move(path)) {}
+  ~FlockInstanceLock() override {
+    ::unlinkat(folder_, name_.c_str(), 0);
+    ::close(fd_);
+    ::close(folder_);
+  }
   const std::string& path() const override { return path_; }
 
  private:
+  int folder_;
   int fd_;
+  std::string name_;
   std::string path_;
 };
 
-// The runtime folder of the instance locks (see LockSettingsFile).
-std::string RuntimeFolder() {
+// The folder of the instance locks (see LockSettingsFile); `own` when it is the account's
+// private folder below /tmp, which this program makes and which must be the account's alone.
+struct LockFolder {
+  std::string path;
+  bool own = false;
+};
+
+LockFolder ChooseLockFolder() {
   if (const char* dir = ::getenv("RUNTIME_DIRECTORY"); dir != nullptr && dir[0] == '/') {
     // systemd may list several folders, separated by colons; the first is this unit's.
     std::string first(dir);
-    return first.substr(0, first.find(':'));
+    return {first.substr(0, first.find(':'))};
   }
-  if (::geteuid() == 0) return "/run/quillstamp";
-  if (const char* dir = ::getenv("XDG_RUNTIME_DIR"); dir != nullptr && dir[0] == '/') return dir;
-  return "/tmp";
+  if (::geteuid() == 0) return {"/run/quillstamp"};
+  if (const char* dir = ::getenv("XDG_RUNTIME_DIR"); dir != nullptr && dir[0] == '/') return {dir};
+  return {"/tmp/quillstamp-" + std::to_string(::geteuid()), true};
 }
 
 std::string UserText(uid_t uid) {
@@ -337,29 +353,62 @@ std::unique_ptr<SignalWatch> WatchServiceSignals(std::string& error) {
 
 std::unique_ptr<InstanceLock> LockSettingsFile(const std::string& settingsPath,
                                                std::string& lockPath, std::string& error) {
-  const std::string folder = RuntimeFolder();
-  // Only root makes the shared folder; anyone else uses one that is already there.
-  if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
-    lockPath = folder;
-    error = "cannot make the folder " + folder + ": " + SystemError(errno);
+  const LockFolder folder = ChooseLockFolder();
+  lockPath = folder.path;
+  // Root makes its shared folder, and any account its own folder below /tmp; the other folders
+  // are already there.
+  if (::mkdir(folder.path.c_str(), folder.own ? 0700 : 0755) != 0 && errno != EEXIST) {
+    error = "cannot make the folder " + folder.path + ": " + SystemError(errno);
     return nullptr;
   }
-  lockPath = folder + "/" + EscapedName(AbsolutePath(settingsPath)) + ".lock";
-  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = "cannot open the lock file " + lockPath + ": " + SystemError(errno);
+  std::string why;
+  Descriptor dir(OpenTrustedFolder(folder.path, why));
+  if (dir.get() < 0) {
+    error = "the lock folder is refused: " + why;
     return nullptr;
   }
-  // The lock file is never removed: removing it would let a third instance lock a new file of
-  // the same name while the second still waits on the old one.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int e = errno;
-    ::close(fd);
-    error = e == EWOULDBLOCK ? "another instance holds the lock file " + lockPath
-                             : "cannot lock " + lockPath + ": " + SystemError(e);
-    return nullptr;
+  if (folder.own) {
+    // Anyone may make this name in /tmp first: it is used only when it is the account's own.
+    struct stat st;
+    if (::lstat(folder.path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) ||
+        ::fstat(dir.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+      error = "the lock folder " + folder.path +
+              " is not a folder that only this account owns and opens (a link, another owner, "
+              "or access for others): remove it, or set XDG_RUNTIME_DIR";
+      return nullptr;
+    }
   }
-  return std::make_unique<FlockInstanceLock>(fd, lockPath);
+  const std::string name = EscapedName(AbsolutePath(settingsPath)) + ".lock";
+  lockPath = JoinPath(folder.path, name);
+  // An instance that ends removes its lock file while it still holds it; a file locked here
+  // after that removal is no longer the one the name leads to, and the lock is taken again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Descriptor fd(
+        ::openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+      error = "cannot open the lock file " + lockPath + ": " + SystemError(errno);
+      return nullptr;
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      error = e == EWOULDBLOCK ? "another instance holds the lock file " + lockPath
+                               : "cannot lock " + lockPath + ": " + SystemError(e);
+      return nullptr;
+    }
+    struct stat locked, named;
+    if (::fstat(fd.get(), &locked) != 0) {
+      error = "cannot look at the lock file " + lockPath + ": " + SystemError(errno);
+      return nullptr;
+    }
+    if (::fstatat(dir.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
+      const int folderFd = dir.Release();
+      return std::make_unique<FlockInstanceLock>(folderFd, fd.Release(), name, lockPath);
+    }
+  }
+  error = "the lock file " + lockPath + " kept being replaced while it was taken";
+  return nullptr;
 }
 
 bool ReplaceFileWhole(const std::string& path, std::string_view bytes, std::string& error) {
