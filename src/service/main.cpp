@@ -49,7 +49,8 @@ constexpr const char* kUsage =
     "                    --load); in any other folder the file is loaded with auditctl -R and\n"
     "                    its watches are taken away with auditctl -W\n"
     "\n"
-    "Exit 3: another instance runs with the same settings file.\n";
+    "Exit 3: another instance runs with the same settings file, or its lock cannot be taken (the\n"
+    "reason is said).\n";
 
 // One write per line, so that lines of a log shared with other writers never mix; a time stamp
 // in front unless the journal, which stamps every line itself, takes stderr.
