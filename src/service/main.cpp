@@ -14,7 +14,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quillstamp-service [--config FILE] [--once] [--list-file FILE] [--verbose]\n"
+    "Usage: quillstamp-service [--config FILE] [--once] [--list-file FILE [--list-group GROUP]]\n"
+    "                          [--verbose]\n"
     "       quillstamp-service --setup-audit [FOLDER...] [--samba-config FILE] [--rules-dir DIR]\n"
     "       quillstamp-service --remove-audit [--rules-dir DIR]\n"
     "\n"
@@ -27,7 +28,12 @@ constexpr const char* kUsage =
     "written\n"
     "  --once            one pass and the summary check pass, then exit: 0 done, 1 the log could\n"
     "                    not be opened, 2 a usage or settings error\n"
-    "  --list-file FILE  after each pass, replace FILE by the event list (UTF-8, tab-separated)\n"
+    "  --list-file FILE  after each pass, replace FILE by the event list (UTF-8, tab-separated),\n"
+    "                    readable by root and GROUP only (mode 0640); FILE's folder and every\n"
+    "                    folder above it must be writable by root (or this account) alone\n"
+    "  --list-group GROUP\n"
+    "                    the group that may read the list file (default adm); the account's own\n"
+    "                    group when there is no such group\n"
     "  --verbose         also log one line per listed event\n"
     "\n"
     "Setting up the audit rules of a file server (as root), then exit: 0 done, 1 not done (the\n"
@@ -43,7 +49,8 @@ constexpr const char* kUsage =
     "                    --load); in any other folder the file is loaded with auditctl -R and\n"
     "                    its watches are taken away with auditctl -W\n"
     "\n"
-    "Exit 3: another instance runs with the same settings file.\n";
+    "Exit 3: another instance runs with the same settings file, or its lock cannot be taken (the\n"
+    "reason is said).\n";
 
 // One write per line, so that lines of a log shared with other writers never mix; a time stamp
 // in front unless the journal, which stamps every line itself, takes stderr.
@@ -119,6 +126,9 @@ int main(int argc, char** argv) {
       std::string file;
       if (!value(file)) return UsageError("--list-file needs a file name");
       options.listFile = file;
+      serviceOption = true;
+    } else if (arg == "--list-group") {
+      if (!value(options.listGroup)) return UsageError("--list-group needs a group name");
       serviceOption = true;
     } else if (arg == "--setup-audit" || arg == "--remove-audit") {
       const Command c = arg == "--setup-audit" ? Command::kSetupAudit : Command::kRemoveAudit;

@@ -374,10 +374,43 @@ void ServiceDriver::AfterPass(Clock::duration took) {
       failed += "; and " + std::to_string(named - kMaxNamedFailures) + " more";
     Log("Comments not written, retried after the next pass: " + failed);
   }
-  if (options_.listFile) {
-    std::string error;
-    if (!platform::ReplaceFileWhole(*options_.listFile, ListFileText(list), error))
-      Log("List file not written: " + error);
+  if (options_.listFile) WriteListFile(ListFileText(list));
+}
+
+// The list names files of folders that not every local user may read, and who changed them: it is
+// readable only by root and the list group, in a folder that no one else can change.
+void ServiceDriver::WriteListFile(const std::string& text) {
+  const std::string& path = *options_.listFile;
+  if (!listGroupId_) {
+    std::string why;
+    listGroupId_ = platform::GroupIdByName(options_.listGroup, why);
+    if (!listGroupId_) {
+      listGroupId_ = platform::AccountGroupId();
+      Log("List file group '" + options_.listGroup + "' not found (" + why +
+          "): the list file gets the group of the service's account (gid " +
+          std::to_string(*listGroupId_) + ")");
+    }
+    // The unit's runtime folder is made for root alone; the group's members must reach the
+    // list file in it.
+    const std::size_t slash = path.rfind('/');
+    const auto runtime = platform::Environment("RUNTIME_DIRECTORY");
+    if (runtime && slash != std::string::npos && slash > 0) {
+      const std::string folder = path.substr(0, slash);
+      const std::string own = runtime->substr(0, runtime->find(':'));
+      std::string error;
+      if (platform::AbsolutePath(folder) == platform::AbsolutePath(own) &&
+          !platform::GiveFolderToGroup(folder, *listGroupId_, error))
+        Log("List file folder not given its group: " + error);
+    }
+  }
+  std::string note;
+  std::string error;
+  if (!platform::ReplaceGroupReadableFile(path, text, *listGroupId_, note, error)) {
+    Log("List file not written: " + error);
+  } else if (!note.empty() && !listGroupNoted_) {
+    listGroupNoted_ = true;
+    Log("List file group '" + options_.listGroup + "' cannot be given to " + path + " (" + note +
+        "): it has the group of the service's account");
   }
 }
 

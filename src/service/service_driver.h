@@ -33,11 +33,16 @@
 namespace qs {
 
 inline constexpr std::string_view kDefaultServiceConfig = "/etc/quillstamp/Quillstamp.ini";
+// The group that reads the system's logs on Debian: the readers of the list file by default.
+inline constexpr std::string_view kDefaultListGroup = "adm";
 
 struct ServiceOptions {
   std::string configPath{kDefaultServiceConfig};
   bool once = false;
   std::optional<std::string> listFile;
+  // The group that may read the list file (mode 0640); the service account's own when there is
+  // no such group.
+  std::string listGroup{kDefaultListGroup};
   bool verbose = false;
 };
 
@@ -134,6 +139,7 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   // Waits until `until`, a signal, or a change of the log, whichever comes first.
   void WaitUntil(std::chrono::steady_clock::time_point until);
   void AfterPass(std::chrono::steady_clock::duration took);
+  void WriteListFile(const std::string& text);
   void Log(std::string_view text) { log_.Line(text); }
 
   ServiceOptions options_;
@@ -158,6 +164,10 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   std::unique_ptr<platform::LogWatch> logWatch_;
   std::optional<std::string> followedLog_;  // the log that logWatch_ was asked to watch
   FollowPacer pacer_;
+
+  // The list file's group, found at its first write.
+  std::optional<unsigned> listGroupId_;
+  bool listGroupNoted_ = false;  // that the group could not be given was logged
 
   // The pass in progress.
   int listedThisPass_ = 0;
