@@ -288,6 +288,29 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
         }
       }
     }
+    if (length == 0 && log->offsets_.empty()) {
+      // The oldest record is damaged (a disk error, a file copied while it was written). Nothing
+      // before it can tell where the next record begins, so look for the next place, 4 bytes at a
+      // time, that passes every check of a record, its "LfLe" signature first: without this one
+      // damaged record would hide the whole log behind it.
+      const std::size_t room = roomAt(pos, walked);
+      std::size_t skip = 4;
+      std::size_t found = 0;
+      for (; skip + kFixedRecordSize <= room; skip += 4) {
+        const std::size_t at = ring.Advance(pos, skip);
+        if (ring.U32(ring.Advance(at, record_offset::kSignature)) != kRecordSignature) continue;
+        if (RecordLengthAt(ring, at, room - skip) != 0) {
+          found = at;
+          break;
+        }
+      }
+      if (found == 0) break;
+      layout.skippedBytes += static_cast<std::uint32_t>(skip);
+      ++layout.skippedStretches;
+      walked += skip;
+      pos = found;
+      continue;
+    }
     if (length == 0) {
       // A record cut short when the system went down keeps its Length and signature, but zeros
       // where the rest of it, the trailing copy of Length included, should be. When the record
@@ -307,6 +330,8 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
         break;
       }
       lastNumber = number;
+      layout.skippedBytes += claimed;
+      ++layout.skippedStretches;
       walked += claimed;
       pos = next;
       continue;

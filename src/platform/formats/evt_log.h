@@ -20,6 +20,10 @@ struct EvtLogLayout {
   bool eofRecordFound = false;     // false: none in the file; the walk went as far as records hold
   std::uint32_t eofOffset = 0;     // offset of the EOF record, when found
   bool headerTrusted = false;      // header clean and in agreement with the EOF record
+  // Bytes of damaged records passed over by the walk: a first record that fails its checks (the
+  // walk looks for the next record signature behind it) and records cut short mid-log.
+  std::uint32_t skippedBytes = 0;
+  std::uint32_t skippedStretches = 0;  // how many damaged places those bytes make
 };
 
 class EvtLog final : public LogSource {

@@ -314,7 +314,34 @@ TEST(EvtBadFiles, EveryDamageEndsTheReadingCleanly) {
        },
        true,
        {1, 2, 3, 4}},
-      {"record signature", [](auto& b, auto& w) { b[RecordAt(w, 0) + 4] = 0; }, true, {}},
+      // A damaged first record: the walk finds the next record signature behind it.
+      {"first record's signature",
+       [](auto& b, auto& w) { b[RecordAt(w, 0) + 4] = 0; },
+       true,
+       {2, 3, 4, 5}},
+      {"first record's Length 0",
+       [](auto& b, auto& w) { WriteU32(&b[RecordAt(w, 0)], 0); },
+       true,
+       {2, 3, 4, 5}},
+      {"first record overwritten by bytes that are no record",
+       [](auto& b, auto& w) {
+         std::fill(b.begin() + 0x30, b.begin() + static_cast<std::ptrdiff_t>(RecordAt(w, 1)), 0xA5);
+       },
+       true,
+       {2, 3, 4, 5}},
+      {"first two records damaged",
+       [](auto& b, auto& w) {
+         b[RecordAt(w, 0) + 4] = 0;
+         WriteU32(&b[RecordAt(w, 1)], 0x7ffffff0);
+       },
+       true,
+       {3, 4, 5}},
+      {"every record's signature",
+       [](auto& b, auto& w) {
+         for (std::size_t i = 0; i < 5; ++i) b[RecordAt(w, i) + 4] = 0;
+       },
+       true,
+       {}},
       {"record cut short (zeros to its end), the log going on behind it",
        [](auto& b, auto& w) {
          std::fill(b.begin() + static_cast<std::ptrdiff_t>(RecordAt(w, 2) + 60),
@@ -415,6 +442,26 @@ TEST(EvtBadFiles, EveryDamageEndsTheReadingCleanly) {
     EXPECT_EQ(ReadAll(*log), c.numbers);
     EXPECT_EQ(fromFile->RecordCount(), c.numbers.size());
   }
+}
+
+// What the walk passed over is counted: the damaged first record's bytes, in one place.
+TEST(EvtBadFiles, TheBytesOfADamagedFirstRecordAreCounted) {
+  const EvtWriter w = SampleWriter(6);
+  EvtLayout base;
+  base.freeSpace = 0x40;
+  std::vector<std::uint8_t> image = w.Bytes(base);
+  image[RecordAt(w, 0) + 4] = 'X';
+  auto log = Parse(image);
+  ASSERT_TRUE(log);
+  EXPECT_EQ(ReadAll(*log), Range(2, 6));
+  EXPECT_EQ(log->Layout().skippedBytes, RecordAt(w, 1) - RecordAt(w, 0));
+  EXPECT_EQ(log->Layout().skippedStretches, 1u);
+
+  // A whole log passes over nothing.
+  auto whole = Parse(w.Bytes(base));
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->Layout().skippedBytes, 0u);
+  EXPECT_EQ(whole->Layout().skippedStretches, 0u);
 }
 
 // A record with its inner offsets and counts set by an attacker: the record itself passes the
