@@ -299,6 +299,10 @@ void ServiceDriver::ShowOpenLogError(std::string_view message) {
       platform::WhyFileCannotBeRead(securityLogPath_) + ")");
 }
 
+void ServiceDriver::ShowLogChanged(std::string_view message) {
+  Log(std::string(message) + " (" + securityLogPath_ + ")");
+}
+
 void ServiceDriver::EnableTimer() { SetTimerEnabled(true); }
 
 void ServiceDriver::SetTimerEnabled(bool enabled) {

@@ -15,10 +15,17 @@ namespace qs::platform {
 
 namespace {
 
+// The whole file is read in pieces of this size, each followed by the read hook.
+constexpr std::size_t kReadPiece = 1 << 20;
+
 // `image`: storage to read the file into. The storage of an earlier image of the same log is read
 // over rather than given back: fresh memory costs a page fault for every page of it, which for a
-// log of some tens of megabytes takes longer than reading the file.
-std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path, std::vector<std::uint8_t> image = {}) {
+// log of some tens of megabytes takes longer than reading the file. `changed` is set when the
+// file's size or time stamp moved while it was read, or it ended before the size it had: the log
+// was cut short or rewritten under the reader, and what was read is only a part of it.
+std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path, std::vector<std::uint8_t> image = {},
+                                    bool* changed = nullptr, const EvtReadHook& afterPiece = {}) {
+  if (changed) *changed = false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st {};
@@ -41,12 +48,18 @@ std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path, std::vector<std::ui
     image.resize(size);
     std::size_t got = 0;
     while (got < image.size()) {
-      const ssize_t n =
-          ::pread(fd, image.data() + got, image.size() - got, static_cast<off_t>(got));
+      const std::size_t piece = std::min(image.size() - got, kReadPiece);
+      const ssize_t n = ::pread(fd, image.data() + got, piece, static_cast<off_t>(got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
+      if (afterPiece) afterPiece(got);
     }
+    struct stat after {};
+    const bool moved = got != size || ::fstat(fd, &after) != 0 || after.st_size != st.st_size ||
+                       after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+                       after.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+    if (changed) *changed = moved;
     image.resize(got);  // a file that shrank while being read is parsed as far as it goes
   }
   ::close(fd);
@@ -82,8 +95,15 @@ bool StillHolds(const std::string& path, std::size_t offset, const std::uint8_t*
 // the records it held; any other change has it read anew.
 class KeptEvtLog final : public KeptLog {
  public:
-  KeptEvtLog(std::string path, std::unique_ptr<EvtLog> log, const FileStamp& stamp)
-      : path_(std::move(path)), log_(std::move(log)), stamp_(stamp) {}
+  KeptEvtLog(std::string path, std::unique_ptr<EvtLog> log, const FileStamp& stamp, bool changed,
+             EvtReadHook afterPiece)
+      : path_(std::move(path)),
+        log_(std::move(log)),
+        stamp_(stamp),
+        changed_(changed),
+        afterPiece_(std::move(afterPiece)) {}
+
+  bool ChangedWhileRead() const override { return changed_; }
 
   std::size_t RecordCount() const override { return log_->RecordCount(); }
   const std::vector<std::uint8_t>& Record(std::size_t index) override {
@@ -94,17 +114,23 @@ class KeptEvtLog final : public KeptLog {
   bool Update() override {
     FileStamp now;
     if (!FileStamp::Of(path_, now)) return false;
-    if (now == stamp_ && Unchanged()) return true;
-    // Records added behind the old ones: only they are read.
-    if (now.size >= 0 && ReadOn(static_cast<std::size_t>(now.size))) {
-      stamp_ = now;
-      return true;
+    // A log that changed while it was read is read whole again: what was read of it may end
+    // anywhere, and its stamp may have come back to the one taken before the read.
+    if (!changed_) {
+      if (now == stamp_ && Unchanged()) return true;
+      // Records added behind the old ones: only they are read.
+      if (now.size >= 0 && ReadOn(static_cast<std::size_t>(now.size))) {
+        stamp_ = now;
+        return true;
+      }
     }
     // Read again, into the storage it had.
-    std::unique_ptr<EvtLog> log = ReadEvtFile(path_, log_->TakeImage());
+    bool changed = false;
+    std::unique_ptr<EvtLog> log = ReadEvtFile(path_, log_->TakeImage(), &changed, afterPiece_);
     if (!log) return false;
     log_ = std::move(log);
     stamp_ = now;
+    changed_ = changed;
     return true;
   }
 
@@ -142,18 +168,23 @@ class KeptEvtLog final : public KeptLog {
   std::string path_;
   std::unique_ptr<EvtLog> log_;
   FileStamp stamp_;
+  bool changed_ = false;
+  EvtReadHook afterPiece_;
 };
 
 }  // namespace
 
-std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path) {
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path) { return KeepEvtLog(path, {}); }
+
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path, EvtReadHook afterPiece) {
   // The stamp is taken before the bytes are read: a change while they are read shows at the next
   // Update.
   FileStamp stamp;
   if (!FileStamp::Of(path, stamp)) return nullptr;
-  std::unique_ptr<EvtLog> log = ReadEvtFile(path);
+  bool changed = false;
+  std::unique_ptr<EvtLog> log = ReadEvtFile(path, {}, &changed, afterPiece);
   if (!log) return nullptr;
-  return std::make_unique<KeptEvtLog>(path, std::move(log), stamp);
+  return std::make_unique<KeptEvtLog>(path, std::move(log), stamp, changed, std::move(afterPiece));
 }
 
 }  // namespace qs::platform

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/ascii.h"
@@ -71,8 +72,13 @@ class PosixEventLogService final : public EventLogService {
     }
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
+    if (kept_ && source == kept_ && kept_->ChangedWhileRead()) changedWhileOpened_.insert(handle);
     logs_.emplace(handle, LogSourceReads(std::move(source)));
     return handle;
+  }
+
+  bool ChangedWhileOpened(EventLogHandle log) override {
+    return changedWhileOpened_.count(log) != 0;
   }
 
   bool OldestRecord(EventLogHandle log, std::uint32_t& number) override {
@@ -99,7 +105,10 @@ class PosixEventLogService final : public EventLogService {
     return it->second.Read(readFlags, recordOffset, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
-  bool CloseLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
+  bool CloseLog(EventLogHandle log) override {
+    changedWhileOpened_.erase(log);
+    return logs_.erase(log) != 0;
+  }
 
  private:
   // A damaged event log, or a file named as one that does not begin as one, fails the open, so
@@ -125,6 +134,7 @@ class PosixEventLogService final : public EventLogService {
   std::vector<std::string> auditedFolders_;
   std::shared_ptr<KeptLog> kept_;
   std::map<EventLogHandle, LogSourceReads> logs_;
+  std::set<EventLogHandle> changedWhileOpened_;
   EventLogHandle nextHandle_ = 1;
 };
 
