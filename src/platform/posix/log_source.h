@@ -36,9 +36,9 @@ class KeptLog : public LogSource {
 
 // The same logs as OpenEvtLog and OpenAuditLog, kept.
 std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path);
-// The same, `afterPiece` called with the bytes read so far after each piece of a whole read of the
-// file (tests change the file there, between two reads).
-using EvtReadHook = std::function<void(std::size_t bytesRead)>;
+// The same, `afterPiece` called after each read of the file by the walk or the records, with the
+// end of the bytes read (tests change the file there, between two reads).
+using EvtReadHook = std::function<void(std::size_t readUpTo)>;
 std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path, EvtReadHook afterPiece);
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path);
 // An audit log whose modifications are kept whole in at most `keptBytes` of memory (KeepAuditLog
