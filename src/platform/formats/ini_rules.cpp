@@ -57,7 +57,11 @@ Line LineAt(std::string_view content, std::size_t pos) {
   line.begin = pos;
   // A line ends in CR LF, LF, or CR alone (as some editors save a file), as the system's reader
   // ends it: a CR never stays inside a name or a value.
-  const std::size_t end = content.find_first_of("\r\n", pos);
+  // A plain loop: find_first_of looks each byte up in the set of two, which made the sweep of a
+  // huge file several times slower.
+  std::size_t end = pos;
+  while (end < content.size() && content[end] != '\n' && content[end] != '\r') ++end;
+  if (end == content.size()) end = std::string_view::npos;
   line.textEnd = (end == std::string_view::npos) ? content.size() : end;
   line.next = (end == std::string_view::npos)           ? content.size()
               : content.substr(end).starts_with("\r\n") ? end + 2
@@ -66,7 +70,7 @@ Line LineAt(std::string_view content, std::size_t pos) {
   const std::string_view text = content.substr(pos, line.textEnd - pos);
   const std::size_t first = text.find_first_not_of(kBlanks);
   if (first != std::string_view::npos) {
-    const std::size_t close = text.rfind(']');
+    const std::size_t close = text[first] == '[' ? text.rfind(']') : std::string_view::npos;
     const std::size_t equals = text.find('=');
     if (text[first] == '[' && close != std::string_view::npos && close > first) {
       line.kind = LineKind::Header;
