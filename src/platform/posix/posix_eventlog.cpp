@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "platform/ascii.h"
@@ -72,13 +71,15 @@ class PosixEventLogService final : public EventLogService {
     }
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
-    if (kept_ && source == kept_ && kept_->ChangedWhileRead()) changedWhileOpened_.insert(handle);
+    if (kept_ && source == kept_) keptOf_.emplace(handle, kept_);
     logs_.emplace(handle, LogSourceReads(std::move(source)));
     return handle;
   }
 
+  // Asked when the pass ends too: a log cut short while its records were read says so then.
   bool ChangedWhileOpened(EventLogHandle log) override {
-    return changedWhileOpened_.count(log) != 0;
+    const auto it = keptOf_.find(log);
+    return it != keptOf_.end() && it->second->ChangedWhileRead();
   }
 
   bool OldestRecord(EventLogHandle log, std::uint32_t& number) override {
@@ -106,7 +107,7 @@ class PosixEventLogService final : public EventLogService {
   }
 
   bool CloseLog(EventLogHandle log) override {
-    changedWhileOpened_.erase(log);
+    keptOf_.erase(log);
     return logs_.erase(log) != 0;
   }
 
@@ -134,7 +135,7 @@ class PosixEventLogService final : public EventLogService {
   std::vector<std::string> auditedFolders_;
   std::shared_ptr<KeptLog> kept_;
   std::map<EventLogHandle, LogSourceReads> logs_;
-  std::set<EventLogHandle> changedWhileOpened_;
+  std::map<EventLogHandle, std::shared_ptr<KeptLog>> keptOf_;  // the handles that read kept_
   EventLogHandle nextHandle_ = 1;
 };
 
