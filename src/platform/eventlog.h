@@ -41,6 +41,11 @@ class EventLogService {
   // pass can go on where an earlier one stopped, and tell how far into the log that is. A service
   // that cannot say it returns false, and its log is read whole at every pass.
   virtual bool OldestRecord(EventLogHandle /*log*/, std::uint32_t& /*number*/) { return false; }
+
+  // Whether the log's file changed while the open read it (a log cut short or rewritten under
+  // the reader): the handle then reads the records of the part that was read, and the next open
+  // reads the file anew. Services that read the log in place never say so.
+  virtual bool ChangedWhileOpened(EventLogHandle /*log*/) { return false; }
 };
 
 }  // namespace qs::platform

@@ -139,13 +139,19 @@ void ScanPass(ScanContext& c) {
   if (c.state.taken.NewestEventTime == 0) c.eventList.ClearList();
 
   platform::EventLogHandle log = c.eventLog.OpenLog("", kSecurityLogName);
+  // Asked of the handle the reading began with and of the one it ended with (a resume point that
+  // no longer holds has the log opened again).
+  bool changed = log != 0 && c.eventLog.ChangedWhileOpened(log);
   if (log == 0) {
     std::string message(kUnableToOpenLog);
     message += kSecurityLogName;
     c.view.ShowOpenLogError(message);
   } else {
     ReadLog(c, log);
-    if (log != 0) c.eventLog.CloseLog(log);
+    if (log != 0) {
+      changed = changed || c.eventLog.ChangedWhileOpened(log);
+      c.eventLog.CloseLog(log);
+    }
     c.view.SetProgressValue(0);
   }
 
@@ -153,7 +159,11 @@ void ScanPass(ScanContext& c) {
     c.view.ShowEventsStatus(kCheckingSummaries);
     c.comments.SummaryCheckPass();
   }
-  c.view.ShowEventsStatus(kReadingSecurityLog);
+  if (changed) {
+    c.view.ShowLogChanged(kLogChangedWhileRead);
+  } else {
+    c.view.ShowEventsStatus(kReadingSecurityLog);
+  }
   if (!c.run.StopFlag) c.view.EnableTimer();
 }
 

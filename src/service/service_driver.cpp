@@ -8,6 +8,7 @@
 #include "core/app_title.h"
 #include "core/settings_file.h"
 #include "core/text_number.h"
+#include "platform/ascii.h"
 #include "platform/profile.h"
 #include "platform/utf.h"
 
@@ -23,6 +24,9 @@ constexpr int kListWidthTwips = 9510;
 constexpr auto kTick = std::chrono::seconds(1);
 // How many failed files one line of the log names; the rest are counted.
 constexpr std::size_t kMaxNamedFailures = 5;
+// How many unknown keys of the settings file are named one per line; the rest are counted, so
+// that a file of a million stray keys makes a log line, not a million.
+constexpr std::size_t kMaxNamedUnknownKeys = 20;
 
 std::string ListCell(const std::string& cell) {
   // The window shows the cell's bytes as UTF-8, each invalid byte as U+FFFD.
@@ -50,13 +54,6 @@ std::string ListCell(const std::string& cell) {
 bool IsWritten(std::string_view mark) {
   return mark == StatusMark::WinWritten || mark == StatusMark::WinRegenerated ||
          mark == StatusMark::MacWritten || mark == StatusMark::MacRegenerated;
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
 }
 
 std::string Seconds(Clock::duration d) {
@@ -213,15 +210,15 @@ void ServiceDriver::ReportSettingValues(const std::string& path) {
                                {kKeyPerformance, defaults.Performance}};
   const std::string_view flags[] = {kKeyWinComments, kKeyMacComments, kKeyTimeSeconds,
                                     kKeyAutomatic};
-  std::vector<std::string> seen;
+  // The entries hold each name once already (its first key, the one that counts).
+  std::size_t unknown = 0;
   for (const auto& [key, value] : entries) {
-    const std::string name = Lower(key);
-    // Only the first key of a name counts.
-    if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
-    seen.push_back(name);
+    // A stop asked for while a huge file is looked through ends start-up here.
+    HandleSignals(signals_.Take());
+    if (stopRequested_) return;
     bool known = false;
     for (const NumberKey& n : numbers) {
-      if (name != Lower(n.key)) continue;
+      if (!platform::EqualsNoCase(key, n.key)) continue;
       known = true;
       const double number = RoundHalfEven(TextToNumber(value));
       if (number == 0) {
@@ -230,7 +227,7 @@ void ServiceDriver::ReportSettingValues(const std::string& path) {
       }
     }
     for (const std::string_view f : flags) {
-      if (name != Lower(f)) continue;
+      if (!platform::EqualsNoCase(key, f)) continue;
       known = true;
       // Only a text that reads as 1 is on; a 0 written as such, or nothing, is plainly off.
       const bool plainlyOff =
@@ -239,7 +236,12 @@ void ServiceDriver::ReportSettingValues(const std::string& path) {
         Log("Settings: " + key + "=" + value + " reads as neither 1 nor 0: it is off");
       }
     }
-    if (!known) Log("Settings: the key " + key + " of [Configuration] is not known; ignored");
+    if (!known && ++unknown <= kMaxNamedUnknownKeys)
+      Log("Settings: the key " + key + " of [Configuration] is not known; ignored");
+  }
+  if (unknown > kMaxNamedUnknownKeys) {
+    Log("Settings: " + std::to_string(unknown - kMaxNamedUnknownKeys) +
+        " more keys of [Configuration] are not known; ignored");
   }
 }
 
@@ -295,6 +297,10 @@ void ServiceDriver::ShowOpenLogError(std::string_view message) {
   anyOpenFailure_ = true;
   Log(std::string(message) + " (" + securityLogPath_ + ": " +
       platform::WhyFileCannotBeRead(securityLogPath_) + ")");
+}
+
+void ServiceDriver::ShowLogChanged(std::string_view message) {
+  Log(std::string(message) + " (" + securityLogPath_ + ")");
 }
 
 void ServiceDriver::EnableTimer() { SetTimerEnabled(true); }
@@ -457,7 +463,12 @@ void ServiceDriver::WaitUntil(Clock::time_point until) {
 int ServiceDriver::Run() {
   HandleSignals(signals_.Take());
   if (!Start()) return kExitUsage;
-  if (stopRequested_) return kExitOk;
+  // A stop that came while the settings were read ends the service before its first pass.
+  HandleSignals(signals_.Take());
+  if (stopRequested_) {
+    Log("Stopped");
+    return kExitOk;
+  }
   // Watched before the first pass, so that a change during it is not missed.
   if (!options_.once) FollowLog();
 

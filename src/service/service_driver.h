@@ -108,6 +108,7 @@ class ServiceDriver final : public ScanView, private RunControlView, private Eve
   void SetProgressValue(std::int32_t value) override;
   bool IsWindowVisible() const override { return true; }
   void ShowOpenLogError(std::string_view message) override;
+  void ShowLogChanged(std::string_view message) override;
   void EnableTimer() override;
 
  private:

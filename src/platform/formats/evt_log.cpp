@@ -21,9 +21,14 @@ class Ring {
  public:
   explicit Ring(const std::vector<std::uint8_t>& image)
       : data_(image.data()), size_(image.size()), ring_(image.size() - kHeaderSize) {}
+  explicit Ring(EvtPieceCache& cache)
+      : cache_(&cache), size_(cache.size()), ring_(cache.size() - kHeaderSize) {}
 
   std::size_t size() const { return ring_; }
+  std::size_t fileSize() const { return size_; }
   bool Contains(std::uint64_t pos) const { return pos >= kHeaderSize && pos < size_; }
+  // A read of the file failed: what follows reads as zeros.
+  bool Failed() const { return cache_ != nullptr && cache_->Failed(); }
 
   // pos inside the ring, step any count below the ring's size.
   std::size_t Advance(std::size_t pos, std::size_t step) const {
@@ -36,7 +41,7 @@ class Ring {
   }
 
   std::uint32_t U32(std::size_t pos) const {
-    if (pos + 4 <= size_) return ReadU32(data_ + pos);
+    if (data_ != nullptr && pos + 4 <= size_) return ReadU32(data_ + pos);
     std::uint8_t b[4];
     Copy(pos, 4, b);
     return ReadU32(b);
@@ -44,15 +49,24 @@ class Ring {
   void Copy(std::size_t pos, std::size_t count, std::uint8_t* out) const {
     while (count > 0) {
       const std::size_t chunk = std::min(count, size_ - pos);
-      std::memcpy(out, data_ + pos, chunk);
+      CopyInFile(pos, chunk, out);
       out += chunk;
       count -= chunk;
       pos = kHeaderSize;
     }
   }
+  // Bytes of the file itself, without the wrap: pos + count <= fileSize().
+  void CopyInFile(std::size_t pos, std::size_t count, std::uint8_t* out) const {
+    if (data_ != nullptr) {
+      std::memcpy(out, data_ + pos, count);
+    } else {
+      cache_->Read(pos, count, out);
+    }
+  }
 
  private:
-  const std::uint8_t* data_;
+  const std::uint8_t* data_ = nullptr;
+  EvtPieceCache* cache_ = nullptr;
   std::size_t size_;
   std::size_t ring_;
 };
@@ -82,18 +96,25 @@ bool ReadEofAt(const Ring& ring, std::size_t pos, EofRecord& eof) {
 }
 
 // The newest EOF record of the file (the highest current record number: an EOF record left among
-// overwritten records is older than the one the log ends with).
-bool FindEof(const std::vector<std::uint8_t>& image, const Ring& ring, std::size_t& at,
-             EofRecord& eof) {
+// overwritten records is older than the one the log ends with). The file is looked through a
+// piece at a time.
+bool FindEof(const Ring& ring, std::size_t& at, EofRecord& eof) {
   bool found = false;
-  for (std::size_t pos = kHeaderSize; pos + 4 <= image.size(); pos += 4) {
-    if (ReadU32(image.data() + pos) != kEofSize) continue;
-    EofRecord candidate;
-    if (!ReadEofAt(ring, pos, candidate)) continue;
-    if (!found || candidate.current > eof.current) {
-      eof = candidate;
-      at = pos;
-      found = true;
+  std::vector<std::uint8_t> piece(EvtPieceCache::kPieceSize);
+  for (std::size_t start = kHeaderSize; start + 4 <= ring.fileSize() && !ring.Failed();
+       start += piece.size()) {
+    const std::size_t count = std::min(piece.size(), ring.fileSize() - start);
+    ring.CopyInFile(start, count, piece.data());
+    for (std::size_t i = 0; i + 4 <= count; i += 4) {
+      if (ReadU32(piece.data() + i) != kEofSize) continue;
+      const std::size_t pos = start + i;
+      EofRecord candidate;
+      if (!ReadEofAt(ring, pos, candidate)) continue;
+      if (!found || candidate.current > eof.current) {
+        eof = candidate;
+        at = pos;
+        found = true;
+      }
     }
   }
   return found;
@@ -205,26 +226,47 @@ void ConvertEvtRecord(const std::uint8_t* rec, std::size_t length, std::vector<s
   FinishRecord(out, placement);
 }
 
+namespace {
+
+bool IsEvtHeader(const std::uint8_t* h) {
+  return BeginsAsEvtHeader(h) && ReadU32(h + header_at::kMajorVersion) == kEvtVersion &&
+         ReadU32(h + header_at::kMinorVersion) == kEvtVersion &&
+         ReadU32(h + header_at::kEndHeaderSize) == kHeaderSize;
+}
+
+}  // namespace
+
 std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
   // A header, then room at least for the EOF record; offsets are 32-bit.
   if (image.size() < kHeaderSize + kEofSize || image.size() > 0xFFFFFFFFu) return nullptr;
-  const std::uint8_t* h = image.data();
-  if (!BeginsAsEvtHeader(h) || ReadU32(h + header_at::kMajorVersion) != kEvtVersion ||
-      ReadU32(h + header_at::kMinorVersion) != kEvtVersion ||
-      ReadU32(h + header_at::kEndHeaderSize) != kHeaderSize) {
-    return nullptr;
-  }
+  if (!IsEvtHeader(image.data())) return nullptr;
+  std::unique_ptr<EvtLog> log(new EvtLog());
+  log->header_.assign(image.begin(), image.begin() + kHeaderSize);
+  log->image_ = std::move(image);
+  return Walk(std::move(log));
+}
+
+std::unique_ptr<EvtLog> EvtLog::Open(std::size_t fileSize, EvtFileReader read) {
+  if (fileSize < kHeaderSize + kEofSize || fileSize > 0xFFFFFFFFu) return nullptr;
+  std::vector<std::uint8_t> header(kHeaderSize);
+  if (!read(0, kHeaderSize, header.data()) || !IsEvtHeader(header.data())) return nullptr;
+  std::unique_ptr<EvtLog> log(new EvtLog());
+  log->header_ = std::move(header);
+  log->cache_ = std::make_unique<EvtPieceCache>(fileSize, std::move(read));
+  return Walk(std::move(log));
+}
+
+std::unique_ptr<EvtLog> EvtLog::Walk(std::unique_ptr<EvtLog> log) {
+  const std::uint8_t* h = log->header_.data();
   const std::uint32_t headerStart = ReadU32(h + header_at::kStartOffset);
   const std::uint32_t headerEnd = ReadU32(h + header_at::kEndOffset);
   const std::uint32_t headerCurrent = ReadU32(h + header_at::kCurrentRecordNumber);
   const std::uint32_t headerOldest = ReadU32(h + header_at::kOldestRecordNumber);
   const std::uint32_t flags = ReadU32(h + header_at::kFlags);
 
-  std::unique_ptr<EvtLog> log(new EvtLog());
-  log->image_ = std::move(image);
-  const Ring ring(log->image_);
+  const Ring ring = log->cache_ ? Ring(*log->cache_) : Ring(log->image_);
   EvtLogLayout& layout = log->layout_;
-  layout.fileSize = static_cast<std::uint32_t>(log->image_.size());
+  layout.fileSize = static_cast<std::uint32_t>(ring.fileSize());
   layout.headerFlags = flags;
 
   // The header is written only when the log is closed cleanly; the EOF record follows every
@@ -238,7 +280,7 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
     haveEof = true;
     layout.headerTrusted = true;
   } else {
-    haveEof = FindEof(log->image_, ring, eofAt, eof);
+    haveEof = FindEof(ring, eofAt, eof);
   }
 
   std::size_t begin = 0;
@@ -251,6 +293,7 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
     // as far as the records hold up.
     begin = headerStart;
   } else {
+    log->KeepEdges(0);
     return log;
   }
   layout.oldestOffset = static_cast<std::uint32_t>(begin);
@@ -266,7 +309,7 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
     return haveEof ? std::min(ring.Distance(at, eofAt), left) : left;
   };
   while (true) {
-    if (haveEof && pos == eofAt) break;
+    if ((haveEof && pos == eofAt) || ring.Failed()) break;
     const std::uint32_t length = RecordLengthAt(ring, pos, roomAt(pos, walked));
     // A wrapped log that was not closed cleanly may leave trailing bytes that are no record
     // between its last record before the end of the file and the end of the file, the log going
@@ -276,7 +319,7 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
     const bool inSequence =
         length != 0 && ring.U32(ring.Advance(pos, record_offset::kRecordNumber)) == lastNumber + 1;
     if (!inSequence && haveEof && !resumed && !log->offsets_.empty() && pos > eofAt) {
-      const std::size_t tail = log->image_.size() - pos;
+      const std::size_t tail = ring.fileSize() - pos;
       if (walked + tail < ring.size()) {
         const std::uint32_t first =
             RecordLengthAt(ring, kHeaderSize, roomAt(kHeaderSize, walked + tail));
@@ -287,6 +330,29 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
           continue;
         }
       }
+    }
+    if (length == 0 && log->offsets_.empty()) {
+      // The oldest record is damaged (a disk error, a file copied while it was written). Nothing
+      // before it can tell where the next record begins, so look for the next place, 4 bytes at a
+      // time, that passes every check of a record, its "LfLe" signature first: without this one
+      // damaged record would hide the whole log behind it.
+      const std::size_t room = roomAt(pos, walked);
+      std::size_t skip = 4;
+      std::size_t found = 0;
+      for (; skip + kFixedRecordSize <= room && !ring.Failed(); skip += 4) {
+        const std::size_t at = ring.Advance(pos, skip);
+        if (ring.U32(ring.Advance(at, record_offset::kSignature)) != kRecordSignature) continue;
+        if (RecordLengthAt(ring, at, room - skip) != 0) {
+          found = at;
+          break;
+        }
+      }
+      if (found == 0 || ring.Failed()) break;
+      layout.skippedBytes += static_cast<std::uint32_t>(skip);
+      ++layout.skippedStretches;
+      walked += skip;
+      pos = found;
+      continue;
     }
     if (length == 0) {
       // A record cut short when the system went down keeps its Length and signature, but zeros
@@ -307,6 +373,8 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
         break;
       }
       lastNumber = number;
+      layout.skippedBytes += claimed;
+      ++layout.skippedStretches;
       walked += claimed;
       pos = next;
       continue;
@@ -316,18 +384,71 @@ std::unique_ptr<EvtLog> EvtLog::Parse(std::vector<std::uint8_t> image) {
     walked += length;
     pos = ring.Advance(pos, length);
   }
+  log->KeepEdges(haveEof ? eofAt : 0);
   return log;
+}
+
+void EvtLog::KeepEdges(std::size_t eofAt) {
+  const Ring ring = cache_ ? Ring(*cache_) : Ring(image_);
+  eofBytes_.clear();
+  if (layout_.eofRecordFound) {
+    eofBytes_.resize(kEofSize);
+    ring.Copy(eofAt, kEofSize, eofBytes_.data());
+  }
+  newest_.clear();
+  if (!offsets_.empty()) {
+    newest_.resize(ring.U32(offsets_.back()));
+    ring.Copy(offsets_.back(), newest_.size(), newest_.data());
+  }
+}
+
+bool EvtPieceCache::Read(std::size_t pos, std::size_t count, std::uint8_t* out) {
+  while (count > 0) {
+    const std::size_t start = pos - pos % kPieceSize;
+    const Piece* piece = failed_ ? nullptr : Load(start);
+    const std::size_t chunk = std::min(count, start + kPieceSize - pos);
+    if (piece == nullptr) {
+      std::memset(out, 0, count);
+      return false;
+    }
+    std::memcpy(out, piece->bytes.data() + (pos - start), chunk);
+    out += chunk;
+    pos += chunk;
+    count -= chunk;
+  }
+  return true;
+}
+
+const EvtPieceCache::Piece* EvtPieceCache::Load(std::size_t start) {
+  Piece* oldest = &pieces_[0];
+  for (Piece& p : pieces_) {
+    if (p.start == start) {
+      p.used = ++clock_;
+      return &p;
+    }
+    if (p.used < oldest->used) oldest = &p;
+  }
+  const std::size_t count = std::min(kPieceSize, size_ - start);
+  oldest->bytes.resize(count);
+  if (!read_(start, count, oldest->bytes.data())) {
+    failed_ = true;
+    oldest->start = static_cast<std::size_t>(-1);
+    return nullptr;
+  }
+  oldest->start = start;
+  oldest->used = ++clock_;
+  return oldest;
 }
 
 bool EvtLog::ReadOn(std::size_t fileSize, const FileReader& read) {
   constexpr std::size_t kChunk = 64 * 1024;
-  const std::size_t oldSize = image_.size();
+  const std::size_t oldSize = layout_.fileSize;
   const std::size_t eofAt = layout_.eofOffset;
-  if (!layout_.eofRecordFound || offsets_.empty() || fileSize < oldSize || fileSize > 0xFFFFFFFFu)
+  if (!layout_.eofRecordFound || offsets_.empty() || fileSize < oldSize || fileSize > 0xFFFFFFFFu ||
+      ReadFailed())
     return false;
-  const Ring oldRing(image_);
   const std::size_t lastAt = offsets_.back();
-  const std::uint32_t lastLength = oldRing.U32(lastAt);
+  const auto lastLength = static_cast<std::uint32_t>(newest_.size());
   if (fileSize > oldSize) {
     // A log grows its file only while its records have not wrapped: they then run from the end
     // of the header to the EOF record, which lies whole before the old end of the file.
@@ -337,9 +458,8 @@ bool EvtLog::ReadOn(std::size_t fileSize, const FileReader& read) {
 
   // The newest record read before is still there, byte for byte: otherwise this is another log
   // (a cleared one, or another file), whatever its numbers say.
-  std::vector<std::uint8_t> had(lastLength);
+  const std::vector<std::uint8_t>& had = newest_;
   std::vector<std::uint8_t> now(lastLength);
-  oldRing.Copy(lastAt, lastLength, had.data());
   for (std::size_t done = 0, at = lastAt; done < lastLength; at = kHeaderSize) {
     const std::size_t piece = std::min<std::size_t>(lastLength - done, oldSize - at);
     if (!read(at, piece, now.data() + done)) return false;
@@ -348,16 +468,26 @@ bool EvtLog::ReadOn(std::size_t fileSize, const FileReader& read) {
   if (had != now) return false;
   std::uint32_t lastNumber = ReadU32(had.data() + record_offset::kRecordNumber);
 
-  if (fileSize > oldSize) image_.resize(fileSize);
-  if (!read(0, kHeaderSize, image_.data())) return false;
-  const Ring ring(image_);
+  // A log read from its file walks the new bytes through `read`, a piece at a time; a log held
+  // in memory reads them into its image.
+  std::vector<std::uint8_t> header(kHeaderSize);
+  if (!read(0, kHeaderSize, header.data())) return false;
+  std::unique_ptr<EvtPieceCache> fresh;
+  if (cache_) {
+    fresh = std::make_unique<EvtPieceCache>(fileSize, read);
+  } else {
+    if (fileSize > oldSize) image_.resize(fileSize);
+    std::copy(header.begin(), header.end(), image_.begin());
+  }
+  const Ring ring = fresh ? Ring(*fresh) : Ring(image_);
 
   // Reads the ring's bytes from the old EOF record on, as far as the walk needs them: up to
   // `count` bytes from pos.
   std::size_t readSoFar = 0;
   const auto readUpTo = [&](std::size_t pos, std::size_t count) {
     const std::size_t need = ring.Distance(eofAt, pos) + count;
-    if (need > ring.size()) return false;
+    if (need > ring.size() || ring.Failed()) return false;
+    if (fresh) return true;  // read when the walk looks at them
     while (readSoFar < need) {
       std::size_t left = std::min(std::max(need - readSoFar, kChunk), ring.size() - readSoFar);
       std::size_t at = ring.Advance(eofAt, readSoFar);
@@ -394,7 +524,7 @@ bool EvtLog::ReadOn(std::size_t fileSize, const FileReader& read) {
     walked += length;
     pos = ring.Advance(pos, length);
   }
-  if (eof.current != lastNumber + 1) return false;
+  if (eof.current != lastNumber + 1 || ring.Failed()) return false;
 
   // The oldest record is the EOF record's: the records before it were written over. When it is
   // one read before, the new records and the EOF record must fit between the old EOF record and
@@ -410,25 +540,38 @@ bool EvtLog::ReadOn(std::size_t fileSize, const FileReader& read) {
     return false;
   }
   offsets_.insert(offsets_.end(), added.begin(), added.end());
+  if (cache_) cache_->Resize(fileSize);  // its pieces may hold what the file held before
+  header_ = std::move(header);
   layout_.fileSize = static_cast<std::uint32_t>(fileSize);
-  layout_.headerFlags = ReadU32(image_.data() + header_at::kFlags);
+  layout_.headerFlags = ReadU32(header_.data() + header_at::kFlags);
   layout_.oldestOffset = eof.begin;
   layout_.eofOffset = static_cast<std::uint32_t>(pos);
   layout_.headerTrusted = false;
+  KeepEdges(pos);
   return true;
 }
 
 std::uint32_t EvtLog::RecordNumber(std::size_t index) {
   // Read where the record lies, without converting it.
-  const Ring ring(image_);
+  const Ring ring = cache_ ? Ring(*cache_) : Ring(image_);
   return ring.U32(ring.Advance(offsets_[index], record_offset::kRecordNumber));
 }
 
 const std::vector<std::uint8_t>& EvtLog::Record(std::size_t index) {
   const std::size_t pos = offsets_[index];
-  const Ring ring(image_);
+  const Ring ring = cache_ ? Ring(*cache_) : Ring(image_);
   const std::uint32_t len = ring.U32(pos);
-  if (pos + len <= image_.size()) {
+  if (cache_) {
+    // Read from the file: a record that cannot be read (the file cut short under the reader)
+    // comes back empty, as the end of the records.
+    spanning_.resize(len);
+    ring.Copy(pos, len, spanning_.data());
+    if (ring.Failed()) {
+      converted_.clear();
+    } else {
+      ConvertEvtRecord(spanning_.data(), len, converted_);
+    }
+  } else if (pos + len <= image_.size()) {
     ConvertEvtRecord(image_.data() + pos, len, converted_);
   } else {
     spanning_.resize(len);

@@ -35,41 +35,87 @@ struct Line {
   std::size_t afterEquals = 0;  // Key: first byte after the "="
 };
 
-std::vector<Line> ParseLines(std::string_view content) {
-  std::vector<Line> lines;
-  std::size_t pos = content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  while (pos < content.size()) {
-    Line line;
-    line.begin = pos;
-    // A line ends in CR LF, LF, or CR alone (as some editors save a file), as the system's reader
-    // ends it: a CR never stays inside a name or a value.
-    const std::size_t end = content.find_first_of("\r\n", pos);
-    line.textEnd = (end == std::string_view::npos) ? content.size() : end;
-    line.next = (end == std::string_view::npos)           ? content.size()
-                : content.substr(end).starts_with("\r\n") ? end + 2
-                                                          : end + 1;
+// Hashing and comparing names as the rules match them, without regard to the case of ASCII
+// letters.
+struct NoCaseHash {
+  std::size_t operator()(std::string_view s) const {
+    std::size_t h = 14695981039346656037ull;  // FNV-1a
+    for (const char c : s) {
+      h ^= static_cast<unsigned char>(AsciiLower(c));
+      h *= 1099511628211ull;
+    }
+    return h;
+  }
+};
+struct NoCaseEqual {
+  bool operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
+};
 
-    const std::string_view text = content.substr(pos, line.textEnd - pos);
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first != std::string_view::npos) {
-      const std::size_t close = text.rfind(']');
-      const std::size_t equals = text.find('=');
-      if (text[first] == '[' && close != std::string_view::npos && close > first) {
-        line.kind = LineKind::Header;
-        line.name = Trim(text.substr(first + 1, close - first - 1));
-      } else if (text[first] != ';' && equals != std::string_view::npos) {
-        const std::string_view name = Trim(text.substr(0, equals));
-        if (!name.empty()) {
-          line.kind = LineKind::Key;
-          line.name = name;
-          line.afterEquals = pos + equals + 1;
-        }
+// The line that starts at `pos` (pos < content.size()).
+Line LineAt(std::string_view content, std::size_t pos) {
+  Line line;
+  line.begin = pos;
+  // A line ends in CR LF, LF, or CR alone (as some editors save a file), as the system's reader
+  // ends it: a CR never stays inside a name or a value.
+  // A plain loop: find_first_of looks each byte up in the set of two, which made the sweep of a
+  // huge file several times slower.
+  std::size_t end = pos;
+  while (end < content.size() && content[end] != '\n' && content[end] != '\r') ++end;
+  if (end == content.size()) end = std::string_view::npos;
+  line.textEnd = (end == std::string_view::npos) ? content.size() : end;
+  line.next = (end == std::string_view::npos)           ? content.size()
+              : content.substr(end).starts_with("\r\n") ? end + 2
+                                                        : end + 1;
+
+  const std::string_view text = content.substr(pos, line.textEnd - pos);
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first != std::string_view::npos) {
+    const std::size_t close = text[first] == '[' ? text.rfind(']') : std::string_view::npos;
+    const std::size_t equals = text.find('=');
+    if (text[first] == '[' && close != std::string_view::npos && close > first) {
+      line.kind = LineKind::Header;
+      line.name = Trim(text.substr(first + 1, close - first - 1));
+    } else if (text[first] != ';' && equals != std::string_view::npos) {
+      const std::string_view name = Trim(text.substr(0, equals));
+      if (!name.empty()) {
+        line.kind = LineKind::Key;
+        line.name = name;
+        line.afterEquals = pos + equals + 1;
       }
     }
-    lines.push_back(line);
-    pos = line.next;
+  }
+  return line;
+}
+
+std::size_t FirstLineStart(std::string_view content) {
+  return content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
+}
+
+std::vector<Line> ParseLines(std::string_view content) {
+  std::vector<Line> lines;
+  for (std::size_t pos = FirstLineStart(content); pos < content.size();) {
+    lines.push_back(LineAt(content, pos));
+    pos = lines.back().next;
   }
   return lines;
+}
+
+// Calls `onKey` with each key line of the first section named `section`, in file order, until it
+// returns false. A read goes through the file once and keeps no table of its lines, so that a
+// huge file costs the time of one sweep and no memory per line.
+template <typename OnKey>
+void ForEachKeyOfSection(std::string_view content, std::string_view section, OnKey onKey) {
+  bool inSection = false;
+  for (std::size_t pos = FirstLineStart(content); pos < content.size();) {
+    const Line line = LineAt(content, pos);
+    pos = line.next;
+    if (line.kind == LineKind::Header) {
+      if (inSection) return;  // only the first section of the name counts
+      inSection = EqualsNoCase(line.name, section);
+    } else if (inSection && line.kind == LineKind::Key && !onKey(line)) {
+      return;
+    }
+  }
 }
 
 // The index range [first, last) of the lines of the first section named `section` (the header
@@ -183,14 +229,13 @@ std::string ProfileStringIn(std::string_view content, std::string_view section,
   // The names asked for match as the file's names do, without blanks around them.
   section = Trim(section);
   key = Trim(key);
-  const std::vector<Line> lines = ParseLines(content);
-  if (const auto range = FindSection(lines, section)) {
-    for (std::size_t i = range->first; i < range->second; ++i) {
-      if (lines[i].kind == LineKind::Key && EqualsNoCase(lines[i].name, key)) {
-        return ValueOf(content, lines[i], maxLength);
-      }
-    }
-  }
+  std::optional<std::string> value;
+  ForEachKeyOfSection(content, section, [&](const Line& line) {
+    if (!EqualsNoCase(line.name, key)) return true;
+    value = ValueOf(content, line, maxLength);
+    return false;
+  });
+  if (value) return *std::move(value);
   return std::string(defaultValue.substr(0, maxLength));
 }
 
@@ -207,20 +252,15 @@ std::vector<std::pair<std::string, std::string>> ProfileSectionIn(std::string_vi
   std::vector<std::pair<std::string, std::string>> keys;
   std::string decoded;
   content = ReadableText(content, decoded);
-  const std::vector<Line> lines = ParseLines(content);
-  const auto range = FindSection(lines, Trim(section));
-  if (!range) return keys;
-  // The names taken so far, folded to one case: a section of many keys is read in one sweep,
-  // not by comparing each key with all the ones before it.
-  std::unordered_set<std::string> seen;
-  for (std::size_t i = range->first; i < range->second; ++i) {
-    if (lines[i].kind != LineKind::Key) continue;
-    std::string folded(lines[i].name);
-    for (char& c : folded) c = AsciiLower(c);
-    if (seen.insert(std::move(folded)).second) {
-      keys.emplace_back(std::string(lines[i].name), ValueOf(content, lines[i], maxLength));
+  // The names taken so far, compared without regard to case: a section of many keys is read in
+  // one sweep, not by comparing each key with all the ones before it.
+  std::unordered_set<std::string_view, NoCaseHash, NoCaseEqual> seen;
+  ForEachKeyOfSection(content, Trim(section), [&](const Line& line) {
+    if (seen.insert(line.name).second) {
+      keys.emplace_back(std::string(line.name), ValueOf(content, line, maxLength));
     }
-  }
+    return true;
+  });
   return keys;
 }
 

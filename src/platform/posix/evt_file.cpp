@@ -1,4 +1,5 @@
-// Opening an NT event-log (.evt) file: the file is read whole and handed to the portable reader.
+// Opening an NT event-log (.evt) file: the portable reader walks it through a reader of the file,
+// a piece at a time.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,43 +16,68 @@ namespace qs::platform {
 
 namespace {
 
-// `image`: storage to read the file into. The storage of an earlier image of the same log is read
-// over rather than given back: fresh memory costs a page fault for every page of it, which for a
-// log of some tens of megabytes takes longer than reading the file.
-std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path, std::vector<std::uint8_t> image = {}) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<std::uint64_t>(st.st_size) >= kEvtHeaderSize + kEvtEofRecordSize &&
-            static_cast<std::uint64_t>(st.st_size) <= 0xFFFFFFFFu;
-  if (ok) {
-    // Look at the header before reading a file that may be large and of another kind.
-    std::uint8_t header[kEvtHeaderSize];
-    ok = ::pread(fd, header, kEvtHeaderSize, 0) == static_cast<ssize_t>(kEvtHeaderSize) &&
-         BeginsAsEvtHeader(header);
-  }
-  if (ok) {
-    // Room for the log to grow by an eighth before its storage must move.
-    const auto size = static_cast<std::size_t>(st.st_size);
-    if (image.capacity() < size) {
-      std::vector<std::uint8_t>().swap(image);
-      image.reserve(size + size / 8);
-    }
-    image.resize(size);
+// An open file descriptor, shared by the log and its reader, closed with the last of them.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  ~OpenFile() { ::close(fd_); }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  // `length` bytes at `offset`, all of them, or false.
+  bool ReadAt(std::size_t offset, std::size_t length, std::uint8_t* out) const {
     std::size_t got = 0;
-    while (got < image.size()) {
-      const ssize_t n =
-          ::pread(fd, image.data() + got, image.size() - got, static_cast<off_t>(got));
+    while (got < length) {
+      const ssize_t n = ::pread(fd_, out + got, length - got, static_cast<off_t>(offset + got));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
+      if (n <= 0) return false;
       got += static_cast<std::size_t>(n);
     }
-    image.resize(got);  // a file that shrank while being read is parsed as far as it goes
+    return true;
   }
-  ::close(fd);
-  if (!ok) return nullptr;
-  return EvtLog::Parse(std::move(image));
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The log of the file at `path`, read a piece at a time as the walk and the records need it (the
+// file is never held whole: a log of gigabytes costs the positions of its records and a
+// megabyte). The file stays open with the log, so that its records are read from the file that
+// was walked. `changed` is set when the file's size or time stamp moved while the walk read it,
+// or a read came short: the log was cut short or rewritten under the reader, and what was read is
+// only a part of it. `afterRead` is called after each read of the file with the end of the bytes
+// read.
+std::unique_ptr<EvtLog> ReadEvtFile(const std::string& path, bool* changed = nullptr,
+                                    const EvtReadHook& afterRead = {}) {
+  if (changed) *changed = false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const auto file = std::make_shared<OpenFile>(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) < kEvtHeaderSize + kEvtEofRecordSize ||
+      static_cast<std::uint64_t>(st.st_size) > 0xFFFFFFFFu) {
+    return nullptr;
+  }
+  // Look at the header before walking a file that may be large and of another kind.
+  std::uint8_t header[kEvtHeaderSize];
+  if (!file->ReadAt(0, kEvtHeaderSize, header) || !BeginsAsEvtHeader(header)) return nullptr;
+  std::unique_ptr<EvtLog> log =
+      EvtLog::Open(static_cast<std::size_t>(st.st_size),
+                   [file, afterRead](std::size_t offset, std::size_t length, std::uint8_t* out) {
+                     const bool read = file->ReadAt(offset, length, out);
+                     if (afterRead) afterRead(offset + length);
+                     return read;
+                   });
+  if (!log) return nullptr;
+  struct stat after {};
+  if (changed) {
+    *changed = log->ReadFailed() || ::fstat(fd, &after) != 0 || after.st_size != st.st_size ||
+               after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+               after.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+  }
+  return log;
 }
 
 }  // namespace
@@ -82,8 +108,16 @@ bool StillHolds(const std::string& path, std::size_t offset, const std::uint8_t*
 // the records it held; any other change has it read anew.
 class KeptEvtLog final : public KeptLog {
  public:
-  KeptEvtLog(std::string path, std::unique_ptr<EvtLog> log, const FileStamp& stamp)
-      : path_(std::move(path)), log_(std::move(log)), stamp_(stamp) {}
+  KeptEvtLog(std::string path, std::unique_ptr<EvtLog> log, const FileStamp& stamp, bool changed,
+             EvtReadHook afterPiece)
+      : path_(std::move(path)),
+        log_(std::move(log)),
+        stamp_(stamp),
+        changed_(changed),
+        afterPiece_(std::move(afterPiece)) {}
+
+  // Also a record that could not be read during the pass: the file was cut short under it.
+  bool ChangedWhileRead() const override { return changed_ || log_->ReadFailed(); }
 
   std::size_t RecordCount() const override { return log_->RecordCount(); }
   const std::vector<std::uint8_t>& Record(std::size_t index) override {
@@ -94,17 +128,23 @@ class KeptEvtLog final : public KeptLog {
   bool Update() override {
     FileStamp now;
     if (!FileStamp::Of(path_, now)) return false;
-    if (now == stamp_ && Unchanged()) return true;
-    // Records added behind the old ones: only they are read.
-    if (now.size >= 0 && ReadOn(static_cast<std::size_t>(now.size))) {
-      stamp_ = now;
-      return true;
+    // A log that changed while it was read is read whole again: what was read of it may end
+    // anywhere, and its stamp may have come back to the one taken before the read.
+    if (!ChangedWhileRead()) {
+      if (now == stamp_ && Unchanged()) return true;
+      // Records added behind the old ones: only they are read.
+      if (now.size >= 0 && ReadOn(static_cast<std::size_t>(now.size))) {
+        stamp_ = now;
+        return true;
+      }
     }
     // Read again, into the storage it had.
-    std::unique_ptr<EvtLog> log = ReadEvtFile(path_, log_->TakeImage());
+    bool changed = false;
+    std::unique_ptr<EvtLog> log = ReadEvtFile(path_, &changed, afterPiece_);
     if (!log) return false;
     log_ = std::move(log);
     stamp_ = now;
+    changed_ = changed;
     return true;
   }
 
@@ -129,12 +169,12 @@ class KeptEvtLog final : public KeptLog {
   }
 
   bool Unchanged() const {
-    const std::vector<std::uint8_t>& image = log_->Image();
-    if (!StillHolds(path_, 0, image.data(), kEvtHeaderSize)) return false;
+    const std::vector<std::uint8_t>& header = log_->HeaderBytes();
+    if (!StillHolds(path_, 0, header.data(), header.size())) return false;
     const EvtLogLayout& layout = log_->Layout();
-    if (layout.eofRecordFound && layout.eofOffset + kEvtEofRecordSize <= image.size()) {
-      return StillHolds(path_, layout.eofOffset, image.data() + layout.eofOffset,
-                        kEvtEofRecordSize);
+    const std::vector<std::uint8_t>& eof = log_->EofBytes();
+    if (layout.eofRecordFound && layout.eofOffset + eof.size() <= layout.fileSize) {
+      return StillHolds(path_, layout.eofOffset, eof.data(), eof.size());
     }
     return true;
   }
@@ -142,18 +182,23 @@ class KeptEvtLog final : public KeptLog {
   std::string path_;
   std::unique_ptr<EvtLog> log_;
   FileStamp stamp_;
+  bool changed_ = false;
+  EvtReadHook afterPiece_;
 };
 
 }  // namespace
 
-std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path) {
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path) { return KeepEvtLog(path, {}); }
+
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path, EvtReadHook afterPiece) {
   // The stamp is taken before the bytes are read: a change while they are read shows at the next
   // Update.
   FileStamp stamp;
   if (!FileStamp::Of(path, stamp)) return nullptr;
-  std::unique_ptr<EvtLog> log = ReadEvtFile(path);
+  bool changed = false;
+  std::unique_ptr<EvtLog> log = ReadEvtFile(path, &changed, afterPiece);
   if (!log) return nullptr;
-  return std::make_unique<KeptEvtLog>(path, std::move(log), stamp);
+  return std::make_unique<KeptEvtLog>(path, std::move(log), stamp, changed, std::move(afterPiece));
 }
 
 }  // namespace qs::platform

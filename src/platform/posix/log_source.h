@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,10 +28,18 @@ class KeptLog : public LogSource {
   // only the bytes appended since for an audit log. False when the source cannot follow its file
   // (replaced, rotated, truncated or rewritten): the log must then be opened anew.
   virtual bool Update() = 0;
+  // Whether the file changed while the open or the last Update read it (cut short, rewritten):
+  // the records are then those of the part that was read, and the next Update reads the file
+  // anew whatever its stamp says.
+  virtual bool ChangedWhileRead() const { return false; }
 };
 
 // The same logs as OpenEvtLog and OpenAuditLog, kept.
 std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path);
+// The same, `afterPiece` called after each read of the file by the walk or the records, with the
+// end of the bytes read (tests change the file there, between two reads).
+using EvtReadHook = std::function<void(std::size_t readUpTo)>;
+std::unique_ptr<KeptLog> KeepEvtLog(const std::string& path, EvtReadHook afterPiece);
 std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path);
 // An audit log whose modifications are kept whole in at most `keptBytes` of memory (KeepAuditLog
 // takes a few megabytes); the records of the others are read from the log again when asked for.

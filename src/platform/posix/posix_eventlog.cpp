@@ -71,8 +71,15 @@ class PosixEventLogService final : public EventLogService {
     }
     if (!source) return 0;
     const EventLogHandle handle = nextHandle_++;
+    if (kept_ && source == kept_) keptOf_.emplace(handle, kept_);
     logs_.emplace(handle, LogSourceReads(std::move(source)));
     return handle;
+  }
+
+  // Asked when the pass ends too: a log cut short while its records were read says so then.
+  bool ChangedWhileOpened(EventLogHandle log) override {
+    const auto it = keptOf_.find(log);
+    return it != keptOf_.end() && it->second->ChangedWhileRead();
   }
 
   bool OldestRecord(EventLogHandle log, std::uint32_t& number) override {
@@ -99,7 +106,10 @@ class PosixEventLogService final : public EventLogService {
     return it->second.Read(readFlags, recordOffset, buffer, bytesToRead, bytesRead, bytesNeeded);
   }
 
-  bool CloseLog(EventLogHandle log) override { return logs_.erase(log) != 0; }
+  bool CloseLog(EventLogHandle log) override {
+    keptOf_.erase(log);
+    return logs_.erase(log) != 0;
+  }
 
  private:
   // A damaged event log, or a file named as one that does not begin as one, fails the open, so
@@ -125,6 +135,7 @@ class PosixEventLogService final : public EventLogService {
   std::vector<std::string> auditedFolders_;
   std::shared_ptr<KeptLog> kept_;
   std::map<EventLogHandle, LogSourceReads> logs_;
+  std::map<EventLogHandle, std::shared_ptr<KeptLog>> keptOf_;  // the handles that read kept_
   EventLogHandle nextHandle_ = 1;
 };
 

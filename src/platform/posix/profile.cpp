@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -29,17 +30,29 @@ constexpr std::chrono::seconds kLockWait{5};
 constexpr timespec kLockRetryPause{0, 2'000'000};
 
 // The whole file, or nullopt when it cannot be read. errno tells why.
-std::optional<std::string> ReadAll(int fd) {
+// `sizeHint`, the size the file had when opened, is read in place: a file of tens of megabytes is
+// then copied once, not again at each growth of the string.
+std::optional<std::string> ReadAll(int fd, std::size_t sizeHint = 0) {
   std::string content;
+  content.resize(sizeHint);
+  std::size_t got = 0;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return content;
+    // Into the string while it has room, then by pieces (a file that grew after the open).
+    const bool inPlace = got < content.size();
+    char* into = inPlace ? content.data() + got : buffer;
+    const std::size_t room = inPlace ? content.size() - got : sizeof buffer;
+    const ssize_t n = ::read(fd, into, room);
+    if (n == 0) {
+      content.resize(got);
+      return content;
+    }
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;
     }
-    content.append(buffer, static_cast<std::size_t>(n));
+    if (!inPlace) content.append(buffer, static_cast<std::size_t>(n));
+    got += static_cast<std::size_t>(n);
   }
 }
 
@@ -51,7 +64,8 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
   if (fd < 0) return std::nullopt;
   struct stat st;
   std::optional<std::string> content;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) content = ReadAll(fd);
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    content = ReadAll(fd, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
   ::close(fd);
   return content;
 }

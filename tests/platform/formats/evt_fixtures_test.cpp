@@ -68,6 +68,24 @@ TEST(EvtFixtures, DirtySecurityLogGivesTheRecordsOfItsEofRecord) {
   EXPECT_TRUE(third.data.empty());
 }
 
+// The same log with its oldest record damaged (its signature): the 48 records behind it are found
+// by their signature and read, the damaged one is counted as passed over.
+TEST(EvtFixtures, ADamagedFirstRecordDoesNotHideTheRecordsBehindIt) {
+  auto probe = OpenFixture("moex01_Security.evt");
+  ASSERT_TRUE(probe);
+  ASSERT_GE(probe->RecordCount(), 2u);
+  const std::uint32_t first = probe->RecordFileOffset(0);
+  const std::uint32_t second = probe->RecordFileOffset(1);
+  std::vector<std::uint8_t> image = probe->Image();
+  image[first + 4] = 0;  // "LfLe" becomes "\0fLe"
+  auto log = EvtLog::Parse(std::move(image));
+  ASSERT_TRUE(log);
+  ASSERT_EQ(log->RecordCount(), 48u);
+  ExpectConsecutive(*log, 2);
+  EXPECT_EQ(log->Layout().skippedBytes, second - first);
+  EXPECT_EQ(log->Layout().skippedStretches, 1u);
+}
+
 TEST(EvtFixtures, WrappedSystemLogGivesItsLiveRecordsAndNoLeftovers) {
   auto log = OpenFixture("plaso_SysEvent.Evt");
   ASSERT_TRUE(log);

@@ -13,6 +13,11 @@
 #ifdef _WIN32
 #include "platform/win32/win32_services.h"
 #else
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/posix/log_source.h"
 #endif
 #include "support/ansi_record.h"
@@ -314,7 +319,34 @@ TEST(EvtBadFiles, EveryDamageEndsTheReadingCleanly) {
        },
        true,
        {1, 2, 3, 4}},
-      {"record signature", [](auto& b, auto& w) { b[RecordAt(w, 0) + 4] = 0; }, true, {}},
+      // A damaged first record: the walk finds the next record signature behind it.
+      {"first record's signature",
+       [](auto& b, auto& w) { b[RecordAt(w, 0) + 4] = 0; },
+       true,
+       {2, 3, 4, 5}},
+      {"first record's Length 0",
+       [](auto& b, auto& w) { WriteU32(&b[RecordAt(w, 0)], 0); },
+       true,
+       {2, 3, 4, 5}},
+      {"first record overwritten by bytes that are no record",
+       [](auto& b, auto& w) {
+         std::fill(b.begin() + 0x30, b.begin() + static_cast<std::ptrdiff_t>(RecordAt(w, 1)), 0xA5);
+       },
+       true,
+       {2, 3, 4, 5}},
+      {"first two records damaged",
+       [](auto& b, auto& w) {
+         b[RecordAt(w, 0) + 4] = 0;
+         WriteU32(&b[RecordAt(w, 1)], 0x7ffffff0);
+       },
+       true,
+       {3, 4, 5}},
+      {"every record's signature",
+       [](auto& b, auto& w) {
+         for (std::size_t i = 0; i < 5; ++i) b[RecordAt(w, i) + 4] = 0;
+       },
+       true,
+       {}},
       {"record cut short (zeros to its end), the log going on behind it",
        [](auto& b, auto& w) {
          std::fill(b.begin() + static_cast<std::ptrdiff_t>(RecordAt(w, 2) + 60),
@@ -417,6 +449,26 @@ TEST(EvtBadFiles, EveryDamageEndsTheReadingCleanly) {
   }
 }
 
+// What the walk passed over is counted: the damaged first record's bytes, in one place.
+TEST(EvtBadFiles, TheBytesOfADamagedFirstRecordAreCounted) {
+  const EvtWriter w = SampleWriter(6);
+  EvtLayout base;
+  base.freeSpace = 0x40;
+  std::vector<std::uint8_t> image = w.Bytes(base);
+  image[RecordAt(w, 0) + 4] = 'X';
+  auto log = Parse(image);
+  ASSERT_TRUE(log);
+  EXPECT_EQ(ReadAll(*log), Range(2, 6));
+  EXPECT_EQ(log->Layout().skippedBytes, RecordAt(w, 1) - RecordAt(w, 0));
+  EXPECT_EQ(log->Layout().skippedStretches, 1u);
+
+  // A whole log passes over nothing.
+  auto whole = Parse(w.Bytes(base));
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->Layout().skippedBytes, 0u);
+  EXPECT_EQ(whole->Layout().skippedStretches, 0u);
+}
+
 // A record with its inner offsets and counts set by an attacker: the record itself passes the
 // walk's checks, and its conversion takes only what lies inside it.
 TEST(EvtBadFiles, HostileOffsetsInsideARecordAreNotFollowed) {
@@ -512,6 +564,104 @@ TEST(EvtBadFiles, MissingOrNonRegularFileDoesNotOpen) {
   WriteFile(dir / "text.log", "type=SYSCALL msg=audit(1364481363.243:24287): arch=c000003e\n");
   EXPECT_EQ(platform::OpenEvtLog(dir / "text.log"), nullptr);
 }
+
+#ifndef _WIN32
+#if defined(__SANITIZE_ADDRESS__)
+#define QS_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QS_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+void Put32(int fd, std::uint64_t at, std::uint32_t value) {
+  std::uint8_t b[4];
+  WriteU32(b, value);
+  ASSERT_EQ(::pwrite(fd, b, 4, static_cast<off_t>(at)), 4);
+}
+
+// A log of `fileSize` bytes whose records of 1 MiB are holes but for their fixed parts and their
+// trailing Length: gigabytes of log in a few megabytes of disk.
+void WriteSparseLog(const std::string& path, std::uint64_t fileSize, std::uint32_t& records) {
+  constexpr std::uint32_t kLength = 1u << 20;
+  namespace h = platform::evt_header_offset;
+  namespace e = platform::evt_eof_offset;
+  namespace r = platform::record_offset;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(fileSize)), 0);
+  records = static_cast<std::uint32_t>((fileSize - 0x30 - 0x28) / kLength);
+  for (std::uint32_t i = 0; i < records; ++i) {
+    const std::uint64_t at = 0x30 + std::uint64_t{i} * kLength;
+    Put32(fd, at + r::kLength, kLength);
+    Put32(fd, at + r::kSignature, platform::kRecordSignature);
+    Put32(fd, at + r::kRecordNumber, i + 1);
+    Put32(fd, at + r::kStringOffset, platform::kFixedRecordSize);
+    Put32(fd, at + r::kUserSidOffset, platform::kFixedRecordSize);
+    Put32(fd, at + r::kDataOffset, platform::kFixedRecordSize);
+    Put32(fd, at + kLength - 4, kLength);
+  }
+  const std::uint64_t eof = 0x30 + std::uint64_t{records} * kLength;
+  Put32(fd, eof + e::kSizeBeginning, 0x28);
+  for (std::size_t k = 0; k < 4; ++k) Put32(fd, eof + e::kMarks + 4 * k, platform::kEvtEofMarks[k]);
+  Put32(fd, eof + e::kBeginRecord, 0x30);
+  Put32(fd, eof + e::kEndRecord, static_cast<std::uint32_t>(eof));
+  Put32(fd, eof + e::kCurrentRecordNumber, records + 1);
+  Put32(fd, eof + e::kOldestRecordNumber, 1);
+  Put32(fd, eof + e::kSizeEnd, 0x28);
+  Put32(fd, h::kHeaderSize, 0x30);
+  Put32(fd, h::kSignature, platform::kRecordSignature);
+  Put32(fd, h::kMajorVersion, 1);
+  Put32(fd, h::kMinorVersion, 1);
+  Put32(fd, h::kStartOffset, 0x30);
+  Put32(fd, h::kEndOffset, static_cast<std::uint32_t>(eof));
+  Put32(fd, h::kCurrentRecordNumber, records + 1);
+  Put32(fd, h::kOldestRecordNumber, 1);
+  Put32(fd, h::kMaxSize, static_cast<std::uint32_t>(fileSize));
+  Put32(fd, h::kFlags, platform::kEvtFlagDirty);  // the EOF record is looked for, too
+  Put32(fd, h::kEndHeaderSize, 0x30);
+  ::close(fd);
+}
+
+// A log of 4 GiB is read in a process that may map no more than 256 MiB: the log is never held
+// whole (before the mend the file was read into one buffer of its size, and this ran out of
+// memory). Every record is read, and the process ends by itself.
+TEST(EvtLargeFiles, AFourGigabyteLogIsReadWithinAQuarterOfAGigabyte) {
+#ifdef QS_ADDRESS_SANITIZER
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: a limit on it cannot "
+                  "be set under the sanitizer";
+#else
+  TempDir dir;
+  const std::string path = dir / "large.evt";
+  std::uint32_t records = 0;
+  WriteSparseLog(path, 0xFFF00000u, records);
+  ASSERT_GT(records, 4000u);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(300);  // the wait below is bounded: a reader that never ends is killed
+    const rlimit limit{256u << 20, 256u << 20};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(3);
+    try {
+      auto log = platform::OpenEvtLog(path);
+      if (!log) ::_exit(4);
+      if (log->RecordCount() != records) ::_exit(5);
+      for (std::size_t i = 0; i < log->RecordCount(); ++i) {
+        if (ParseAnsiRecord(log->Record(i)).recordNumber != i + 1) ::_exit(6);
+      }
+    } catch (const std::bad_alloc&) {
+      ::_exit(7);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "3: no limit, 4: not opened, 5: records missing, "
+                                       "6: a record misread, 7: out of memory";
+#endif
+}
+#endif
 
 }  // namespace
 }  // namespace qs::test
