@@ -22,6 +22,7 @@
 #include "platform/formats/audit_rules.h"
 #include "service/audit_setup.h"
 #include "service_process.h"
+#include "support/audit_world.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -340,22 +341,7 @@ TEST(SetupAuditOverAFakeSystem, RemovalWithoutAFileChangesNothing) {
 // ---- The program, with testparm and the kernel's audit rules
 // -------------------------------------
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
-
-Result Shell(const std::string& command) {
-  Result r;
-  std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-  const int status = ::pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using test::Shell;
 
 // The lines of `auditctl -l -k quillstamp` that watch a folder below `below`.
 std::vector<std::string> WatchesBelow(const std::string& below) {
@@ -370,22 +356,6 @@ std::vector<std::string> WatchesBelow(const std::string& below) {
   return lines;
 }
 
-// The same lock as the audit end-to-end test: a run that holds rules in the kernel must not meet
-// another that removes test folders' rules as leftovers. The kernel drops it with its holder.
-int TakeRunLock(std::chrono::seconds limit) {
-  const int fd = ::open("/tmp/quillstamp-audit-e2e.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::close(fd);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  return fd;
-}
-
 // Watches keyed "quillstamp" on test folders are leftovers of a run killed before its cleanup.
 void RemoveLeftoverWatches() {
   for (const std::string& line : WatchesBelow("/tmp/quillstamp-test-")) {
@@ -398,18 +368,16 @@ TEST(SetupAuditProgram, TwoSharesOfAPrivateSambaConfigurationAreWatchedThenUnwat
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to load audit rules";
   if (::access("/usr/bin/testparm", X_OK) != 0)
     GTEST_SKIP() << "testparm is not installed (samba-common-bin)";
-  const Result status = Shell("auditctl -s");
+  const test::ShellResult status = Shell("auditctl -s");
   if (status.status != 0)
     GTEST_SKIP() << "the audit subsystem is not available here (auditctl -s: " << status.output
                  << ")";
   if (status.output.find("enabled 2") != std::string::npos)
     GTEST_SKIP() << "the audit configuration is locked (enabled 2)";
-  const int lock = TakeRunLock(std::chrono::seconds(120));
-  ASSERT_GE(lock, 0) << "another run held /tmp/quillstamp-audit-e2e.lock for 120 s";
-  struct Unlock {
-    int fd;
-    ~Unlock() { ::close(fd); }
-  } unlock{lock};
+  // The same lock as the audit end-to-end tests: a run that holds rules in the kernel must not
+  // meet another that removes test folders' rules as leftovers.
+  const test::RunLock lock(std::chrono::seconds(120));
+  ASSERT_TRUE(lock.held()) << "another run held " << test::RunLock::kPath << " for 120 s";
   RemoveLeftoverWatches();
 
   test::TempDir dir;

@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "evtwriter/evt_writer.h"
 #include "service/exit_codes.h"
 #include "service_process.h"
 #include "support/audit_world.h"
@@ -71,13 +70,7 @@ struct Server {
   Server() {
     fs::create_directories(shared);
     test::WriteFile(shared + "/a.txt", "content\n");
-    evtwriter::EvtWriter writer;
-    evtwriter::Event560 e;
-    e.time = 1767261600;
-    e.primaryUser = "alice";
-    e.objectName = "D:\\Shared\\a.txt";
-    writer.Add(e);
-    writer.WriteFile(log);
+    test::WriteOneSaveLog(log);
     test::WriteFile(
         config, "[Configuration]\nMacComments=1\nTemporisation=1\n[Platform]\nSecurityLog=" + log +
                     "\n\n[Drives]\nD=" + dir.path().string() + "\n");

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "evtwriter/evt_writer.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -120,6 +121,16 @@ std::map<std::string, std::map<std::string, std::string>> AttributesBelow(
     }
   }
   return all;
+}
+
+void WriteOneSaveLog(const std::string& path) {
+  evtwriter::EvtWriter writer;
+  evtwriter::Event560 e;
+  e.time = 1767261600;
+  e.primaryUser = "alice";
+  e.objectName = "D:\\Shared\\a.txt";
+  writer.Add(e);
+  writer.WriteFile(path);
 }
 
 }  // namespace qs::test

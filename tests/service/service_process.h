@@ -48,4 +48,7 @@ int Count(const std::string& haystack, const std::string& text);
 std::map<std::string, std::map<std::string, std::string>> AttributesBelow(
     const std::string& folder);
 
+// A Security log (.evt) at `path` of one save: alice wrote D:\Shared\a.txt.
+void WriteOneSaveLog(const std::string& path);
+
 }  // namespace qs::test

@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "evtwriter/evt_writer.h"
 #include "service_process.h"
 #include "support/temp_dir.h"
 
@@ -28,13 +27,7 @@ struct HugeSettings {
   std::string out = dir / "service.log";
 
   HugeSettings() {
-    evtwriter::EvtWriter writer;
-    evtwriter::Event560 e;
-    e.time = 1767261600;
-    e.primaryUser = "alice";
-    e.objectName = "D:\\Shared\\a.txt";
-    writer.Add(e);
-    writer.WriteFile(log);
+    test::WriteOneSaveLog(log);
     std::string content = "[Configuration]\nMacComments=1\n";
     content.reserve(static_cast<std::size_t>(kStrayKeys) * 12);
     for (int i = 0; i < kStrayKeys; ++i) content += "K" + std::to_string(i) + "=1\n";

@@ -24,6 +24,19 @@ namespace qs::platform {
 
 namespace {
 
+// Writes all of `bytes` to `fd`; 0, or the errno of the write that failed.
+int WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
 // What the handlers note. A handler may only touch lock-free atomics and make async-signal-safe
 // calls: it sets its flag and writes one byte into the pipe that wakes a waiting Wait.
 volatile sig_atomic_t gStopRequested = 0;
@@ -422,19 +435,8 @@ bool ReplaceFileWhole(const std::string& path, std::string_view bytes, std::stri
     error = "cannot make a file in " + folder + ": " + SystemError(errno);
     return false;
   }
-  bool ok = true;
-  int failure = 0;
-  std::string_view left = bytes;
-  while (ok && !left.empty()) {
-    const ssize_t n = ::write(fd, left.data(), left.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      failure = errno;
-      break;
-    }
-    left.remove_prefix(static_cast<std::size_t>(n));
-  }
+  int failure = WriteAll(fd, bytes);
+  bool ok = failure == 0;
   const mode_t mask = ::umask(0);
   ::umask(mask);
   if (ok && ::fchmod(fd, 0644 & ~mask) != 0) ok = false, failure = errno;
@@ -500,19 +502,8 @@ bool ReplaceGroupReadableFile(const std::string& path, std::string_view bytes, u
     error = "cannot make a file in " + folder + ": " + SystemError(errno);
     return false;
   }
-  bool ok = true;
-  int failure = 0;
-  std::string_view left = bytes;
-  while (ok && !left.empty()) {
-    const ssize_t n = ::write(fd.get(), left.data(), left.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      failure = errno;
-      break;
-    }
-    left.remove_prefix(static_cast<std::size_t>(n));
-  }
+  int failure = WriteAll(fd.get(), bytes);
+  bool ok = failure == 0;
   note.clear();
   if (ok && ::fchown(fd.get(), static_cast<uid_t>(-1), static_cast<gid_t>(group)) != 0) {
     // Only root, or a member of the group, may give a file that group.
