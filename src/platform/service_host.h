@@ -44,10 +44,12 @@ class InstanceLock {
 // The lock of the settings file at `settingsPath` (the file need not exist): an flock on a file
 // in the lock folder named after the settings file's full path, so that every name of the same
 // settings file meets the same lock. The lock folder is $RUNTIME_DIRECTORY when set (systemd's
-// RuntimeDirectory=), else /run/quillstamp for root, else $XDG_RUNTIME_DIR, else
-// /tmp/quillstamp-<uid>, made 0700 for the account. A shared folder such as /tmp itself would let
-// any user take the name first. The folder must be in trusted hands (see FolderInTrustedHands), and
-// /tmp/quillstamp-<uid> moreover owned by the account and closed to everyone else. The lock file
+// RuntimeDirectory=), else /run/quillstamp for root, else $XDG_RUNTIME_DIR, else ~/.cache/
+// quillstamp when the account's home is its own (nobody else can make that folder first), else
+// /tmp/quillstamp-<uid>; the last two made 0700 for the account. A shared folder such as /tmp
+// itself would let any user take the name first. The folder must be in trusted hands (see
+// FolderInTrustedHands), and the account's own folder moreover owned by the account and closed to
+// everyone else. The lock file
 // is removed when the lock goes. nullptr when the lock is held by another process or cannot be
 // taken; `error` says which, and `lockPath` names the lock file (or the folder refused).
 std::unique_ptr<InstanceLock> LockSettingsFile(const std::string& settingsPath,

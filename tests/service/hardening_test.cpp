@@ -367,9 +367,11 @@ struct PlantCase {
 };
 void PrintTo(const PlantCase& c, std::ostream* os) { *os << c.name; }
 
-// The service as `account`, without a runtime folder: no RUNTIME_DIRECTORY, no XDG_RUNTIME_DIR.
+// The service as `account`, without a runtime folder: no RUNTIME_DIRECTORY, no XDG_RUNTIME_DIR;
+// HOME is `home` when given, else root's, which is not the account's own.
 std::unique_ptr<Child> StartAs(const Account& account, const Server& server,
-                               std::vector<std::string> extra, const std::string& logFile) {
+                               std::vector<std::string> extra, const std::string& logFile,
+                               const std::string& home = "") {
   std::vector<std::string> args{"--reuid=" + std::to_string(account.uid),
                                 "--regid=" + std::to_string(account.gid),
                                 "--clear-groups",
@@ -377,10 +379,10 @@ std::unique_ptr<Child> StartAs(const Account& account, const Server& server,
                                 "--config",
                                 server.config};
   args.insert(args.end(), extra.begin(), extra.end());
-  return std::make_unique<Child>(
-      kSetpriv, args,
-      std::map<std::string, std::string>{{"RUNTIME_DIRECTORY", ""}, {"XDG_RUNTIME_DIR", ""}},
-      logFile);
+  std::map<std::string, std::string> environment{{"RUNTIME_DIRECTORY", ""},
+                                                 {"XDG_RUNTIME_DIR", ""}};
+  if (!home.empty()) environment["HOME"] = home;
+  return std::make_unique<Child>(kSetpriv, args, environment, logFile);
 }
 
 class PlantedLock : public testing::TestWithParam<PlantCase> {};
@@ -459,6 +461,38 @@ TEST(LockFolder, AFolderOfTheAccountsNameThatAnotherUserMadeIsRefusedWithTheReas
   EXPECT_NE(child->Log().find("the lock folder is refused: the folder " + own), std::string::npos)
       << child->Log();
   EXPECT_TRUE(fs::is_empty(own));  // nothing was made in it
+}
+
+// An account with a home of its own keeps its lock there, where nobody else can make the folder
+// first: the name in /tmp taken by another user then stops nothing.
+TEST(LockFolder, AnAccountWithAHomeOfItsOwnLocksThereWhateverTmpHolds) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root: runs the service as a user made with useradd";
+  if (::access(kSetpriv, X_OK) != 0) GTEST_SKIP() << kSetpriv << " (util-linux) is missing";
+  Cleanup cleanup;
+  Server server;
+  const Account service = MakeUser("s", cleanup);
+  const Account mal = MakeUser("m", cleanup);
+  ASSERT_EQ(Shell("chown -R " + service.name + " " + test::Quote(server.dir.path())).status, 0);
+  const std::string home = server.dir / "home";
+  fs::create_directory(home);
+  ASSERT_EQ(::chown(home.c_str(), service.uid, service.gid), 0);
+  const std::string own = "/tmp/quillstamp-" + std::to_string(service.uid);
+  cleanup.Add([own] { fs::remove_all(own); });
+  fs::create_directory(own);
+  ASSERT_EQ(::chown(own.c_str(), mal.uid, mal.gid), 0);
+
+  auto first = StartAs(service, server, {}, server.out, home);
+  ASSERT_TRUE(test::WaitUntil([&] { return first->Log().find("Pass: ") != std::string::npos; }))
+      << first->Log();
+  auto second = StartAs(service, server, {"--once"}, server.dir / "second.log", home);
+  EXPECT_EQ(second->WaitExit(kExitLimit), kExitAlreadyRunning) << second->Log();
+  first->Signal(SIGTERM);
+  ASSERT_EQ(first->WaitExit(kExitLimit), 0) << first->Log();
+  struct stat st;
+  ASSERT_EQ(::lstat((home + "/.cache/quillstamp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, service.uid);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_TRUE(fs::is_empty(own));
 }
 
 // Any account: with a runtime folder given, the lock file goes with the instance, and a second

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -147,11 +148,28 @@ class FlockInstanceLock final : public InstanceLock {
 };
 
 // The folder of the instance locks (see LockSettingsFile); `own` when it is the account's
-// private folder below /tmp, which this program makes and which must be the account's alone.
+// private folder, which this program makes and which must be the account's alone.
 struct LockFolder {
   std::string path;
   bool own = false;
 };
+
+// The account's home folder when it is one that nobody else can write in: a folder of its own
+// below it cannot be made first by another user, as a name in /tmp can.
+std::optional<std::string> PrivateHome() {
+  const char* home = ::getenv("HOME");
+  std::string path = home != nullptr ? home : "";
+  if (path.empty() || path.front() != '/') {
+    const passwd* pw = ::getpwuid(::geteuid());
+    if (pw == nullptr || pw->pw_dir == nullptr || pw->pw_dir[0] != '/') return std::nullopt;
+    path = pw->pw_dir;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return std::nullopt;
+  return path;
+}
 
 LockFolder ChooseLockFolder() {
   if (const char* dir = ::getenv("RUNTIME_DIRECTORY"); dir != nullptr && dir[0] == '/') {
@@ -161,6 +179,12 @@ LockFolder ChooseLockFolder() {
   }
   if (::geteuid() == 0) return {"/run/quillstamp"};
   if (const char* dir = ::getenv("XDG_RUNTIME_DIR"); dir != nullptr && dir[0] == '/') return {dir};
+  if (const auto home = PrivateHome()) {
+    const std::string cache = *home + (home->back() == '/' ? "" : "/") + ".cache";
+    if (::mkdir(cache.c_str(), 0700) == 0 || errno == EEXIST) return {cache + "/quillstamp", true};
+  }
+  // An account without a home of its own (a service account): a name in /tmp, taken only when
+  // it is this account's alone.
   return {"/tmp/quillstamp-" + std::to_string(::geteuid()), true};
 }
 
