@@ -133,6 +133,8 @@ std::uint64_t RecordFingerprint(const std::uint8_t* bytes, std::size_t size) {
   return h;
 }
 
+void ScanView::ShowLogChanged(std::string_view) { ShowEventsStatus(kLogChangedStatus); }
+
 void ScanPass(ScanContext& c) {
   c.view.ShowEventsStatus(kReadingSecurityLog);
   // Until the first event of the run is taken, every pass starts from an empty list.

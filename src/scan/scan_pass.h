@@ -26,9 +26,10 @@ class ScanView : public EventPump {
   virtual void ShowOpenLogError(std::string_view message) = 0;
   virtual void EnableTimer() = 0;  // Timer1
   // Said after a pass whose log changed while it was opened (cut short or rewritten under the
-  // reader): the pass read only a part of it, and the next pass reads it again. The status line
-  // keeps the text until the next pass begins.
-  virtual void ShowLogChanged(std::string_view message) { ShowEventsStatus(message); }
+  // reader): the pass read only a part of it, and the next pass reads it again. `message` says
+  // so in full, for a log of lines; a window's status line, which holds about as much as
+  // "Reading Security Log", shows kLogChangedStatus until the next pass begins.
+  virtual void ShowLogChanged(std::string_view message);
 };
 
 // The comment step that the pass hands selected events to.
@@ -64,6 +65,7 @@ inline constexpr std::string_view kSecurityLogName = "Security";
 inline constexpr std::string_view kUnableToOpenLog = "Error. Unable to open Log: ";
 inline constexpr std::string_view kLogChangedWhileRead =
     "The Security log changed while it was read: it is read again at the next pass";
+inline constexpr std::string_view kLogChangedStatus = "Security log changed";
 inline constexpr std::uint32_t kInitialRecordBufferSize = 2048;
 // The largest record a pass reads: the buffer grows up to this size for a record that needs more
 // than the initial size. Real records stay far below it (their strings and data are limited to

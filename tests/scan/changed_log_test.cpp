@@ -123,7 +123,7 @@ TEST_F(CutLog, ALogCutShortWhileOpenedIsSaidAndReadWholeAtTheNextPass) {
   ASSERT_TRUE(cut);
   EXPECT_LT(comments.events.size(), static_cast<std::size_t>(kRecords / 2));
   ASSERT_FALSE(view.statuses.empty());
-  EXPECT_EQ(view.statuses.back(), kLogChangedWhileRead);
+  EXPECT_EQ(view.statuses.back(), kLogChangedStatus);
   ExpectTheNextPassReadsItWhole(service);
 }
 
@@ -138,7 +138,7 @@ TEST_F(CutLog, ALogCutShortWhileThePassReadsItsRecordsIsSaidAndReadWholeAtTheNex
   EXPECT_GE(comments.events.size(), 1u);
   EXPECT_LT(comments.events.size(), static_cast<std::size_t>(kRecords / 2));
   ASSERT_FALSE(view.statuses.empty());
-  EXPECT_EQ(view.statuses.back(), kLogChangedWhileRead);
+  EXPECT_EQ(view.statuses.back(), kLogChangedStatus);
   ExpectTheNextPassReadsItWhole(service);
 }
 
