@@ -52,4 +52,10 @@ std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path,
                                       std::vector<std::string> auditedFolders,
                                       std::size_t keptBytes);
 
+// The log of Samba's full_audit module (platform/formats/samba_audit_parser.h): Samba's own log
+// file or a syslog file at `path`, with its rotated files; nullptr when the file is missing or
+// unreadable. Its modifications are kept whole in at most `keptBytes` of memory.
+std::unique_ptr<KeptLog> KeepSambaAuditLog(const std::string& path);
+std::unique_ptr<KeptLog> KeepSambaAuditLog(const std::string& path, std::size_t keptBytes);
+
 }  // namespace qs::platform
