@@ -57,5 +57,8 @@ std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path,
 // unreadable. Its modifications are kept whole in at most `keptBytes` of memory.
 std::unique_ptr<KeptLog> KeepSambaAuditLog(const std::string& path);
 std::unique_ptr<KeptLog> KeepSambaAuditLog(const std::string& path, std::size_t keptBytes);
+// The same lines in the systemd journal: the entries of the tag "smbd_audit" (full_audit with
+// "full_audit:syslog = true"); nullptr when the journal cannot be read.
+std::unique_ptr<KeptLog> KeepSambaAuditJournal();
 
 }  // namespace qs::platform

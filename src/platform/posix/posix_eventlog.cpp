@@ -64,7 +64,8 @@ class PosixEventLogService final : public EventLogService {
     struct stat st {};
     if (!SambaAuditPath() && (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) return 0;
     if (const auto samba = SambaAuditPath();
-        samba && (::stat(samba->c_str(), &st) != 0 || !S_ISREG(st.st_mode)))
+        samba && *samba != samba_audit::kJournal &&
+        (::stat(samba->c_str(), &st) != 0 || !S_ISREG(st.st_mode)))
       return 0;
     // The log read at an earlier open, brought up to date, when no open handle reads it (a
     // handle reads the log as it was when it was opened).
@@ -123,7 +124,7 @@ class PosixEventLogService final : public EventLogService {
   // audit log are kept for the next open.
   std::shared_ptr<LogSource> OpenAnew() {
     if (const auto samba = SambaAuditPath()) {
-      kept_ = KeepSambaAuditLog(*samba);
+      kept_ = *samba == samba_audit::kJournal ? KeepSambaAuditJournal() : KeepSambaAuditLog(*samba);
       return kept_;
     }
     switch (KindOfLog(path_)) {
