@@ -203,9 +203,20 @@ std::optional<Operation> ParseMessage(std::string_view message) {
   static constexpr std::string_view kCreate = "|create_file|ok|";
   static constexpr std::string_view kRename = "|renameat|ok|";
   // Most lines are other operations (the share's folder opened for reading, again and again):
-  // one search for each of the two that count tells them apart.
-  const std::size_t create = message.find(kCreate);
-  const std::size_t rename = message.find(kRename);
+  // one walk over the field separators finds the first of the two that count, if any.
+  std::size_t create = std::string_view::npos, rename = std::string_view::npos;
+  for (std::size_t bar = message.find('|'); bar != std::string_view::npos;
+       bar = message.find('|', bar + 1)) {
+    const std::string_view from = message.substr(bar);
+    if (from.starts_with(kCreate)) {
+      create = bar;
+      break;
+    }
+    if (from.starts_with(kRename)) {
+      rename = bar;
+      break;
+    }
+  }
   if (create == std::string_view::npos && rename == std::string_view::npos) return std::nullopt;
   Operation op;
   if (create != std::string_view::npos && (rename == std::string_view::npos || create < rename)) {

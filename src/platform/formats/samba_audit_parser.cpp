@@ -95,10 +95,23 @@ void SambaAuditParser::Message(std::string_view message, const CivilTime& time, 
   const auto op = ParseMessage(message);
   if (!op) return;
   std::optional<std::int64_t> seconds;
-  if (time.utcOffset || (time.year != 0 && !localTime_))
+  if (time.utcOffset || (time.year != 0 && !localTime_)) {
     seconds = UtcSeconds(time);
-  else if (localTime_)
-    seconds = localTime_(time);
+  } else if (localTime_) {
+    // A zone's offset changes only at a whole minute: the start of the line's minute is asked
+    // of the zone once, the lines of the same minute add their seconds to it (the zone's rules,
+    // mktime, cost more than all the rest of a line).
+    CivilTime minute = time;
+    minute.second = 0;
+    if (!minuteCached_ || minute.year != cachedMinute_.year ||
+        minute.month != cachedMinute_.month || minute.day != cachedMinute_.day ||
+        minute.hour != cachedMinute_.hour || minute.minute != cachedMinute_.minute) {
+      cachedMinute_ = minute;
+      cachedStart_ = localTime_(minute);
+      minuteCached_ = true;
+    }
+    if (cachedStart_) seconds = *cachedStart_ + time.second;
+  }
   if (!seconds || *seconds < 0 || *seconds > 0x7FFFFFFF) return;
   audit::FileModification m;
   m.seconds = static_cast<std::uint32_t>(*seconds);

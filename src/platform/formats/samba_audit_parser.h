@@ -68,6 +68,10 @@ class SambaAuditParser {
   // The header line that waits for its message.
   std::optional<CivilTime> header_;
   std::uint64_t headerBegin_ = 0;
+  // The last local minute turned into UTC, and its start (see Message).
+  bool minuteCached_ = false;
+  CivilTime cachedMinute_;
+  std::optional<std::int64_t> cachedStart_;
 };
 
 // The modification of the stretch of text that the parser gave as a modification's span.
