@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   libevt-utils libevtx-dev libbfio-dev libevtx-utils attr samba smbclient samba-vfs-modules auditd
+  libsystemd-dev
   qt6-base-dev xvfb xauth fonts-liberation desktop-file-utils locales
   g++-mingw-w64-x86-64 wine wine64 openbox x11-utils
   lintian systemd

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "core/text_number.h"
+#include "platform/formats/samba_audit_parser.h"
 #include "platform/program_folder.h"
 
 namespace qs {
@@ -133,12 +134,19 @@ std::string SettingsFile::SecurityLogPath() const {
   std::string log =
       platform::ReadIniString(kPlatformSection, kKeySecurityLog, "", path_, kMaxPathValue);
   if (log.empty()) return std::string(kDefaultSecurityLog);
-  if (IsAbsolutePath(log)) return log;
+  // A full_audit log is named by its kind, then its file (or the journal).
+  std::string kind;
+  if (log.starts_with(platform::samba_audit::kLogScheme)) {
+    kind = platform::samba_audit::kLogScheme;
+    log.erase(0, kind.size());
+    if (log.empty() || log == platform::samba_audit::kJournal) return kind + log;
+  }
+  if (IsAbsolutePath(log)) return kind + log;
   // A relative name is taken from the folder of this file, the program's own, so that it names
   // the same log whatever folder the program was started from.
   const std::size_t slash = path_.rfind('/');
-  if (slash == std::string::npos) return log;
-  return path_.substr(0, slash + 1) + log;
+  if (slash == std::string::npos) return kind + log;
+  return kind + path_.substr(0, slash + 1) + log;
 }
 
 std::vector<std::string> SettingsFile::ReadAuditedFolders() const {

@@ -93,7 +93,8 @@ class SettingsFile final : public SettingsKeyWriter {
   bool WriteKey(std::string_view key, std::string_view value) override;
 
   // "SecurityLog" of "Platform": the log file the scan reads; kDefaultSecurityLog when missing
-  // or empty. A relative name is taken from the folder of the settings file.
+  // or empty. A relative name is taken from the folder of the settings file, also after the
+  // "samba-audit:" of a full_audit log (whose "samba-audit:journal" names no file).
   std::string SecurityLogPath() const;
   // The keys "A" to "Z" (either case) of "Drives", each a local folder; other keys and values
   // that are not absolute folders are ignored.

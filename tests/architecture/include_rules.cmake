@@ -24,7 +24,7 @@ set(os_headers "unistd\\.h|fcntl\\.h|pwd\\.h|grp\\.h|langinfo\\.h|dirent\\.h|spa
                "signal\\.h|syslog\\.h|termios\\.h|dlfcn\\.h|sys/[a-z_/]+\\.h|linux/[a-z_/]+\\.h|"
                "netinet/[a-z_]+\\.h|arpa/[a-z_]+\\.h|windows\\.h|winbase\\.h|winnt\\.h|winuser\\.h|"
                "shellapi\\.h|shlobj\\.h|objbase\\.h|objidl\\.h|propidl\\.h|commctrl\\.h|io\\.h|"
-               "libevtx\\.h")
+               "libevtx\\.h|systemd/sd-[a-z]+\\.h")
 string(JOIN "" os_headers ${os_headers})
 
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)

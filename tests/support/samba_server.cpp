@@ -64,7 +64,10 @@ SambaServer::SambaServer(std::string folder, std::string sharePath, Access acces
 
 SambaServer::~SambaServer() { Stop(); }
 
-std::string SambaServer::Configure() {
+std::string SambaServer::Configure() { return Configure(Options{}); }
+
+std::string SambaServer::Configure(const Options& options) {
+  debugToOutput_ = options.debugToOutput;
   for (const char* d : {"private", "state", "lock", "cache", "pid", "ncalrpc", "log"}) {
     std::error_code ec;
     std::filesystem::create_directories(folder_ + "/" + d, ec);
@@ -106,7 +109,8 @@ std::string SambaServer::Configure() {
       "  load printers = no\n"
       "  printing = bsd\n"
       "  printcap name = /dev/null\n"
-      "  disable spoolss = yes\n";
+      "  disable spoolss = yes\n" +
+      options.globalLines;
   if (access_ == Access::Guests) text += "  map to guest = Bad User\n  guest account = nobody\n";
   text += "[share]\n  path = " + share_ + "\n  read only = no\n";
   if (access_ == Access::Guests) {
@@ -115,7 +119,7 @@ std::string SambaServer::Configure() {
     // Every user may write and rename every file of the share, as on a team's shared folder.
     text += "  create mask = 0666\n  directory mask = 0777\n";
   }
-  text += "  vfs objects = streams_xattr\n";
+  text += "  vfs objects = " + options.vfsObjects + "\n" + options.shareLines;
   WriteFile(conf_, text);
   return {};
 }
@@ -131,8 +135,12 @@ std::string SambaServer::Start(const std::string& groupNote) {
     setpgid(0, 0);  // its own group, so that its children stop with it
     FILE* f = freopen(out.c_str(), "w", stdout);
     if (f != nullptr) dup2(fileno(f), STDERR_FILENO);
-    execl("/usr/sbin/smbd", "smbd", "--foreground", "--no-process-group", "--debug-stdout", "-s",
-          conf_.c_str(), static_cast<char*>(nullptr));
+    if (debugToOutput_)
+      execl("/usr/sbin/smbd", "smbd", "--foreground", "--no-process-group", "--debug-stdout", "-s",
+            conf_.c_str(), static_cast<char*>(nullptr));
+    else
+      execl("/usr/sbin/smbd", "smbd", "--foreground", "--no-process-group", "-s", conf_.c_str(),
+            static_cast<char*>(nullptr));
     _exit(127);
   }
   setpgid(smbd_, smbd_);

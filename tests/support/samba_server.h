@@ -32,9 +32,21 @@ class SambaServer {
   SambaServer(const SambaServer&) = delete;
   SambaServer& operator=(const SambaServer&) = delete;
 
+  // What a test adds to the configuration.
+  struct Options {
+    std::string vfsObjects = "streams_xattr";  // the share's "vfs objects"
+    std::string globalLines;                   // more lines of [global], each ending in "\n"
+    std::string shareLines;                    // more lines of [share]
+    // smbd's messages to smbd.out (serverOutput) rather than to its log file log/smbd.log.
+    bool debugToOutput = true;
+  };
+
   // Writes the configuration and the state folders; the server does not run yet. Empty, or what
   // went wrong.
   std::string Configure();
+  std::string Configure(const Options& options);
+  // smbd's own log file (where its messages go without debugToOutput).
+  std::string logFile() const { return folder_ + "/log/smbd.log"; }
   // Starts smbd and waits (at most 30 s) until it listens. Empty, or why it could not start.
   // With `groupNote`, the process group's id is written to that file until the server stops.
   std::string Start(const std::string& groupNote = {});
@@ -62,6 +74,7 @@ class SambaServer {
   Access access_;
   std::string conf_;
   std::string groupNote_;
+  bool debugToOutput_ = true;
   int port_ = 0;
   pid_t smbd_ = -1;
 };

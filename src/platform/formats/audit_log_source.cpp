@@ -32,11 +32,13 @@ bool SameFileAndPlace(const audit::FileModification& written, const audit::FileM
 }  // namespace
 
 AuditLogSource::AuditLogSource(std::string hostName, audit::UserNameLookup lookup,
-                               SpanReader reader, std::size_t keptBytes, PathResolver resolver)
+                               SpanReader reader, std::size_t keptBytes, PathResolver resolver,
+                               SpanParser spanParser)
     : hostName_(std::move(hostName)),
       lookup_(std::move(lookup)),
       reader_(std::move(reader)),
       resolver_(std::move(resolver)),
+      spanParser_(std::move(spanParser)),
       kept_(keptBytes) {}
 
 void AuditLogSource::Add(std::uint32_t file, const audit::FileModification& given,
@@ -178,7 +180,7 @@ const audit::FileModification* AuditLogSource::Modification(const Found& found,
   }
   const std::string_view text =
       std::string_view(window_).substr(found.offset - windowOffset_, found.length);
-  auto m = audit::ParseEventSpan(text, lookup);
+  auto m = spanParser_ ? spanParser_(text, lookup) : audit::ParseEventSpan(text, lookup);
   if (!m) return nullptr;
   modification_ = std::move(*m);
   // What Add kept was resolved as it came in; read again, the path is resolved again. Should

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,11 +40,18 @@ class AuditLogSource final : public LogSource {
   // absolute path and `basis` Logged. False when no path can be told for it.
   using PathResolver = std::function<bool(audit::FileModification&)>;
 
+  // The modification of an event read again from the log (the text of its EventSpan); by default
+  // the audit log's (audit::ParseEventSpan). Another log that gives modifications in the same
+  // form (Samba's full_audit log) passes its own.
+  using SpanParser = std::function<std::optional<audit::FileModification>(
+      std::string_view text, const audit::UserNameLookup& lookup)>;
+
   // hostName: the computer name of records whose modification names no node. lookup: the names
   // of user ids, used when a record is built. resolver: where paths are resolved (without one,
   // the log's own names stand, whatever their basis).
   AuditLogSource(std::string hostName, audit::UserNameLookup lookup, SpanReader reader,
-                 std::size_t keptBytes = kKeptBytes, PathResolver resolver = {});
+                 std::size_t keptBytes = kKeptBytes, PathResolver resolver = {},
+                 SpanParser spanParser = {});
 
   // How much memory the modifications that come with their users' names may take, kept whole so
   // that their records are built without reading the log again. A modification given with names
@@ -176,6 +184,7 @@ class AuditLogSource final : public LogSource {
   audit::UserNameLookup lookup_;
   SpanReader reader_;
   PathResolver resolver_;
+  SpanParser spanParser_;
   audit::FileModification resolving_;  // Add's copy of a modification whose path it resolves
   FoundList found_;
   // Open addressing by writer hash: each slot holds the newest modification of its hash (see

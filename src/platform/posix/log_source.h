@@ -52,4 +52,13 @@ std::unique_ptr<KeptLog> KeepAuditLog(const std::string& path,
                                       std::vector<std::string> auditedFolders,
                                       std::size_t keptBytes);
 
+// The log of Samba's full_audit module (platform/formats/samba_audit_parser.h): Samba's own log
+// file or a syslog file at `path`, with its rotated files; nullptr when the file is missing or
+// unreadable. Its modifications are kept whole in at most `keptBytes` of memory.
+std::unique_ptr<KeptLog> KeepSambaAuditLog(const std::string& path);
+std::unique_ptr<KeptLog> KeepSambaAuditLog(const std::string& path, std::size_t keptBytes);
+// The same lines in the systemd journal: the entries of the tag "smbd_audit" (full_audit with
+// "full_audit:syslog = true"); nullptr when the journal cannot be read.
+std::unique_ptr<KeptLog> KeepSambaAuditJournal();
+
 }  // namespace qs::platform

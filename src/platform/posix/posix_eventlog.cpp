@@ -1,17 +1,20 @@
 // The event-log service over a log file: the source "Security" is the file given at construction,
-// read as an NT .evt log, a Vista-and-later .evtx log, or else as a Linux audit log.
+// read as an NT .evt log, a Vista-and-later .evtx log, or else as a Linux audit log; or, named
+// "samba-audit:PATH", the log of Samba's full_audit module.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/ascii.h"
 #include "platform/eventlog_record.h"
 #include "platform/formats/audit_log_source.h"
 #include "platform/formats/evtx_record.h"
+#include "platform/formats/samba_audit_parser.h"
 #include "platform/posix/audited_folders.h"
 #include "platform/posix/log_source.h"
 #include "platform/posix/posix_eventlog.h"
@@ -59,7 +62,11 @@ class PosixEventLogService final : public EventLogService {
     if (!serverName.empty() || !EqualsNoCase(sourceName, "Security")) return 0;
     // A log is a regular file; a folder or a device is no log, whatever a reader makes of it.
     struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if (!SambaAuditPath() && (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) return 0;
+    if (const auto samba = SambaAuditPath();
+        samba && *samba != samba_audit::kJournal &&
+        (::stat(samba->c_str(), &st) != 0 || !S_ISREG(st.st_mode)))
+      return 0;
     // The log read at an earlier open, brought up to date, when no open handle reads it (a
     // handle reads the log as it was when it was opened).
     std::shared_ptr<LogSource> source;
@@ -116,6 +123,10 @@ class PosixEventLogService final : public EventLogService {
   // that the pass says so, rather than passing for an audit log without events. An .evt and an
   // audit log are kept for the next open.
   std::shared_ptr<LogSource> OpenAnew() {
+    if (const auto samba = SambaAuditPath()) {
+      kept_ = *samba == samba_audit::kJournal ? KeepSambaAuditJournal() : KeepSambaAuditLog(*samba);
+      return kept_;
+    }
     switch (KindOfLog(path_)) {
       case LogKind::Evt:
         kept_ = KeepEvtLog(path_);
@@ -129,6 +140,12 @@ class PosixEventLogService final : public EventLogService {
         return kept_;
     }
     return nullptr;
+  }
+
+  // The file of a full_audit log named "samba-audit:PATH"; nullopt for any other log.
+  std::optional<std::string> SambaAuditPath() const {
+    if (!path_.starts_with(samba_audit::kLogScheme)) return std::nullopt;
+    return path_.substr(samba_audit::kLogScheme.size());
   }
 
   std::string path_;

@@ -1,0 +1,43 @@
+// The files of a text log that a program appends to and rotates (auditd's log, Samba's), kept
+// open while their records are read from them again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qs::platform {
+
+// The log's files, kept open while a source lives: a record is read again from its file when the
+// scan asks for it, and the writer may rotate or remove the file in between.
+class OpenFiles {
+ public:
+  OpenFiles() = default;
+  OpenFiles(const OpenFiles&) = delete;
+  OpenFiles& operator=(const OpenFiles&) = delete;
+  ~OpenFiles();
+
+  // The file's number, or -1 when it cannot be opened.
+  int Open(const std::string& path);
+  // A descriptor the caller opened, now kept and closed here; its number.
+  int Adopt(int fd);
+  int Fd(std::uint32_t file) const;
+  // Up to `length` bytes at `offset` of file `file` into `out` (fewer only at its end).
+  bool Read(std::uint32_t file, std::uint64_t offset, std::size_t length, std::string& out) const;
+  // The whole of file `file` from where its descriptor stands, handed to `feed` in chunks.
+  bool Feed(std::uint32_t file, const std::function<void(std::string_view)>& feed) const;
+
+ private:
+  std::vector<int> fds_;
+};
+
+// path.1, path.2, ... that exist beside path, highest number first.
+std::vector<std::string> RotatedFiles(const std::string& path);
+
+// The name of this computer, or empty.
+std::string HostName();
+
+}  // namespace qs::platform
