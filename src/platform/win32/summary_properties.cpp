@@ -8,6 +8,8 @@
 #include <objidl.h>
 #include <propidl.h>
 
+#include "platform/utf.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
@@ -53,7 +55,8 @@ class PropertySetSummary final : public SummaryPropertyComponent {
                            const std::optional<ExpectedFile>& expected) override {
     Release();
     status_ = kSummaryNotOpened;
-    const std::wstring wide(path.begin(), path.end());
+    // The long form for a path of MAX_PATH characters or more.
+    const std::wstring wide = WidePath(Utf16ToUtf8(path));
     if (expected) {
       // Held until Release: nobody can put another file at the path meanwhile.
       held_ = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -12,11 +12,79 @@
 #include "platform/profile.h"
 #include "platform/program_folder.h"
 #include "platform/services.h"
+#include "platform/utf.h"
 #include "platform/win32/win32_services.h"
 #include "support/temp_dir.h"
 
 namespace qs::test {
 namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string text = platform::Utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+// The long form of a path, so that the test's own calls reach a path beyond MAX_PATH however the
+// code under test reaches it.
+std::wstring Long(const std::string& utf8) {
+  std::wstring path = Wide(utf8);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return L"\\\\?\\" + path;
+}
+
+void WriteFileW(const std::string& utf8Path, const std::string& bytes) {
+  const HANDLE file = CreateFileW(Long(utf8Path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << utf8Path;
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  CloseHandle(file);
+}
+
+std::string ReadFileW(const std::string& utf8Path) {
+  const HANDLE file = CreateFileW(Long(utf8Path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(1 << 16, '\0');
+  DWORD got = 0;
+  ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  bytes.resize(got);
+  return bytes;
+}
+
+// Folders named outside any one ANSI code page, and one whose files lie beyond MAX_PATH: a file
+// in it has a path of 300 characters.
+struct NamedFolder {
+  const char* name;
+  std::string folder;  // relative to the test's folder
+};
+
+std::vector<NamedFolder> AwkwardFolders(const std::string& base) {
+  // base, "\\", the folders, "\\" and "\u00e9t\u00e9.txt" (7 characters): 300 in all.
+  const std::size_t want = 300 - base.size() - 9;
+  std::string deep;
+  while (want - deep.size() > 41) deep += std::string(40, 'd') + "\\";
+  deep += std::string(want - deep.size(), 'e');
+  return {{"Accented", "R\u00e9sum\u00e9s \u00dcbersicht"},
+          {"Cjk", "\u5171\u6709\u30d5\u30a9\u30eb\u30c0"},
+          {"Long", deep}};
+}
+
+// Makes every folder of `relative` under `base`, through the long form.
+void MakeFolders(const std::string& base, const std::string& relative) {
+  std::string path = base;
+  std::size_t start = 0;
+  while (start <= relative.size()) {
+    const std::size_t end = relative.find('\\', start);
+    path += "\\" + relative.substr(start, end - start);
+    CreateDirectoryW(Long(path).c_str(), nullptr);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+}
 
 TEST(Win32SystemInfo, NamesVersionAndZone) {
   auto system = platform::MakeWin32SystemInfoService();
@@ -87,6 +155,71 @@ TEST(Win32FileStatus, AttributesOfFilesFoldersAndMissingPaths) {
   EXPECT_EQ(status->ReadFileAttributes(file + std::string("\0x", 2)),
             platform::kInvalidFileAttributes);
   SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// File status, the settings file and a log file under names outside the ANSI code page and at a
+// path of 300 characters: the program's UTF-8 names reach the files the system holds.
+TEST(Win32WideNames, FileStatusSettingsAndLogReachEveryName) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  for (const NamedFolder& named : AwkwardFolders(base)) {
+    SCOPED_TRACE(named.name);
+    MakeFolders(base, named.folder);
+    const std::string folder = base + "\\" + named.folder;
+    // A file whose own name is outside ASCII, 300 characters from the root in the long case.
+    const std::string file = folder + "\\\u00e9t\u00e9.txt";
+    WriteFileW(file, "x");
+    if (named.folder.size() > 200) {
+      EXPECT_EQ(Wide(file).size(), 300u);
+    }
+    auto status = platform::MakeWin32FileStatus();
+    EXPECT_NE(status->ReadFileAttributes(file), platform::kInvalidFileAttributes);
+    EXPECT_EQ(status->ReadFileAttributes(file) & platform::kFileAttributeDirectory, 0u);
+    EXPECT_EQ(status->ReadFileFacts(file).links, 1u);
+    EXPECT_EQ(status->ReadFileAttributes(folder + "\\\u00e9t\u00e9-missing.txt"),
+              platform::kInvalidFileAttributes);
+
+    // The settings file: written, rewritten and read back with a value outside ASCII.
+    const std::string ini = folder + "\\Quillstamp.ini";
+    ASSERT_TRUE(
+        platform::WriteIniString("Platform", "SecurityLog", "D:\\Journaux\\s\u00e9c.evt", ini));
+    ASSERT_TRUE(platform::WriteIniString("Configuration", "Temporisation", "90", ini));
+    EXPECT_EQ(
+        ReadFileW(ini),
+        "[Platform]\nSecurityLog=D:\\Journaux\\s\u00e9c.evt\n[Configuration]\nTemporisation=90\n");
+    EXPECT_EQ(platform::ReadIniString("Platform", "SecurityLog", "", ini, 1024),
+              "D:\\Journaux\\s\u00e9c.evt");
+    EXPECT_EQ(platform::ReadIniSection("Configuration", ini).size(), 1u);
+
+    // An .evt log kept there.
+    const std::string log = folder + "\\s\u00e9c.evt";
+    WriteFileW(log, FixtureBytes("evt/plaso_SysEvent.Evt"));
+    auto service = platform::MakeWin32EventLogService(log);
+    const platform::EventLogHandle handle = service->OpenLog("", "Security");
+    EXPECT_NE(handle, 0u);
+    std::uint32_t count = 0;
+    EXPECT_TRUE(service->NumberOfRecords(handle, count));
+    EXPECT_GT(count, 0u);
+  }
+}
+
+// The computer's and the account's names come in UTF-8, as the wide calls give them.
+TEST(Win32WideNames, SystemNamesAreUtf8) {
+  auto system = platform::MakeWin32SystemInfoService();
+  std::string user;
+  ASSERT_TRUE(system->ReadUserName(user));
+  user.resize(user.find('\0'));
+  wchar_t name[257];
+  DWORD size = 257;
+  ASSERT_TRUE(GetUserNameW(name, &size));
+  EXPECT_EQ(Wide(user), std::wstring(name, size - 1));
+  std::string computer;
+  ASSERT_TRUE(system->ReadComputerName(computer));
+  computer.resize(computer.find('\0'));
+  wchar_t host[MAX_COMPUTERNAME_LENGTH + 1];
+  size = MAX_COMPUTERNAME_LENGTH + 1;
+  ASSERT_TRUE(GetComputerNameW(host, &size));
+  EXPECT_EQ(Wide(computer), std::wstring(host, size));
 }
 
 TEST(Win32ProgramFolder, IsTheFolderOfThisExecutable) {
