@@ -3,8 +3,10 @@
 // in the ANSI code page and so change every name outside ASCII. Its path is UTF-8 too, opened
 // through the wide calls (WidePath). A write never leaves a cut file behind: the new content (the
 // same rules, on the bytes read) goes to a temporary file in the same folder, flushed, that then
-// replaces the old file with MoveFileExW. WritePrivateProfileString rewrites the file in place and
-// is not used.
+// takes the old file's place with ReplaceFileW, which keeps the old file's security descriptor
+// (its owner and explicit ACL), its attributes (hidden, system...) and its named streams;
+// MoveFileEx would give it the temporary file's. WritePrivateProfileString rewrites the file in
+// place and is not used.
 #include "platform/profile.h"
 
 #include <windows.h>
@@ -63,7 +65,9 @@ bool WriteAllBytes(HANDLE file, std::string_view bytes) {
 // Writers of the same file, in this program or another, take turns: each holds the companion file
 // "<file>.lock" open without sharing from the read to the replacement, so that no update is lost
 // to another write made in between. The system removes the companion file when its holder closes
-// it, or ends. A write that cannot have it within a few seconds fails.
+// it, or ends. A write that cannot have it within a few seconds fails; a folder where it cannot be
+// made at all (read-only, or not there) fails at once, so that a window whose settings cannot be
+// written is not held up at every change.
 class WriteLock {
  public:
   explicit WriteLock(const std::string& path) {
@@ -73,8 +77,14 @@ class WriteLock {
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
       if (handle_ != INVALID_HANDLE_VALUE) return;
       const DWORD error = GetLastError();
-      // Another writer holds it (or is just letting it go); anything else will not pass.
-      if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return;
+      // Another writer holds it (sharing violation), or is just letting it go (access denied on
+      // a file whose deletion is pending, which is there until its last handle is closed).
+      // Access denied where no such file is, is the folder's refusal, and will not pass.
+      if (error != ERROR_SHARING_VIOLATION &&
+          (error != ERROR_ACCESS_DENIED ||
+           GetFileAttributesW(lockPath.c_str()) == INVALID_FILE_ATTRIBUTES)) {
+        return;
+      }
       Sleep(50);
     }
   }
@@ -88,6 +98,49 @@ class WriteLock {
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
+
+// Another process that holds the file open without letting it be replaced (an antivirus scanner,
+// an indexer) lets it go again within moments.
+bool HeldByAnother(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+         error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+}
+
+constexpr int kReplaceAttempts = 20;
+constexpr DWORD kReplaceRetryMs = 50;
+
+// The temporary file takes the place of the file at `path`: ReplaceFileW over a file that is
+// there, keeping what describes it; a move when there is none yet. Retried for about a second
+// while another process holds the file.
+bool PutInPlace(const std::wstring& temp, const std::wstring& path, bool existed) {
+  // The attributes that say how the file is kept; the system sets the others itself.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD oldAttributes = existed ? GetFileAttributesW(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+  for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+    if (attempt > 0) Sleep(kReplaceRetryMs);
+    if (existed) {
+      if (ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr)) {
+        // Windows merges them; a system whose ReplaceFile only renames (Wine) is given them back.
+        const DWORD now = GetFileAttributesW(path.c_str());
+        if (oldAttributes != INVALID_FILE_ATTRIBUTES && now != INVALID_FILE_ATTRIBUTES &&
+            (now & kKept) != (oldAttributes & kKept)) {
+          SetFileAttributesW(path.c_str(), (now & ~kKept) | (oldAttributes & kKept));
+        }
+        return true;
+      }
+    } else if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file was moved away and could not be put back
+    // by the call; it is nowhere to be retried. Anything else that is not a holder will not pass.
+    if (!HeldByAnother(error)) return false;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -150,8 +203,7 @@ bool WriteIniString(std::string_view section, std::string_view key, std::string_
     ok = WriteAllBytes(file.handle, *result) && FlushFileBuffers(file.handle);
   }
   ok = ok && (!beforeReplace || beforeReplace(Utf8FromWide(temp)));
-  ok = ok && MoveFileExW(temp.c_str(), widePath.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok && PutInPlace(temp, widePath, old.has_value());
   if (!ok) DeleteFileW(temp.c_str());
   return ok;
 }

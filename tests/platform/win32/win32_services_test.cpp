@@ -276,6 +276,66 @@ TEST(Win32Profile, AnInterruptedOrRefusedWriteLeavesTheFileAsItWas) {
   EXPECT_EQ(ReadFile(ini), "; kept\r\n[Configuration]\r\nPerformance=5\r\nTemporisation=60\r\n");
 }
 
+// A write puts the new content in place of the old file, not a new file in its place: what
+// describes the file stays, here its hidden attribute. (Its security descriptor and named streams
+// are kept by ReplaceFile on Windows, which Wine does not show.)
+TEST(Win32Profile, AWriteKeepsTheFilesAttributes) {
+  TempDir dir;
+  const std::string ini = dir / "Quillstamp.ini";
+  WriteFile(ini, "[Configuration]\r\nPerformance=5\r\n");
+  ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(platform::WriteIniString("Configuration", "Performance", "9", ini));
+  EXPECT_EQ(ReadFile(ini), "[Configuration]\r\nPerformance=9\r\n");
+  const DWORD attributes = GetFileAttributesA(ini.c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << "the hidden attribute was lost";
+  // No temporary file is left beside it.
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((dir / "qs*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Another process holding the settings file open without letting it be replaced (a scanner) makes
+// the write wait for it a little; held for good, the write fails and the file stays as it was.
+TEST(Win32Profile, AWriteWaitsBrieflyForAFileHeldByAnother) {
+  TempDir dir;
+  const std::string ini = dir / "Quillstamp.ini";
+  const std::string before = "[Configuration]\r\nPerformance=5\r\n";
+  WriteFile(ini, before);
+  const auto hold = [&] {
+    return CreateFileA(ini.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  // Held throughout: refused, nothing changed, nothing left beside it.
+  HANDLE held = hold();
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(platform::WriteIniString("Configuration", "Performance", "9", ini));
+  CloseHandle(held);
+  EXPECT_EQ(ReadFile(ini), before);
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((dir / "qs*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+
+  // Let go while the write waits: written. The holder lets go once the write has met it, told
+  // by the write's first refusal having happened (the hook runs just before the replacement).
+  held = hold();
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread holder;
+  EXPECT_TRUE(
+      platform::WriteIniString("Configuration", "Performance", "9", ini, [&](const std::string&) {
+        holder = std::thread([&held] {
+          Sleep(100);
+          CloseHandle(held);
+        });
+        return true;
+      }));
+  if (holder.joinable()) holder.join();
+  EXPECT_EQ(ReadFile(ini), "[Configuration]\r\nPerformance=9\r\n");
+}
+
 TEST(Win32Profile, WritersTakeTurnsAndLoseNoUpdate) {
   TempDir dir;
   const std::string ini = dir / "Quillstamp.ini";
