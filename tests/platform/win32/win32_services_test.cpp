@@ -446,6 +446,135 @@ TEST_F(Win32Summary, CommentsOfACompoundDocumentRoundTrip) {
   summary->CloseSummary();
 }
 
+// The property sets of a compound document, through its storage.
+IPropertySetStorage* OpenSets(const std::wstring& path, DWORD mode) {
+  IStorage* storage = nullptr;
+  if (FAILED(StgOpenStorageEx(path.c_str(), mode, STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
+                              reinterpret_cast<void**>(&storage)))) {
+    return nullptr;
+  }
+  IPropertySetStorage* sets = nullptr;
+  if (FAILED(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets))))
+    sets = nullptr;
+  storage->Release();
+  return sets;
+}
+
+// A compound document whose summary set is made by the system in an ANSI code page
+// (PROPSETFLAG_ANSI: the system's, 1252 under an English Wine) or in Unicode.
+UINT MakeDocumentWithSummarySet(const std::string& path, DWORD flags) {
+  MakeCompoundFile(path);
+  const std::wstring wide = Wide(path);
+  IPropertySetStorage* sets = OpenSets(wide, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+  if (sets == nullptr) return 0;
+  IPropertyStorage* props = nullptr;
+  UINT codePage = 0;
+  if (SUCCEEDED(sets->Create(FMTID_SummaryInformation, nullptr, flags,
+                             STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &props))) {
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = PID_CODEPAGE;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (SUCCEEDED(props->ReadMultiple(1, &spec, &value)) && value.vt == VT_I2)
+      codePage = static_cast<std::uint16_t>(value.iVal);
+    PropVariantClear(&value);
+    // A title, so that the set is written with a property of its own.
+    spec.propid = PIDSI_TITLE;
+    wchar_t title[] = L"Budget";
+    value.vt = VT_LPWSTR;
+    value.pwszVal = title;
+    if (FAILED(props->WriteMultiple(1, &spec, &value, PID_FIRST_USABLE)) ||
+        FAILED(props->Commit(STGC_DEFAULT))) {
+      codePage = 0;
+    }
+    props->Release();
+  }
+  sets->Release();
+  return codePage;
+}
+
+// The Comments as the set holds them: their type and, for VT_LPSTR, their bytes.
+struct StoredComments {
+  VARTYPE type = VT_EMPTY;
+  std::string bytes;
+  std::wstring wide;
+};
+
+StoredComments ReadStoredComments(const std::string& path) {
+  StoredComments stored;
+  IPropertySetStorage* sets = OpenSets(Wide(path), STGM_READ | STGM_SHARE_EXCLUSIVE);
+  if (sets == nullptr) return stored;
+  IPropertyStorage* props = nullptr;
+  if (SUCCEEDED(sets->Open(FMTID_SummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &props))) {
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = PIDSI_COMMENTS;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (SUCCEEDED(props->ReadMultiple(1, &spec, &value))) {
+      stored.type = value.vt;
+      if (value.vt == VT_LPSTR && value.pszVal != nullptr) stored.bytes = value.pszVal;
+      if (value.vt == VT_LPWSTR && value.pwszVal != nullptr) stored.wide = value.pwszVal;
+    }
+    PropVariantClear(&value);
+    props->Release();
+  }
+  sets->Release();
+  return stored;
+}
+
+// The Comments are written in the set's own code page: as single bytes of that code page in an
+// ANSI set, as UTF-16 only in a Unicode set; and read back whole from either.
+TEST_F(Win32Summary, CommentsAreWrittenInTheSetsCodePage) {
+  TempDir dir;
+  const std::u16string text = u"01/02/2026 10:00:00 J\u00fcrgen\r\nR\u00e9sum\u00e9";
+  const std::u16string cjk = u"01/02/2026 10:00:00 \u7530\u4e2d";
+  struct Case {
+    const char* name;
+    DWORD flags;
+    std::u16string text;
+  };
+  for (const Case& c :
+       {Case{"ansi", PROPSETFLAG_ANSI, text}, Case{"unicode", PROPSETFLAG_DEFAULT, text},
+        Case{"unicodeCjk", PROPSETFLAG_DEFAULT, cjk}}) {
+    SCOPED_TRACE(c.name);
+    const std::string doc = dir / (std::string(c.name) + ".doc");
+    const UINT codePage = MakeDocumentWithSummarySet(doc, c.flags);
+    if (c.flags == PROPSETFLAG_ANSI && codePage != 1252) {
+      GTEST_SKIP() << "the system's ANSI code page is " << codePage
+                   << ", not 1252, which this case's bytes are written for";
+    }
+    {
+      auto summary = platform::MakeWin32SummaryComponent();
+      ASSERT_EQ(summary->OpenSummary(std::u16string(doc.begin(), doc.end()),
+                                     platform::kSummaryReadWriteExclusive),
+                platform::kSummaryOk);
+      ASSERT_EQ(summary->SetComments(c.text), platform::kSummaryOk);
+      ASSERT_EQ(summary->SaveSummary(), platform::kSummaryOk);
+      summary->CloseSummary();
+    }
+    const StoredComments stored = ReadStoredComments(doc);
+    if (c.flags == PROPSETFLAG_ANSI) {
+      EXPECT_EQ(codePage, 1252u);
+      EXPECT_EQ(stored.type, VT_LPSTR);
+      EXPECT_EQ(stored.bytes, "01/02/2026 10:00:00 J\xfcrgen\r\nR\xe9sum\xe9");
+    } else {
+      EXPECT_EQ(codePage, 1200u);
+      EXPECT_EQ(stored.type, VT_LPWSTR);
+      EXPECT_EQ(stored.wide, std::wstring(c.text.begin(), c.text.end()));
+    }
+    auto summary = platform::MakeWin32SummaryComponent();
+    ASSERT_EQ(summary->OpenSummary(std::u16string(doc.begin(), doc.end()),
+                                   platform::kSummaryReadWriteExclusive),
+              platform::kSummaryOk);
+    std::u16string back;
+    ASSERT_EQ(summary->GetComments(back), platform::kSummaryOk);
+    EXPECT_EQ(back, c.text);
+    summary->CloseSummary();
+  }
+}
+
 TEST_F(Win32Summary, APlainFileOrAMissingOneIsNotUsable) {
   TempDir dir;
   WriteFile(dir / "notes.txt", "plain text");
