@@ -29,6 +29,18 @@ std::optional<std::string> ComputerName() {
   return Utf8FromWide(std::wstring_view(name, size));
 }
 
+// Whether the process's own account is LocalSystem (S-1-5-18).
+bool RunsAsLocalSystem() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &size) != 0;
+  CloseHandle(token);
+  return known &&
+         IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
+}
+
 class Win32SystemInfo final : public SystemInfoService {
  public:
   bool ReadComputerName(std::string& buffer) override {
@@ -43,7 +55,14 @@ class Win32SystemInfo final : public SystemInfoService {
     DWORD size = sizeof name / sizeof name[0];
     // The size returned counts the terminating NUL.
     if (!GetUserNameW(name, &size) || size == 0) return false;
-    const std::string account = Utf8FromWide(std::wstring_view(name, size - 1));
+    std::string account = Utf8FromWide(std::wstring_view(name, size - 1));
+    // The program's own writes are told by the account that the events name. Run as LocalSystem
+    // (a service), it is "SYSTEM" to GetUserName, while the events name the computer's account,
+    // "HOST$".
+    if (RunsAsLocalSystem()) {
+      if (const std::optional<std::string> computer = ComputerName())
+        account = AccountNameInEvents(account, true, *computer);
+    }
     PutName(buffer, account.data(), account.size());
     return true;
   }
