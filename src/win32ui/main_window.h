@@ -47,8 +47,9 @@ struct WindowServices {
   MessageBoxFunction messageBox;
   // Ends the program after "Exit program" is answered Yes; PostQuitMessage(0) when empty.
   std::function<void()> quit;
-  // Hands the documentation to the shell; ShellExecuteA as help describes it when empty.
-  std::function<void(const std::string& path)> openDocument;
+  // Hands the documentation to the shell and gives the shell's answer (above 32: opened;
+  // SE_ERR_NOASSOC: no program opens such files); ShellExecuteW as help describes it when empty.
+  std::function<int(const std::string& path)> openDocument;
   // Pops the File menu up at a screen point; TrackPopupMenu when empty.
   std::function<void(HMENU menu, POINT at)> popupMenu;
   // Called with each settings dialog and the about box once they are built, before they show.

@@ -72,6 +72,7 @@ class WindowTest : public ::testing::Test {
   std::deque<int> answers;  // the buttons the next message boxes answer with; IDOK when empty
   int quits = 0;
   std::vector<std::string> documents;
+  int shellAnswer = 42;  // what the shell answers when the documentation is handed to it
   std::vector<HMENU> popups;
   // What a settings dialog or the about box does once it is built (runs inside it).
   std::function<void(HWND)> onDialog;
@@ -90,7 +91,10 @@ class WindowTest : public ::testing::Test {
       return answer;
     };
     hooks.quit = [this] { ++quits; };
-    hooks.openDocument = [this](const std::string& path) { documents.push_back(path); };
+    hooks.openDocument = [this](const std::string& path) {
+      documents.push_back(path);
+      return shellAnswer;
+    };
     hooks.popupMenu = [this](HMENU menu, POINT) { popups.push_back(menu); };
     hooks.dialogOpened = [this](HWND dialog) {
       if (onDialog) onDialog(dialog);
@@ -748,6 +752,37 @@ TEST_F(WindowTest, ExitAsksAndOnYesRemovesTheIconAndEnds) {
   // The icon is gone from the notification area: deleting it again fails.
   NOTIFYICONDATAA data = window().trayIconData();
   EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
+TEST_F(WindowTest, HelpSaysSoWhenNoProgramOpensTheManual) {
+  test::WriteFile(dir / "QuillstampDOC.htm", "<html></html>");
+  Start();
+  const std::string manual = dir.path().string() + "\\QuillstampDOC.htm";
+  struct Case {
+    int answer;
+    const char* text;  // empty: no message
+  };
+  const Case cases[] = {
+      {42, ""},
+      {SE_ERR_NOASSOC,
+       "No program on this computer opens .htm files. The documentation is the file "},
+      {SE_ERR_ACCESSDENIED, "The documentation could not be opened: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    boxes.clear();
+    shellAnswer = c.answer;
+    Command(kIdAide);
+    EXPECT_EQ(documents.back(), manual);
+    if (*c.text == '\0') {
+      EXPECT_TRUE(boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, c.text + manual);
+    EXPECT_EQ(boxes[0].title, "Quillstamp");
+    EXPECT_EQ(boxes[0].style, UINT(MB_OK | MB_ICONINFORMATION));
+  }
 }
 
 // ---- Layout at 96, 120 and 144 dpi ------------------------------------------------------------
