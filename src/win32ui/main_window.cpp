@@ -108,7 +108,7 @@ frmQuillstamp::~frmQuillstamp() {
   DeleteTrayIcon();
   state_.eventList.SetObserver(nullptr);
   if (hwnd_ != nullptr) {
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
   }
   for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(underlined_),
@@ -141,7 +141,8 @@ bool frmQuillstamp::Create(HINSTANCE instance) {
                                              GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), 0));
 
-  WNDCLASSEXA main{};
+  // A Unicode window, so that its title and texts show every character of the UTF-8 names.
+  WNDCLASSEXW main{};
   main.cbSize = sizeof main;
   main.lpfnWndProc = &frmQuillstamp::WindowProc;
   main.hInstance = instance;
@@ -149,8 +150,8 @@ bool frmQuillstamp::Create(HINSTANCE instance) {
   main.hIconSm = smallIcon_;
   main.hCursor = LoadCursor(nullptr, IDC_ARROW);
   main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  main.lpszClassName = kMainWindowClass;
-  RegisterClassExA(&main);  // already registered by an earlier window of this process: fine
+  main.lpszClassName = kMainWindowClassW;
+  RegisterClassExW(&main);  // already registered by an earlier window of this process: fine
   WNDCLASSEXA picture{};
   picture.cbSize = sizeof picture;
   picture.lpfnWndProc = &frmQuillstamp::IconProc;
@@ -162,8 +163,8 @@ bool frmQuillstamp::Create(HINSTANCE instance) {
   // A fixed window with a single border, a minimize box and no maximize box. Not clipping its
   // children: the frames are drawn over the window's own background.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  hwnd_ = CreateWindowExA(0, kMainWindowClass, kVersionedTitle, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                          100, 100, nullptr, menuBar_, instance, this);
+  hwnd_ = CreateWindowExW(0, kMainWindowClassW, Wide(kVersionedTitle).c_str(), style, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 100, 100, nullptr, menuBar_, instance, this);
   if (hwnd_ == nullptr) return false;
   picture_ = CreateWindowExA(0, kIconWindowClass, "PictureQuillstamp1", WS_CHILD, 0, 0, 1, 1, hwnd_,
                              nullptr, instance, this);
@@ -321,8 +322,8 @@ void frmQuillstamp::Layout() {
   FitColumns();
   // The window is as large as its client area needs, whatever the frame and the menu take.
   RECT frame{0, 0, Px(kClientWidth), Px(kClientHeight)};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)), TRUE,
-                     static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), TRUE,
+                     static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)));
   SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   // A menu bar that wraps onto a second line takes from the client area: give it back.
@@ -512,13 +513,13 @@ void frmQuillstamp::SetText(int id, const std::string& text) {
 
 LRESULT CALLBACK frmQuillstamp::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     auto* self = static_cast<frmQuillstamp*>(create->lpCreateParams);
     self->hwnd_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<frmQuillstamp*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
+  auto* self = reinterpret_cast<frmQuillstamp*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
   return self->Handle(message, wParam, lParam);
 }
 
@@ -592,7 +593,7 @@ LRESULT frmQuillstamp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcA(hwnd_, message, wParam, lParam);
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
 void frmQuillstamp::OnCommand(int id, int code) {
@@ -714,7 +715,7 @@ bool frmQuillstamp::ProcessPendingEvents() {
   MSG msg;
   bool any = false;
   for (int handled = 0; handled < kMaxMessagesPerRound; ++handled) {
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) break;
     any = true;
     if (msg.message == WM_QUIT) {
       // Left for the program's own message loop, which ends on it.
@@ -723,7 +724,7 @@ bool frmQuillstamp::ProcessPendingEvents() {
     }
     if (!TranslateWindowKeys(msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   return any;
@@ -732,7 +733,7 @@ bool frmQuillstamp::ProcessPendingEvents() {
 bool frmQuillstamp::TranslateWindowKeys(MSG& msg) {
   // Tab and the arrows move between the main window's controls, and Space presses a button, as in
   // a dialog.
-  return hwnd_ != nullptr && IsDialogMessageA(hwnd_, &msg) != FALSE;
+  return hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg) != FALSE;
 }
 
 void frmQuillstamp::ShowEventsStatus(std::string_view text) {

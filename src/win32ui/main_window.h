@@ -101,6 +101,7 @@ inline constexpr UINT_PTR kTimer1 = 1;
 inline constexpr UINT_PTR kActivationGraceTimer = 2;
 inline constexpr UINT kActivationGraceMs = 500;
 inline constexpr const char* kMainWindowClass = "frmQuillstamp";
+inline constexpr const wchar_t* kMainWindowClassW = L"frmQuillstamp";
 inline constexpr const char* kIconWindowClass = "QuillstampPicture";
 
 class frmQuillstamp : public ScanView,

@@ -754,6 +754,170 @@ TEST_F(WindowTest, ExitAsksAndOnYesRemovesTheIconAndEnds) {
   EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &data));
 }
 
+// ---- Names outside the ANSI code page and long paths -------------------------------------------
+
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string text = platform::Utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+// The long form, so that the test's own calls reach a path beyond MAX_PATH.
+std::wstring Long(const std::string& utf8) {
+  std::wstring path = Wide(utf8);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return L"\\\\?\\" + path;
+}
+
+void PutFile(const std::string& utf8Path, const std::string& bytes) {
+  const HANDLE file = CreateFileW(Long(utf8Path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << utf8Path;
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string FileText(const std::string& utf8Path) {
+  const HANDLE file = CreateFileW(Long(utf8Path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(4096, '\0');
+  DWORD got = 0;
+  ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  bytes.resize(got);
+  return bytes;
+}
+
+// Removes a folder and all it holds through the long form, which the C++ library's own removal
+// does not use.
+void RemoveTree(const std::wstring& longPath) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((longPath + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = longPath + L"\\" + name;
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(longPath.c_str());
+}
+
+// The program in a folder named with é, Ü and CJK characters, and in one so deep that its files
+// lie at 300 characters: the settings file found and written there, the log that it names (by a
+// name outside ASCII, relative to the program's folder) read, the files that the log names looked
+// at (one read-only, one missing) and listed with their users, all by their own names.
+class AwkwardFolderTest : public WindowTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AwkwardFolderTest, TheListSettingsAndFileStatusReachEveryName) {
+  const std::string base = dir.path().string();
+  std::string relative = GetParam();
+  if (relative == "long") {
+    // base, "\\", the folders, "\\" and "\u00e9t\u00e9.doc" (7 characters): 300 in all.
+    const std::size_t want = 300 - base.size() - 9;
+    relative.clear();
+    while (want - relative.size() > 41) relative += std::string(40, 'd') + "\\";
+    relative += std::string(want - relative.size(), 'e');
+  }
+  const std::string top = base + "\\" + relative.substr(0, relative.find('\\'));
+  struct Cleanup {
+    std::wstring path;
+    ~Cleanup() { RemoveTree(path); }
+  } cleanup{Long(top)};
+  std::string folder = base;
+  for (std::size_t start = 0; start <= relative.size();) {
+    const std::size_t end = relative.find('\\', start);
+    folder += "\\" + relative.substr(start, end - start);
+    ASSERT_TRUE(CreateDirectoryW(Long(folder).c_str(), nullptr)) << folder;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  const std::string present = folder + "\\\u00e9t\u00e9.doc";
+  const std::string missing = folder + "\\\u5831\u544a.txt";
+  if (GetParam() == std::string("long")) {
+    EXPECT_EQ(Wide(present).size(), 300u);
+  }
+  PutFile(present, "text");
+  ASSERT_TRUE(SetFileAttributesW(Long(present).c_str(), FILE_ATTRIBUTE_READONLY));
+
+  evtwriter::EvtWriter writer;
+  const std::pair<std::string, const char*> writes[] = {{present, "J\u00fcrgen"},
+                                                        {missing, "\u7530\u4e2d"}};
+  for (std::uint32_t i = 0; i < 2; ++i) {
+    evtwriter::Event560 event;
+    event.time = kBaseTime + 60u * i;
+    event.objectName = writes[i].first;
+    event.primaryUser = writes[i].second;
+    writer.Add(evtwriter::MakeEvent560(event));
+  }
+  const std::vector<std::uint8_t> log = writer.Bytes();
+  PutFile(folder + "\\S\u00e9curit\u00e9.evt", std::string(log.begin(), log.end()));
+  PutFile(
+      folder + "\\Quillstamp.ini",
+      "[Configuration]\r\nMacComments=0\r\n[Platform]\r\nSecurityLog=S\u00e9curit\u00e9.evt\r\n");
+
+  program = std::make_unique<Program>(folder, Hooks());
+  ASSERT_TRUE(window().Create(GetModuleHandleA(nullptr)));
+  window().Form_Load();
+  window().Show();
+  Command(kIdGo);
+  ASSERT_EQ(Rows(), 2) << "last box: " << (boxes.empty() ? "" : boxes.back().text);
+  EXPECT_EQ(Cell(1, kColFile), missing);
+  EXPECT_EQ(Cell(1, kColUser), "\u7530\u4e2d");
+  EXPECT_EQ(Cell(1, kColWin), "U");
+  EXPECT_EQ(Cell(2, kColFile), present);
+  EXPECT_EQ(Cell(2, kColUser), "J\u00fcrgen");
+  EXPECT_EQ(Cell(2, kColWin), "RO");  // found, and read-only
+  Command(kIdGo);
+  // A change of the options is written to the settings file there.
+  SendMessageW(control(kIdMacComments), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(kIdMacComments, BN_CLICKED),
+               reinterpret_cast<LPARAM>(control(kIdMacComments)));
+  EXPECT_NE(FileText(folder + "\\Quillstamp.ini").find("MacComments=1"), std::string::npos)
+      << FileText(folder + "\\Quillstamp.ini");
+  program.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, AwkwardFolderTest,
+                         ::testing::Values("R\u00e9sum\u00e9s \u00dcbersicht",
+                                           "\u5171\u6709\u30d5\u30a9\u30eb\u30c0", "long"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           const std::string name = info.param;
+                           return name == "long"   ? std::string("Long")
+                                  : name[0] == 'R' ? std::string("Accented")
+                                                   : std::string("Cjk");
+                         });
+
+// The title names the computer and the account as the system gives them, in every script.
+TEST_F(WindowTest, TheTitleShowsNamesOutsideTheCodePage) {
+  ProgramState state;
+  test::SystemAnswers answers = test::SystemOf(platform::kPlatformWin32Nt, 10, 0, 19045, "");
+  answers.computer = "SERVEUR-\u00c9T\u00c9";
+  answers.user = "J\u00fcrgen \u7530\u4e2d";
+  test::FakeSystem system(answers);
+  WindowServices services = Hooks();
+  services.system = &system;
+  frmQuillstamp window(state, services);
+  ASSERT_TRUE(window.Create(GetModuleHandleA(nullptr)));
+  window.Form_Load();
+  EXPECT_NE(TextOf(window.hwnd()).find("   SERVEUR-\u00c9T\u00c9; J\u00fcrgen \u7530\u4e2d; "),
+            std::string::npos)
+      << TextOf(window.hwnd());
+  EXPECT_EQ(TextOf(window.hwnd()), window.identity().title);
+  EXPECT_EQ(TextOf(window.control(kIdNotSelected)),
+            "Events generated by account 'J\u00fcrgen \u7530\u4e2d' are not selected");
+}
+
 TEST_F(WindowTest, HelpSaysSoWhenNoProgramOpensTheManual) {
   test::WriteFile(dir / "QuillstampDOC.htm", "<html></html>");
   Start();
