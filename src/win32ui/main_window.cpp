@@ -166,6 +166,12 @@ bool frmQuillstamp::Create(HINSTANCE instance) {
   hwnd_ = CreateWindowExW(0, kMainWindowClassW, Wide(kVersionedTitle).c_str(), style, CW_USEDEFAULT,
                           CW_USEDEFAULT, 100, 100, nullptr, menuBar_, instance, this);
   if (hwnd_ == nullptr) return false;
+  // Explorer says it has started again (after it ended, or a logon before it was ready) with this
+  // message, to every top-level window: the icon is then added again. A program run elevated gets
+  // no message from a process of lower integrity unless it lets this one in.
+  taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+  if (taskbarCreated_ != 0)
+    ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
   picture_ = CreateWindowExA(0, kIconWindowClass, "PictureQuillstamp1", WS_CHILD, 0, 0, 1, 1, hwnd_,
                              nullptr, instance, this);
   MakeFonts();
@@ -557,6 +563,8 @@ LRESULT frmQuillstamp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kTimer1) {
         Timer1_Timer();
+      } else if (wParam == kTrayRetryTimer) {
+        RetryTrayIcon();
       } else if (wParam == kActivationGraceTimer) {
         // Without a window manager's activation (a session that activates nothing at login) the
         // automatic start follows the first showing.
@@ -591,6 +599,10 @@ LRESULT frmQuillstamp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       DeleteTrayIcon();
       break;
     default:
+      if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+        TaskbarCreated();
+        return 0;
+      }
       break;
   }
   return DefWindowProcW(hwnd_, message, wParam, lParam);

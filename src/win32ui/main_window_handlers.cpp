@@ -119,8 +119,12 @@ void frmQuillstamp::Form_Load() {
   trayIconData_.uCallbackMessage = kIconCallbackMessage;
   trayIconData_.hIcon = smallIcon_ != nullptr ? smallIcon_ : icon_;
   lstrcpynA(trayIconData_.szTip, kVersionedTitle, 64);
-  // The result is not examined: a desktop without a notification area leaves the window as it is.
-  trayIconAdded_ = Shell_NotifyIconA(NIM_ADD, &trayIconData_) != FALSE;
+  // At logon the notification area may not be ready yet: a refused icon is tried again for a
+  // while. A desktop without one leaves the window as it is.
+  if (!AddTrayIcon()) {
+    trayRetriesLeft_ = kTrayRetryAttempts;
+    SetTimer(hwnd_, kTrayRetryTimer, kTrayRetryMs, nullptr);
+  }
 }
 
 void frmQuillstamp::Show() {
