@@ -146,6 +146,11 @@ class frmQuillstamp : public ScanView,
   int dpi() const { return dpi_; }
   // A design length in twips, in pixels at the window's DPI.
   int Px(int twips) const;
+  // A system metric (SM_...) at the window's DPI: GetSystemMetricsForDpi where the system has it,
+  // else the system's metric scaled from the screen's DPI.
+  int Metric(int index) const;
+  // The window's own DPI (GetDpiForWindow where the system has it), else the screen's.
+  static int WindowDpi(HWND window);
 
   // Run control.
   void cmdGo_Click() { runControl_.cmdGo_Click(); }
@@ -241,6 +246,7 @@ class frmQuillstamp : public ScanView,
   void SetRestoreVisible(bool visible);
   void Form_Resize(WPARAM sizeKind);
   void FirstActivation();
+  void LoadIcons();
   // NIM_ADD; true when the icon is in the notification area.
   bool AddTrayIcon();
   bool NotifyIcon(DWORD message);

@@ -1011,6 +1011,32 @@ TEST_F(WindowTest, AnIconRefusedForGoodIsTriedOnlySoOften) {
   EXPECT_TRUE(IsWindowVisible(hwnd()));
 }
 
+// Moved to a screen of another scale, the window takes that DPI, lays itself out again and takes
+// the place and size that the system suggests.
+TEST_F(WindowTest, ADpiChangeTakesTheSuggestedPlaceAndSize) {
+  Start();
+  ASSERT_EQ(window().dpi(), 96) << "the prefix runs at another scale";
+  RECT before{};
+  GetWindowRect(hwnd(), &before);
+  RECT gridBefore{};
+  GetWindowRect(control(kIdGrid), &gridBefore);
+  RECT suggested{40, 30, 40 + MulDiv(before.right - before.left, 120, 96),
+                 30 + MulDiv(before.bottom - before.top, 120, 96)};
+  SendMessageW(hwnd(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(120, 120),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window().dpi(), 120);
+  RECT after{};
+  GetWindowRect(hwnd(), &after);
+  EXPECT_EQ(after.left, suggested.left);
+  EXPECT_EQ(after.top, suggested.top);
+  EXPECT_EQ(after.right - after.left, suggested.right - suggested.left);
+  EXPECT_EQ(after.bottom - after.top, suggested.bottom - suggested.top);
+  // The controls are at their 120-dpi places: the list is a quarter larger than at 96.
+  RECT grid{};
+  GetWindowRect(control(kIdGrid), &grid);
+  EXPECT_NEAR(grid.bottom - grid.top, MulDiv(gridBefore.bottom - gridBefore.top, 120, 96), 2);
+}
+
 TEST_F(WindowTest, HelpSaysSoWhenNoProgramOpensTheManual) {
   test::WriteFile(dir / "QuillstampDOC.htm", "<html></html>");
   Start();
