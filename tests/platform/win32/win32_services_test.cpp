@@ -13,6 +13,7 @@
 #include "platform/program_folder.h"
 #include "platform/services.h"
 #include "platform/utf.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 #include "support/temp_dir.h"
 
@@ -200,6 +201,29 @@ TEST(Win32WideNames, FileStatusSettingsAndLogReachEveryName) {
     std::uint32_t count = 0;
     EXPECT_TRUE(service->NumberOfRecords(handle, count));
     EXPECT_GT(count, 0u);
+  }
+}
+
+// The long form that lifts MAX_PATH on Windows. (Wine itself has no such limit, so the tests of
+// 300-character paths above show that the long form reaches the same files, not the limit.)
+TEST(Win32WideNames, LongPathsGetTheLongForm) {
+  const std::string folder = "C:\\" + std::string(240, 'd');
+  const std::string unc = "\\\\server\\share\\" + std::string(240, 'u');
+  struct Case {
+    std::string path;
+    std::wstring wide;
+  };
+  const Case cases[] = {
+      {"C:\\Shared\\R\u00e9sum\u00e9.doc", L"C:\\Shared\\R\u00e9sum\u00e9.doc"},  // short
+      {folder + "\\a.txt", L"\\\\?\\" + Wide(folder) + L"\\a.txt"},
+      {folder + "\\a.txt:Comments:$DATA", L"\\\\?\\" + Wide(folder) + L"\\a.txt:Comments:$DATA"},
+      {folder + "/x/../\u5831.txt", L"\\\\?\\" + Wide(folder) + L"\\\u5831.txt"},  // tidied first
+      {unc + "\\b.doc", L"\\\\?\\UNC\\server\\share\\" + std::wstring(240, L'u') + L"\\b.doc"},
+      {"\\\\?\\" + folder + "\\c", L"\\\\?\\" + Wide(folder) + L"\\c"},  // as it is
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_TRUE(platform::WidePath(c.path) == c.wide);
   }
 }
 
@@ -576,6 +600,42 @@ TEST_F(Win32Summary, CommentsAreWrittenInTheSetsCodePage) {
     std::u16string back;
     ASSERT_EQ(summary->GetComments(back), platform::kSummaryOk);
     EXPECT_EQ(back, c.text);
+    summary->CloseSummary();
+  }
+}
+
+// The Windows 2000 comment of a document named outside the ANSI code page, and of one at a path
+// of 300 characters: the component opens the file the program names.
+TEST_F(Win32Summary, CommentsOfDocumentsWithAwkwardNames) {
+  TempDir dir;
+  const std::string base = dir.path().string();
+  for (const NamedFolder& named : AwkwardFolders(base)) {
+    SCOPED_TRACE(named.name);
+    MakeFolders(base, named.folder);
+    const std::string doc = base + "\\" + named.folder + "\\\u00e9t\u00e9.doc";
+    IStorage* storage = nullptr;
+    ASSERT_EQ(
+        StgCreateStorageEx(Long(doc).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                           STGFMT_STORAGE, 0, nullptr, nullptr, IID_IStorage,
+                           reinterpret_cast<void**>(&storage)),
+        S_OK);
+    storage->Release();
+    const std::u16string path = platform::Utf8ToUtf16(doc);
+    const std::u16string text = u"01/02/2026 10:00:00 J\u00fcrgen \u7530\u4e2d";
+    {
+      auto summary = platform::MakeWin32SummaryComponent();
+      ASSERT_EQ(summary->OpenSummary(path, platform::kSummaryReadWriteExclusive),
+                platform::kSummaryOk);
+      ASSERT_EQ(summary->SetComments(text), platform::kSummaryOk);
+      ASSERT_EQ(summary->SaveSummary(), platform::kSummaryOk);
+      summary->CloseSummary();
+    }
+    auto summary = platform::MakeWin32SummaryComponent();
+    ASSERT_EQ(summary->OpenSummary(path, platform::kSummaryReadWriteExclusive),
+              platform::kSummaryOk);
+    std::u16string back;
+    ASSERT_EQ(summary->GetComments(back), platform::kSummaryOk);
+    EXPECT_EQ(back, text);
     summary->CloseSummary();
   }
 }
