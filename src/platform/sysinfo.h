@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qs::platform {
 
@@ -29,13 +30,24 @@ struct OsVersionInfo {
   std::string hostSystemName;
 };
 
+// The account name that the Security log gives the program's own writes. A program run as
+// LocalSystem is "SYSTEM" to GetUserName, but Windows logs what that account does under the
+// computer's own account, its NetBIOS name followed by "$" ("HOST$"); any other account is
+// logged under its own name.
+inline std::string AccountNameInEvents(std::string_view userName, bool runsAsLocalSystem,
+                                       std::string_view computerName) {
+  if (!runsAsLocalSystem || computerName.empty()) return std::string(userName);
+  return std::string(computerName) + "$";
+}
+
 class SystemInfoService {
  public:
   virtual ~SystemInfoService() = default;
   // Both name calls write the name and a terminating NUL at the start of `buffer` and leave the
   // rest of it as it was; on failure the buffer is left untouched and the result is false.
   virtual bool ReadComputerName(std::string& buffer) = 0;
-  virtual bool ReadUserName(std::string& buffer) = 0;  // the effective user's plain account name
+  // The effective user's plain account name, as the events name it (AccountNameInEvents).
+  virtual bool ReadUserName(std::string& buffer) = 0;
   virtual bool ReadVersion(OsVersionInfo& info) = 0;
   // Stores the standard offset (minutes west of UTC: UTC = local time + bias) in `bias` and
   // returns a kTimeZoneId* value; kTimeZoneIdInvalid when the zone cannot be read.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
@@ -33,7 +34,7 @@ void SetControlText(HWND dialog, int id, const std::string& text) {
 }
 
 HINSTANCE ModuleOf(HWND window) {
-  return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+  return reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
 }
 
 // ---- frmTempo, frmMaxSelected, frmMaxWinComments -----------------------------------------------
@@ -302,9 +303,27 @@ std::string DocumentationPath(const std::string& programFolder) {
   return programFolder + "\\QuillstampDOC.htm";
 }
 
+namespace {
+
+// The shell's answer to opening the documentation (above 32: opened). ShellExecute may hand the
+// file to a shell extension, which needs COM on the calling thread; it is set up here for the
+// call if the thread has none yet (apartment-threaded, as the shell asks).
+int OpenWithShell(const std::string& path) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const std::u16string file = platform::Utf8ToUtf16(path);
+  const auto answer = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(GetDesktopWindow(), L"open", reinterpret_cast<const wchar_t*>(file.c_str()),
+                    nullptr, nullptr, SW_SHOWNORMAL));
+  if (SUCCEEDED(com)) CoUninitialize();
+  return static_cast<int>(answer);
+}
+
+}  // namespace
+
 void OpenHelp(const WindowServices& services, HWND owner, const std::string& programFolder) {
   const std::string path = DocumentationPath(programFolder);
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::u16string widePath = platform::Utf8ToUtf16(path);
+  const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(widePath.c_str()));
   const bool ordinaryFile =
       attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ==
@@ -314,12 +333,15 @@ void OpenHelp(const WindowServices& services, HWND owner, const std::string& pro
                    MB_OK | MB_ICONINFORMATION);
     return;
   }
-  if (services.openDocument) {
-    services.openDocument(path);
-    return;
-  }
-  // The shell's answer is not examined: a viewer that fails to start is not reported.
-  ShellExecuteA(GetDesktopWindow(), "Open", path.c_str(), "", "C:\\", SW_SHOWNORMAL);
+  const int answer = services.openDocument ? services.openDocument(path) : OpenWithShell(path);
+  if (answer > 32) return;
+  // A server without a browser (Server Core) has no program for the manual: say where it is
+  // rather than nothing at all.
+  const std::string text =
+      answer == SE_ERR_NOASSOC
+          ? "No program on this computer opens .htm files. The documentation is the file " + path
+          : "The documentation could not be opened: " + path;
+  ShowMessageBox(services, owner, text, std::string(kAppName), MB_OK | MB_ICONINFORMATION);
 }
 
 int ShowMessageBox(const WindowServices& services, HWND owner, const std::string& text,

@@ -22,7 +22,10 @@ void ShowAboutBox(const WindowServices& services, HWND owner);
 
 // mnuAide: opens `programFolder` + "\QuillstampDOC.htm" with the shell when an ordinary file is
 // there (not a folder, not hidden, not a system file); otherwise says "Documentation not yet
-// available..." (information icon, titled "Quillstamp").
+// available..." (information icon, titled "Quillstamp"). When the shell cannot open it, says so
+// and where the file is: "No program on this computer opens .htm files. The documentation is the
+// file " and its path when no program is set for .htm files, "The documentation could not be
+// opened: " and its path otherwise.
 void OpenHelp(const WindowServices& services, HWND owner, const std::string& programFolder);
 std::string DocumentationPath(const std::string& programFolder);
 

@@ -32,6 +32,28 @@ std::wstring Wide(std::string_view text) {
   return std::wstring(u16.begin(), u16.end());
 }
 
+// The calls of the system's per-monitor DPI, looked up at run time: Windows 10 (1607) has them,
+// the systems before it do not, and the window then scales the system's answers by itself.
+using DpiForWindowCall = UINT(WINAPI*)(HWND);
+using MetricsForDpiCall = int(WINAPI*)(int, UINT);
+using AdjustForDpiCall = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+
+template <typename Call>
+Call User32Call(const char* name) {
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  return user32 == nullptr
+             ? nullptr
+             : reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+}
+
+// The DPI of the screen as a whole, which the system's plain metrics are given at.
+int SystemDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
 RECT Twips(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
 }
@@ -108,7 +130,7 @@ frmQuillstamp::~frmQuillstamp() {
   DeleteTrayIcon();
   state_.eventList.SetObserver(nullptr);
   if (hwnd_ != nullptr) {
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
   }
   for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(underlined_),
@@ -120,37 +142,39 @@ frmQuillstamp::~frmQuillstamp() {
 
 int frmQuillstamp::Px(int twips) const { return MulDiv(twips, dpi_, 1440); }
 
+int frmQuillstamp::Metric(int index) const {
+  static const auto forDpi = User32Call<MetricsForDpiCall>("GetSystemMetricsForDpi");
+  if (forDpi != nullptr) return forDpi(index, static_cast<UINT>(dpi_));
+  return MulDiv(GetSystemMetrics(index), dpi_, SystemDpi());
+}
+
+int frmQuillstamp::WindowDpi(HWND window) {
+  static const auto forWindow = User32Call<DpiForWindowCall>("GetDpiForWindow");
+  if (forWindow != nullptr && window != nullptr) {
+    const UINT dpi = forWindow(window);
+    if (dpi > 0) return static_cast<int>(dpi);
+  }
+  return SystemDpi();
+}
+
 bool frmQuillstamp::Create(HINSTANCE instance) {
   instance_ = instance;
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS |
                                                      ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
-  if (services_.dpi > 0) {
-    dpi_ = services_.dpi;
-  } else {
-    HDC screen = GetDC(nullptr);
-    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    if (dpi_ <= 0) dpi_ = 96;
-  }
-  icon_ =
-      static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUILLSTAMP), IMAGE_ICON,
-                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUILLSTAMP), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), 0));
+  // The DPI until the window is made; then the window's own, that of the screen it is on.
+  dpi_ = services_.dpi > 0 ? services_.dpi : SystemDpi();
 
-  WNDCLASSEXA main{};
+  // A Unicode window, so that its title and texts show every character of the UTF-8 names.
+  WNDCLASSEXW main{};
   main.cbSize = sizeof main;
   main.lpfnWndProc = &frmQuillstamp::WindowProc;
   main.hInstance = instance;
-  main.hIcon = icon_;
-  main.hIconSm = smallIcon_;
   main.hCursor = LoadCursor(nullptr, IDC_ARROW);
   main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  main.lpszClassName = kMainWindowClass;
-  RegisterClassExA(&main);  // already registered by an earlier window of this process: fine
+  main.lpszClassName = kMainWindowClassW;
+  RegisterClassExW(&main);  // already registered by an earlier window of this process: fine
   WNDCLASSEXA picture{};
   picture.cbSize = sizeof picture;
   picture.lpfnWndProc = &frmQuillstamp::IconProc;
@@ -162,9 +186,17 @@ bool frmQuillstamp::Create(HINSTANCE instance) {
   // A fixed window with a single border, a minimize box and no maximize box. Not clipping its
   // children: the frames are drawn over the window's own background.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  hwnd_ = CreateWindowExA(0, kMainWindowClass, kVersionedTitle, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                          100, 100, nullptr, menuBar_, instance, this);
+  hwnd_ = CreateWindowExW(0, kMainWindowClassW, Wide(kVersionedTitle).c_str(), style, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 100, 100, nullptr, menuBar_, instance, this);
   if (hwnd_ == nullptr) return false;
+  if (services_.dpi <= 0) dpi_ = WindowDpi(hwnd_);
+  LoadIcons();
+  // Explorer says it has started again (after it ended, or a logon before it was ready) with this
+  // message, to every top-level window: the icon is then added again. A program run elevated gets
+  // no message from a process of lower integrity unless it lets this one in.
+  taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+  if (taskbarCreated_ != 0)
+    ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
   picture_ = CreateWindowExA(0, kIconWindowClass, "PictureQuillstamp1", WS_CHILD, 0, 0, 1, 1, hwnd_,
                              nullptr, instance, this);
   MakeFonts();
@@ -172,6 +204,25 @@ bool frmQuillstamp::Create(HINSTANCE instance) {
   BuildControls();
   Layout();
   return true;
+}
+
+void frmQuillstamp::LoadIcons() {
+  // At the window's DPI, so that the task bar and the notification area get a sharp picture.
+  HICON icon = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_QUILLSTAMP),
+                                             IMAGE_ICON, Metric(SM_CXICON), Metric(SM_CYICON), 0));
+  HICON smallIcon =
+      static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_QUILLSTAMP), IMAGE_ICON,
+                                    Metric(SM_CXSMICON), Metric(SM_CYSMICON), 0));
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+  if (icon_ != nullptr) DestroyIcon(icon_);
+  if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+  icon_ = icon;
+  smallIcon_ = smallIcon;
+  if (trayIconAdded_) {
+    trayIconData_.hIcon = smallIcon_ != nullptr ? smallIcon_ : icon_;
+    NotifyIcon(NIM_MODIFY);
+  }
 }
 
 void frmQuillstamp::BuildMenus() {
@@ -321,8 +372,14 @@ void frmQuillstamp::Layout() {
   FitColumns();
   // The window is as large as its client area needs, whatever the frame and the menu take.
   RECT frame{0, 0, Px(kClientWidth), Px(kClientHeight)};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)), TRUE,
-                     static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
+  static const auto adjustForDpi = User32Call<AdjustForDpiCall>("AdjustWindowRectExForDpi");
+  if (adjustForDpi != nullptr) {
+    adjustForDpi(&frame, style, TRUE, exStyle, static_cast<UINT>(dpi_));
+  } else {
+    AdjustWindowRectEx(&frame, style, TRUE, exStyle);
+  }
   SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   // A menu bar that wraps onto a second line takes from the client area: give it back.
@@ -370,7 +427,7 @@ void frmQuillstamp::FitLabel(int id) {
 
 void frmQuillstamp::FitFrames() {
   // The comment options grow to their indicator and caption, about their design line.
-  const int indicator = GetSystemMetrics(SM_CXMENUCHECK);
+  const int indicator = Metric(SM_CXMENUCHECK);
   for (int id : {kIdWinComments, kIdMacComments, kIdTimeSeconds, kIdTimeNotSeconds}) {
     HWND button = GetDlgItem(hwnd_, id);
     const SIZE text = TextSize(button, font_, WindowText(button));
@@ -477,7 +534,7 @@ void frmQuillstamp::FitColumns() {
   // bar comes with it to cover the last row. The file column gives up what the others need.
   RECT client{};
   GetClientRect(grid, &client);
-  const int room = client.right - GetSystemMetrics(SM_CXVSCROLL);
+  const int room = client.right - Metric(SM_CXVSCROLL);
   int others = 0;
   for (int c = 0; c < kColumnCount; ++c)
     if (c != kColFile) others += widths[c];
@@ -512,13 +569,13 @@ void frmQuillstamp::SetText(int id, const std::string& text) {
 
 LRESULT CALLBACK frmQuillstamp::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     auto* self = static_cast<frmQuillstamp*>(create->lpCreateParams);
     self->hwnd_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<frmQuillstamp*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
+  auto* self = reinterpret_cast<frmQuillstamp*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
   return self->Handle(message, wParam, lParam);
 }
 
@@ -556,6 +613,8 @@ LRESULT frmQuillstamp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kTimer1) {
         Timer1_Timer();
+      } else if (wParam == kTrayRetryTimer) {
+        RetryTrayIcon();
       } else if (wParam == kActivationGraceTimer) {
         // Without a window manager's activation (a session that activates nothing at login) the
         // automatic start follows the first showing.
@@ -580,19 +639,27 @@ LRESULT frmQuillstamp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case 0x02E0: {  // WM_DPICHANGED: the window moved to a screen of another scale
       dpi_ = HIWORD(wParam);
       MakeFonts();
+      LoadIcons();
       Layout();
+      // The place and size the system suggests keep the window under the mouse as it crosses to
+      // the other screen, and out of a loop of DPI changes at the border.
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-      SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
     case WM_DESTROY:
       DeleteTrayIcon();
       break;
     default:
+      if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+        TaskbarCreated();
+        return 0;
+      }
       break;
   }
-  return DefWindowProcA(hwnd_, message, wParam, lParam);
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
 void frmQuillstamp::OnCommand(int id, int code) {
@@ -714,7 +781,7 @@ bool frmQuillstamp::ProcessPendingEvents() {
   MSG msg;
   bool any = false;
   for (int handled = 0; handled < kMaxMessagesPerRound; ++handled) {
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) break;
     any = true;
     if (msg.message == WM_QUIT) {
       // Left for the program's own message loop, which ends on it.
@@ -723,7 +790,7 @@ bool frmQuillstamp::ProcessPendingEvents() {
     }
     if (!TranslateWindowKeys(msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   return any;
@@ -732,7 +799,7 @@ bool frmQuillstamp::ProcessPendingEvents() {
 bool frmQuillstamp::TranslateWindowKeys(MSG& msg) {
   // Tab and the arrows move between the main window's controls, and Space presses a button, as in
   // a dialog.
-  return hwnd_ != nullptr && IsDialogMessageA(hwnd_, &msg) != FALSE;
+  return hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg) != FALSE;
 }
 
 void frmQuillstamp::ShowEventsStatus(std::string_view text) {

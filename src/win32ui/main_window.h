@@ -47,8 +47,11 @@ struct WindowServices {
   MessageBoxFunction messageBox;
   // Ends the program after "Exit program" is answered Yes; PostQuitMessage(0) when empty.
   std::function<void()> quit;
-  // Hands the documentation to the shell; ShellExecuteA as help describes it when empty.
-  std::function<void(const std::string& path)> openDocument;
+  // Hands the documentation to the shell and gives the shell's answer (above 32: opened;
+  // SE_ERR_NOASSOC: no program opens such files); ShellExecuteW as help describes it when empty.
+  std::function<int(const std::string& path)> openDocument;
+  // The notification-area calls (NIM_ADD, NIM_MODIFY, NIM_DELETE); Shell_NotifyIconA when empty.
+  std::function<bool(DWORD message, NOTIFYICONDATAA& data)> notifyIcon;
   // Pops the File menu up at a screen point; TrackPopupMenu when empty.
   std::function<void(HMENU menu, POINT at)> popupMenu;
   // Called with each settings dialog and the about box once they are built, before they show.
@@ -99,7 +102,13 @@ inline constexpr UINT kIconCallbackMessage = WM_MOUSEMOVE;
 inline constexpr UINT_PTR kTimer1 = 1;
 inline constexpr UINT_PTR kActivationGraceTimer = 2;
 inline constexpr UINT kActivationGraceMs = 500;
+// An icon that the notification area refused (at logon, before Explorer is ready) is tried again
+// every 2 s for a minute.
+inline constexpr UINT_PTR kTrayRetryTimer = 3;
+inline constexpr UINT kTrayRetryMs = 2000;
+inline constexpr int kTrayRetryAttempts = 30;
 inline constexpr const char* kMainWindowClass = "frmQuillstamp";
+inline constexpr const wchar_t* kMainWindowClassW = L"frmQuillstamp";
 inline constexpr const char* kIconWindowClass = "QuillstampPicture";
 
 class frmQuillstamp : public ScanView,
@@ -128,11 +137,20 @@ class frmQuillstamp : public ScanView,
   HMENU menuBar() const { return menuBar_; }
   const NOTIFYICONDATAA& trayIconData() const { return trayIconData_; }
   bool trayIconAdded() const { return trayIconAdded_; }
+  // The tries of a refused icon still to come (0: none pending).
+  int trayRetriesLeft() const { return trayRetriesLeft_; }
+  // The registered message "TaskbarCreated" (0 if the system gave none).
+  UINT taskbarCreatedMessage() const { return taskbarCreated_; }
   const SystemIdentity& identity() const { return identity_; }
   ProgramState& state() { return state_; }
   int dpi() const { return dpi_; }
   // A design length in twips, in pixels at the window's DPI.
   int Px(int twips) const;
+  // A system metric (SM_...) at the window's DPI: GetSystemMetricsForDpi where the system has it,
+  // else the system's metric scaled from the screen's DPI.
+  int Metric(int index) const;
+  // The window's own DPI (GetDpiForWindow where the system has it), else the screen's.
+  static int WindowDpi(HWND window);
 
   // Run control.
   void cmdGo_Click() { runControl_.cmdGo_Click(); }
@@ -228,6 +246,12 @@ class frmQuillstamp : public ScanView,
   void SetRestoreVisible(bool visible);
   void Form_Resize(WPARAM sizeKind);
   void FirstActivation();
+  void LoadIcons();
+  // NIM_ADD; true when the icon is in the notification area.
+  bool AddTrayIcon();
+  bool NotifyIcon(DWORD message);
+  void TaskbarCreated();
+  void RetryTrayIcon();
   void DeleteTrayIcon();
   bool RunLocksEnabled() const { return locksEnabled_; }
 
@@ -259,6 +283,8 @@ class frmQuillstamp : public ScanView,
   HICON smallIcon_ = nullptr;
   NOTIFYICONDATAA trayIconData_{};
   bool trayIconAdded_ = false;
+  int trayRetriesLeft_ = 0;
+  UINT taskbarCreated_ = 0;
   bool running_ = false;  // cmdGo shows the stop image
   bool locksEnabled_ = true;
   bool restoreShown_ = false;

@@ -108,10 +108,48 @@ void frmQuillstamp::mnuQuitter_Click() {
   }
 }
 
+bool frmQuillstamp::NotifyIcon(DWORD message) {
+  if (services_.notifyIcon) return services_.notifyIcon(message, trayIconData_);
+  return Shell_NotifyIconA(message, &trayIconData_) != FALSE;
+}
+
+bool frmQuillstamp::AddTrayIcon() {
+  trayIconData_.hIcon = smallIcon_ != nullptr ? smallIcon_ : icon_;
+  trayIconAdded_ = NotifyIcon(NIM_ADD);
+  return trayIconAdded_;
+}
+
+void frmQuillstamp::RetryTrayIcon() {
+  if (trayIconAdded_ || trayRetriesLeft_ <= 0 || exiting_) {
+    trayRetriesLeft_ = 0;
+    KillTimer(hwnd_, kTrayRetryTimer);
+    return;
+  }
+  --trayRetriesLeft_;
+  if (AddTrayIcon() || trayRetriesLeft_ == 0) {
+    trayRetriesLeft_ = 0;
+    KillTimer(hwnd_, kTrayRetryTimer);
+  }
+}
+
+void frmQuillstamp::TaskbarCreated() {
+  // Explorer started again: the icons it showed are gone with it. The icon is added again (and
+  // one that was never added gets its chance); an icon the new notification area still knows
+  // (a message sent for another reason) is kept.
+  if (!loaded_ || exiting_) return;
+  if (!AddTrayIcon()) trayIconAdded_ = NotifyIcon(NIM_MODIFY);
+  if (trayIconAdded_) {
+    trayRetriesLeft_ = 0;
+    KillTimer(hwnd_, kTrayRetryTimer);
+  }
+}
+
 void frmQuillstamp::DeleteTrayIcon() {
+  trayRetriesLeft_ = 0;
+  if (hwnd_ != nullptr) KillTimer(hwnd_, kTrayRetryTimer);
   if (!trayIconAdded_) return;
   trayIconAdded_ = false;
-  Shell_NotifyIconA(NIM_DELETE, &trayIconData_);  // a failure is ignored
+  NotifyIcon(NIM_DELETE);  // a failure is ignored
 }
 
 }  // namespace qs::win32ui

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/eventlog_record.h"
+#include "platform/sysinfo.h"
 #include "scan/record_decoder.h"
 #include "scan_records.h"
 
@@ -207,6 +208,38 @@ TEST(DecodeRecord, AFloodOfOneUserHidesNoOtherUsersSave) {
   TakenEvents taken;
   DecodeInTurn(steps, taken);
   EXPECT_EQ(taken.inNewestSecond.size(), 2u);  // one key per user and file, not per event
+}
+
+// The own account as start-up learns it (platform::AccountNameInEvents) against the account that
+// the log names: run as LocalSystem, the program's writes are logged under the computer's
+// account "FS01$", not "SYSTEM"; names outside ASCII compare in the one encoding, UTF-8.
+TEST(DecodeRecord, OwnWritesStayUnselectedWhateverTheAccount) {
+  struct Case {
+    const char* user;  // GetUserName's answer
+    bool localSystem;
+    const char* computer;
+    const char* logged;  // the account of the event
+    DecodeOutcome outcome;
+  };
+  const Case cases[] = {
+      {"SYSTEM", true, "FS01", "FS01$", DecodeOutcome::OwnAccount},
+      {"SYSTEM", true, "FS01", "fs01$", DecodeOutcome::OwnAccount},
+      {"SYSTEM", true, "FS01", "SYSTEM", DecodeOutcome::Selected},
+      {"SYSTEM", true, "FS01", "FS02$", DecodeOutcome::Selected},
+      {"SYSTEM", true, "FS01", "FS01", DecodeOutcome::Selected},
+      {"J\u00fcrgen", false, "FS01", "J\u00fcrgen", DecodeOutcome::OwnAccount},
+      {"J\u00fcrgen", false, "FS01", "FS01$", DecodeOutcome::Selected},
+      {"\u7530\u4e2d", false, "FS01", "\u7530\u4e2d", DecodeOutcome::OwnAccount},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.user) + " as " + c.logged);
+    const SelectionContext context{platform::AccountNameInEvents(c.user, c.localSystem, c.computer),
+                                   0};
+    TakenEvents taken;
+    CurrentEvent current;
+    const auto record = SaveOf(c.logged, "D:\\Shared\\budget.xls");
+    EXPECT_EQ(DecodeRecord(record.data(), record.size(), taken, context, current), c.outcome);
+  }
 }
 
 TEST(DecodeRecord, OwnAccountCountsAsTakenButHidesNobodyElse) {

@@ -29,9 +29,9 @@ void Pump(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   MSG msg;
   while (std::chrono::steady_clock::now() < end) {
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
@@ -99,12 +99,16 @@ int main(int argc, char** argv) {
                                      ("qs-shots-" + std::to_string(GetCurrentProcessId()));
   std::filesystem::create_directories(work);
   qs::evtwriter::EvtWriter writer;
-  const char* names[] = {"Budget 2024.xls", "Minutes.doc", "Plans\\Floor 2.dwg", "Notes.txt"};
-  for (int i = 0; i < 4; ++i) {
+  // Names in several scripts, as a file server holds them (UTF-8 here, UTF-16 in the log).
+  const char* names[] = {"Budget 2024.xls", "R\u00e9sum\u00e9 \u00c9t\u00e9.doc",
+                         "\u00dcbersicht\\Gr\u00f6\u00dfe.xls", "\u8a08\u753b\\2\u968e.dwg",
+                         "Notes.txt"};
+  const char* users[] = {"alice", "J\u00fcrgen", "bob", "\u7530\u4e2d", "Ren\u00e9e"};
+  for (int i = 0; i < 5; ++i) {
     qs::evtwriter::Event560 event;
     event.time = 1700000000u + 97u * static_cast<std::uint32_t>(i);
     event.objectName = "D:\\Shared\\" + std::string(names[i]);
-    event.primaryUser = i % 2 == 0 ? "alice" : "bob";
+    event.primaryUser = users[i];
     writer.Add(qs::evtwriter::MakeEvent560(event));
   }
   writer.WriteFile((work / "Security.evt").string());

@@ -72,6 +72,9 @@ class WindowTest : public ::testing::Test {
   std::deque<int> answers;  // the buttons the next message boxes answer with; IDOK when empty
   int quits = 0;
   std::vector<std::string> documents;
+  int shellAnswer = 42;  // what the shell answers when the documentation is handed to it
+  // The notification area's calls, when a test answers them; Wine's own otherwise.
+  std::function<bool(DWORD, NOTIFYICONDATAA&)> notifyIcon;
   std::vector<HMENU> popups;
   // What a settings dialog or the about box does once it is built (runs inside it).
   std::function<void(HWND)> onDialog;
@@ -90,8 +93,12 @@ class WindowTest : public ::testing::Test {
       return answer;
     };
     hooks.quit = [this] { ++quits; };
-    hooks.openDocument = [this](const std::string& path) { documents.push_back(path); };
+    hooks.openDocument = [this](const std::string& path) {
+      documents.push_back(path);
+      return shellAnswer;
+    };
     hooks.popupMenu = [this](HMENU menu, POINT) { popups.push_back(menu); };
+    hooks.notifyIcon = notifyIcon;
     hooks.dialogOpened = [this](HWND dialog) {
       if (onDialog) onDialog(dialog);
     };
@@ -748,6 +755,317 @@ TEST_F(WindowTest, ExitAsksAndOnYesRemovesTheIconAndEnds) {
   // The icon is gone from the notification area: deleting it again fails.
   NOTIFYICONDATAA data = window().trayIconData();
   EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
+// ---- Names outside the ANSI code page and long paths -------------------------------------------
+
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string text = platform::Utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+// The long form, so that the test's own calls reach a path beyond MAX_PATH.
+std::wstring Long(const std::string& utf8) {
+  std::wstring path = Wide(utf8);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return L"\\\\?\\" + path;
+}
+
+void PutFile(const std::string& utf8Path, const std::string& bytes) {
+  const HANDLE file = CreateFileW(Long(utf8Path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << utf8Path;
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string FileText(const std::string& utf8Path) {
+  const HANDLE file = CreateFileW(Long(utf8Path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(4096, '\0');
+  DWORD got = 0;
+  ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  bytes.resize(got);
+  return bytes;
+}
+
+// Removes a folder and all it holds through the long form, which the C++ library's own removal
+// does not use.
+void RemoveTree(const std::wstring& longPath) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((longPath + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = longPath + L"\\" + name;
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(longPath.c_str());
+}
+
+// The program in a folder named with é, Ü and CJK characters, and in one so deep that its files
+// lie at 300 characters: the settings file found and written there, the log that it names (by a
+// name outside ASCII, relative to the program's folder) read, the files that the log names looked
+// at (one read-only, one missing) and listed with their users, all by their own names.
+class AwkwardFolderTest : public WindowTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AwkwardFolderTest, TheListSettingsAndFileStatusReachEveryName) {
+  const std::string base = dir.path().string();
+  std::string relative = GetParam();
+  if (relative == "long") {
+    // base, "\\", the folders, "\\" and "\u00e9t\u00e9.doc" (7 characters): 300 in all.
+    const std::size_t want = 300 - base.size() - 9;
+    relative.clear();
+    while (want - relative.size() > 41) relative += std::string(40, 'd') + "\\";
+    relative += std::string(want - relative.size(), 'e');
+  }
+  const std::string top = base + "\\" + relative.substr(0, relative.find('\\'));
+  struct Cleanup {
+    std::wstring path;
+    ~Cleanup() { RemoveTree(path); }
+  } cleanup{Long(top)};
+  std::string folder = base;
+  for (std::size_t start = 0; start <= relative.size();) {
+    const std::size_t end = relative.find('\\', start);
+    folder += "\\" + relative.substr(start, end - start);
+    ASSERT_TRUE(CreateDirectoryW(Long(folder).c_str(), nullptr)) << folder;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  const std::string present = folder + "\\\u00e9t\u00e9.doc";
+  const std::string missing = folder + "\\\u5831\u544a.txt";
+  if (GetParam() == std::string("long")) {
+    EXPECT_EQ(Wide(present).size(), 300u);
+  }
+  PutFile(present, "text");
+  ASSERT_TRUE(SetFileAttributesW(Long(present).c_str(), FILE_ATTRIBUTE_READONLY));
+
+  evtwriter::EvtWriter writer;
+  const std::pair<std::string, const char*> writes[] = {{present, "J\u00fcrgen"},
+                                                        {missing, "\u7530\u4e2d"}};
+  for (std::uint32_t i = 0; i < 2; ++i) {
+    evtwriter::Event560 event;
+    event.time = kBaseTime + 60u * i;
+    event.objectName = writes[i].first;
+    event.primaryUser = writes[i].second;
+    writer.Add(evtwriter::MakeEvent560(event));
+  }
+  const std::vector<std::uint8_t> log = writer.Bytes();
+  PutFile(folder + "\\S\u00e9curit\u00e9.evt", std::string(log.begin(), log.end()));
+  PutFile(
+      folder + "\\Quillstamp.ini",
+      "[Configuration]\r\nMacComments=0\r\n[Platform]\r\nSecurityLog=S\u00e9curit\u00e9.evt\r\n");
+
+  program = std::make_unique<Program>(folder, Hooks());
+  ASSERT_TRUE(window().Create(GetModuleHandleA(nullptr)));
+  window().Form_Load();
+  window().Show();
+  Command(kIdGo);
+  ASSERT_EQ(Rows(), 2) << "last box: " << (boxes.empty() ? "" : boxes.back().text);
+  EXPECT_EQ(Cell(1, kColFile), missing);
+  EXPECT_EQ(Cell(1, kColUser), "\u7530\u4e2d");
+  EXPECT_EQ(Cell(1, kColWin), "U");
+  EXPECT_EQ(Cell(2, kColFile), present);
+  EXPECT_EQ(Cell(2, kColUser), "J\u00fcrgen");
+  EXPECT_EQ(Cell(2, kColWin), "RO");  // found, and read-only
+  Command(kIdGo);
+  // A change of the options is written to the settings file there.
+  SendMessageW(control(kIdMacComments), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(kIdMacComments, BN_CLICKED),
+               reinterpret_cast<LPARAM>(control(kIdMacComments)));
+  EXPECT_NE(FileText(folder + "\\Quillstamp.ini").find("MacComments=1"), std::string::npos)
+      << FileText(folder + "\\Quillstamp.ini");
+  program.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, AwkwardFolderTest,
+                         ::testing::Values("R\u00e9sum\u00e9s \u00dcbersicht",
+                                           "\u5171\u6709\u30d5\u30a9\u30eb\u30c0", "long"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           const std::string name = info.param;
+                           return name == "long"   ? std::string("Long")
+                                  : name[0] == 'R' ? std::string("Accented")
+                                                   : std::string("Cjk");
+                         });
+
+// The title names the computer and the account as the system gives them, in every script.
+TEST_F(WindowTest, TheTitleShowsNamesOutsideTheCodePage) {
+  ProgramState state;
+  test::SystemAnswers answers = test::SystemOf(platform::kPlatformWin32Nt, 10, 0, 19045, "");
+  answers.computer = "SERVEUR-\u00c9T\u00c9";
+  answers.user = "J\u00fcrgen \u7530\u4e2d";
+  test::FakeSystem system(answers);
+  WindowServices services = Hooks();
+  services.system = &system;
+  frmQuillstamp window(state, services);
+  ASSERT_TRUE(window.Create(GetModuleHandleA(nullptr)));
+  window.Form_Load();
+  EXPECT_NE(TextOf(window.hwnd()).find("   SERVEUR-\u00c9T\u00c9; J\u00fcrgen \u7530\u4e2d; "),
+            std::string::npos)
+      << TextOf(window.hwnd());
+  EXPECT_EQ(TextOf(window.hwnd()), window.identity().title);
+  EXPECT_EQ(TextOf(window.control(kIdNotSelected)),
+            "Events generated by account 'J\u00fcrgen \u7530\u4e2d' are not selected");
+}
+
+// ---- Explorer, DPI and help as Windows has them ------------------------------------------------
+
+// A notification area answered by the test: it refuses the first `refuse` adds (not ready yet at
+// logon), holds at most one icon, and forgets it when Explorer "restarts".
+struct TestNotificationArea {
+  int refuse = 0;
+  bool shown = false;
+  int adds = 0;
+  bool Call(DWORD message, NOTIFYICONDATAA&) {
+    switch (message) {
+      case NIM_ADD:
+        ++adds;
+        if (refuse > 0) {
+          --refuse;
+          return false;
+        }
+        if (shown) return false;  // an icon of that id is already there
+        shown = true;
+        return true;
+      case NIM_MODIFY:
+        return shown;
+      case NIM_DELETE: {
+        const bool was = shown;
+        shown = false;
+        return was;
+      }
+      default:
+        return false;
+    }
+  }
+};
+
+TEST_F(WindowTest, TheIconComesBackWhenExplorerStartsAgain) {
+  TestNotificationArea area;
+  notifyIcon = [&area](DWORD message, NOTIFYICONDATAA& data) { return area.Call(message, data); };
+  Start();
+  ASSERT_TRUE(area.shown);
+  ASSERT_NE(window().taskbarCreatedMessage(), 0u);
+  EXPECT_EQ(window().taskbarCreatedMessage(), RegisterWindowMessageW(L"TaskbarCreated"));
+  // Explorer ends, taking the icon with it, and starts again: it tells every top-level window.
+  area.shown = false;
+  SendMessageW(hwnd(), window().taskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(area.shown);
+  EXPECT_TRUE(window().trayIconAdded());
+  // Told again while the icon is still there: it is kept, not lost to the refused add.
+  SendMessageW(hwnd(), window().taskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(area.shown);
+  EXPECT_TRUE(window().trayIconAdded());
+  // Minimised, the window hides in the notification area again, from where it comes back.
+  ShowWindow(hwnd(), SW_MINIMIZE);
+  EXPECT_FALSE(IsWindowVisible(hwnd()));
+  SendMessageA(window().iconWindow(), WM_MOUSEMOVE, 1, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(IsWindowVisible(hwnd()));
+}
+
+// At logon the notification area may refuse the icon for a while: the window tries again at each
+// tick of its retry timer (sent here by the test), and gives up after a bounded number of tries.
+TEST_F(WindowTest, ARefusedIconIsTriedAgainForABoundedTime) {
+  TestNotificationArea area;
+  area.refuse = 2;
+  notifyIcon = [&area](DWORD message, NOTIFYICONDATAA& data) { return area.Call(message, data); };
+  Start();
+  EXPECT_FALSE(window().trayIconAdded());
+  EXPECT_EQ(window().trayRetriesLeft(), kTrayRetryAttempts);
+  SendMessageW(hwnd(), WM_TIMER, kTrayRetryTimer, 0);
+  EXPECT_FALSE(window().trayIconAdded());
+  SendMessageW(hwnd(), WM_TIMER, kTrayRetryTimer, 0);
+  EXPECT_TRUE(window().trayIconAdded());
+  EXPECT_TRUE(area.shown);
+  EXPECT_EQ(window().trayRetriesLeft(), 0);
+  EXPECT_EQ(area.adds, 3);
+  SendMessageW(hwnd(), WM_TIMER, kTrayRetryTimer, 0);  // a tick already queued changes nothing
+  EXPECT_EQ(area.adds, 3);
+}
+
+TEST_F(WindowTest, AnIconRefusedForGoodIsTriedOnlySoOften) {
+  TestNotificationArea area;
+  area.refuse = 1000;
+  notifyIcon = [&area](DWORD message, NOTIFYICONDATAA& data) { return area.Call(message, data); };
+  Start();
+  for (int tick = 0; tick < kTrayRetryAttempts + 5; ++tick)
+    SendMessageW(hwnd(), WM_TIMER, kTrayRetryTimer, 0);
+  EXPECT_EQ(area.adds, 1 + kTrayRetryAttempts);
+  EXPECT_EQ(window().trayRetriesLeft(), 0);
+  EXPECT_FALSE(window().trayIconAdded());
+  // Without an icon, minimising leaves the window in the task bar rather than hiding it for good.
+  ShowWindow(hwnd(), SW_MINIMIZE);
+  EXPECT_TRUE(IsWindowVisible(hwnd()));
+}
+
+// Moved to a screen of another scale, the window takes that DPI, lays itself out again and takes
+// the place and size that the system suggests.
+TEST_F(WindowTest, ADpiChangeTakesTheSuggestedPlaceAndSize) {
+  Start();
+  ASSERT_EQ(window().dpi(), 96) << "the prefix runs at another scale";
+  RECT before{};
+  GetWindowRect(hwnd(), &before);
+  RECT gridBefore{};
+  GetWindowRect(control(kIdGrid), &gridBefore);
+  RECT suggested{40, 30, 40 + MulDiv(before.right - before.left, 120, 96),
+                 30 + MulDiv(before.bottom - before.top, 120, 96)};
+  SendMessageW(hwnd(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(120, 120),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window().dpi(), 120);
+  RECT after{};
+  GetWindowRect(hwnd(), &after);
+  EXPECT_EQ(after.left, suggested.left);
+  EXPECT_EQ(after.top, suggested.top);
+  EXPECT_EQ(after.right - after.left, suggested.right - suggested.left);
+  EXPECT_EQ(after.bottom - after.top, suggested.bottom - suggested.top);
+  // The controls are at their 120-dpi places: the list is a quarter larger than at 96.
+  RECT grid{};
+  GetWindowRect(control(kIdGrid), &grid);
+  EXPECT_NEAR(grid.bottom - grid.top, MulDiv(gridBefore.bottom - gridBefore.top, 120, 96), 2);
+}
+
+TEST_F(WindowTest, HelpSaysSoWhenNoProgramOpensTheManual) {
+  test::WriteFile(dir / "QuillstampDOC.htm", "<html></html>");
+  Start();
+  const std::string manual = dir.path().string() + "\\QuillstampDOC.htm";
+  struct Case {
+    int answer;
+    const char* text;  // empty: no message
+  };
+  const Case cases[] = {
+      {42, ""},
+      {SE_ERR_NOASSOC,
+       "No program on this computer opens .htm files. The documentation is the file "},
+      {SE_ERR_ACCESSDENIED, "The documentation could not be opened: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    boxes.clear();
+    shellAnswer = c.answer;
+    Command(kIdAide);
+    EXPECT_EQ(documents.back(), manual);
+    if (*c.text == '\0') {
+      EXPECT_TRUE(boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, c.text + manual);
+    EXPECT_EQ(boxes[0].title, "Quillstamp");
+    EXPECT_EQ(boxes[0].style, UINT(MB_OK | MB_ICONINFORMATION));
+  }
 }
 
 // ---- Layout at 96, 120 and 144 dpi ------------------------------------------------------------

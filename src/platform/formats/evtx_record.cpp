@@ -648,8 +648,17 @@ EventRecordFields PresentedFields(const EvtxRecordFacts& facts) {
 
 namespace {
 
-// The template fields of each event, in the order a read gives its strings.
-const std::vector<std::string>& TemplateNames(std::uint32_t eventId) {
+// The template fields of each event, in the order a read gives its strings. A read of the
+// legacy log carries no version of the event's layout, only its strings: each layout is told by
+// their count. Event 4656 has two layouts: the 15 fields of Windows Vista, 7, Server 2008 and
+// 2008 R2, and the 17 of Windows 8 and Server 2012 on, which added the access reasons after the
+// access list and the resource attributes at the end. Event 5145 has one layout of 13 fields.
+// nullptr for any other count: a layout not known here is left as it was read.
+const std::vector<std::string>* TemplateNames(std::uint32_t eventId, std::size_t stringCount) {
+  static const std::vector<std::string> handleRequestedVista = {
+      "SubjectUserSid", "SubjectUserName", "SubjectDomainName",  "SubjectLogonId", "ObjectServer",
+      "ObjectType",     "ObjectName",      "HandleId",           "TransactionId",  "AccessList",
+      "AccessMask",     "PrivilegeList",   "RestrictedSidCount", "ProcessId",      "ProcessName"};
   static const std::vector<std::string> handleRequested = {
       "SubjectUserSid",    "SubjectUserName",    "SubjectDomainName", "SubjectLogonId",
       "ObjectServer",      "ObjectType",         "ObjectName",        "HandleId",
@@ -669,7 +678,14 @@ const std::vector<std::string>& TemplateNames(std::uint32_t eventId) {
                                                         "AccessMask",
                                                         "AccessList",
                                                         "AccessReason"};
-  return eventId == kHandleRequestedEventId ? handleRequested : shareChecked;
+  const std::vector<std::string>* const layouts[] = {&handleRequestedVista, &handleRequested};
+  if (eventId == kHandleRequestedEventId) {
+    for (const auto* layout : layouts) {
+      if (layout->size() == stringCount) return layout;
+    }
+    return nullptr;
+  }
+  return stringCount == shareChecked.size() ? &shareChecked : nullptr;
 }
 
 // The zero-ended text at `offset` of the record's first `end` bytes; nullopt when no zero ends it.
@@ -724,11 +740,10 @@ std::optional<std::vector<std::uint8_t>> ConvertLiveRecord(const std::uint8_t* r
     offset += text->size() + 1;
     facts.strings.push_back(std::move(*text));
   }
-  // A read gives no names, only the template's order: a record whose count differs from its
-  // template is another version of the event, and is left as it was read.
-  const std::vector<std::string>& names = TemplateNames(facts.eventId);
-  if (facts.strings.size() != names.size()) return std::nullopt;
-  facts.names = names;
+  // A read gives no names, only the template's order, which the count of strings tells.
+  const std::vector<std::string>* names = TemplateNames(facts.eventId, facts.strings.size());
+  if (names == nullptr) return std::nullopt;
+  facts.names = *names;
 
   std::optional<EventRecordFields> converted = ConvertToFileOpen(facts);
   if (!converted) return std::nullopt;

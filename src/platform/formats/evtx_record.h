@@ -76,11 +76,13 @@ std::optional<EventRecordFields> ConvertToFileOpen(const EvtxRecordFacts& facts)
 // The fields the record is presented with: converted, or its own.
 EventRecordFields PresentedFields(const EvtxRecordFacts& facts);
 
-// The live Security log of Windows Vista and later, read with ReadEventLogA, holds the same events
+// The live Security log of Windows Vista and later, read with ReadEventLog, holds the same events
 // 4656 and 5145 as a record of the event-log layout, its strings in the order of the event's
-// template and its outcome in the event type. `record` (the first `size` bytes of a read) becomes
-// the event-560 record of the Windows 2000 layout when it is a successful 4656 or 5145 whose
-// strings are all there and well formed; nullopt leaves the record as it was read.
+// template and its outcome in the event type; the number of strings tells the template (4656 has
+// one of 15 strings before Windows 8 and one of 17 since). `record` (the first `size` bytes of a
+// read, its texts in UTF-8) becomes the event-560 record of the Windows 2000 layout when it is a
+// successful 4656 or 5145 whose strings are all there and well formed; nullopt leaves the record
+// as it was read.
 std::optional<std::vector<std::uint8_t>> ConvertLiveRecord(const std::uint8_t* record,
                                                            std::size_t size);
 

@@ -4,6 +4,7 @@
 
 #include "platform/eventlog.h"
 #include "platform/eventlog_record.h"
+#include "platform/formats/evt_log.h"
 #include "platform/formats/evtx_record.h"
 
 namespace qs::platform {
@@ -26,10 +27,16 @@ bool LiveLogReads::Fill(std::uint32_t flags, std::uint32_t offset) {
     // as it came: the scan counts it and reads on, and no record is dropped unseen.
     if (length < kMinRecordSize || length > left) length = left;
     const std::uint8_t* record = bytes.data() + pos;
-    if (auto converted = evtx::ConvertLiveRecord(record, length)) {
+    std::size_t recordLength = length;
+    if (text_ == RecordText::Utf16Le && length >= kFixedRecordSize) {
+      ConvertEvtRecord(record, length, utf8_);
+      record = utf8_.data();
+      recordLength = utf8_.size();
+    }
+    if (auto converted = evtx::ConvertLiveRecord(record, recordLength)) {
       records_.push_back(std::move(*converted));
     } else {
-      records_.emplace_back(record, record + length);
+      records_.emplace_back(record, record + recordLength);
     }
     pos += length;
   }

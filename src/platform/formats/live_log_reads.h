@@ -1,16 +1,21 @@
-// The reads of a live event log (ReadEventLogA), handed out one record at a time.
+// The reads of a live event log (ReadEventLogW), handed out one record at a time.
 //
 // One read fills the buffer with as many whole records as fit, and the log's reading position
 // moves past all of them; the scan asks for one record at a time, with a size query first. The
 // records of a read are therefore kept, and handed out one by one before the log is read again.
-// Each record of events 4656 and 5145 is converted as it is taken from a read (evtx_record.h), so
-// that the size the query answers is the size of the record then handed out.
+// A wide read's texts are UTF-16, as in an .evt file: each record is first given its texts in
+// UTF-8, the program's own encoding, so that a name outside the ANSI code page ("Résumé.doc" on a
+// server whose code page has no "é", a CJK name anywhere) arrives whole. Each record of events 4656
+// and 5145 is then converted as it is taken from a read (evtx_record.h), so that the size the query
+// answers is the size of the record then handed out.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <vector>
+
+#include "platform/eventlog_record.h"
 
 namespace qs::platform {
 
@@ -22,7 +27,7 @@ struct LiveReadResult {
   std::uint32_t bytesNeeded = 0;
 };
 
-// One read of the log into `buffer`, of at most `size` bytes, as ReadEventLogA does it.
+// One read of the log into `buffer`, of at most `size` bytes, as ReadEventLogW (or A) does it.
 using LiveReadCall = std::function<LiveReadResult(std::uint32_t flags, std::uint32_t offset,
                                                   std::uint8_t* buffer, std::uint32_t size)>;
 
@@ -33,7 +38,9 @@ class LiveLogReads {
   // The buffer of the first try: room for many records of the usual size.
   static constexpr std::uint32_t kReadBuffer = 0x10000;
 
-  explicit LiveLogReads(LiveReadCall read) : read_(std::move(read)) {}
+  // `text`: how the read gives the texts of its records (Utf16Le for ReadEventLogW).
+  explicit LiveLogReads(LiveReadCall read, RecordText text = RecordText::Ansi)
+      : read_(std::move(read)), text_(text) {}
 
   // EventLogService::ReadRecord: the next record; with a buffer smaller than it (0 included),
   // false with its size in bytesNeeded, the record kept for the next call; at the end of the log
@@ -45,6 +52,8 @@ class LiveLogReads {
   bool Fill(std::uint32_t flags, std::uint32_t offset);
 
   LiveReadCall read_;
+  RecordText text_;
+  std::vector<std::uint8_t> utf8_;  // the record in hand with its texts in UTF-8
   std::deque<std::vector<std::uint8_t>> records_;
 };
 

@@ -1,6 +1,8 @@
 // The Security log on Windows. With no log file named, it is the computer's own live log, read
-// with OpenEventLogA, GetNumberOfEventLogRecords, GetOldestEventLogRecord, ReadEventLogA (a pass
-// that resumes seeks the record it resumes after by its number) and CloseEventLog; each record of
+// with OpenEventLogW, GetNumberOfEventLogRecords, GetOldestEventLogRecord, ReadEventLogW (a pass
+// that resumes seeks the record it resumes after by its number) and CloseEventLog. The wide read
+// gives every name as Windows holds it, whatever the ANSI code page; its texts become UTF-8, the
+// program's own encoding, as a record is taken from the read. Each record of
 // events 4656 and 5145 that Windows Vista and later write is converted as it is read, so that the
 // selection rule finds the event 560 it knows. A named log file is read whole: an NT event log
 // (.evt) by the portable reader, a Vista-and-later log (.evtx) through EvtQuery.
@@ -16,32 +18,36 @@
 #include "platform/eventlog_record.h"
 #include "platform/formats/evt_log.h"
 #include "platform/formats/live_log_reads.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
 
 namespace {
 
-// The live log: the four calls. ReadEventLogA fills the buffer with as many whole records as fit
+// The live log: the four calls. ReadEventLogW fills the buffer with as many whole records as fit
 // and moves past all of them; LiveLogReads keeps them and hands them out one by one, converted.
 class LiveLog {
  public:
   explicit LiveLog(HANDLE handle)
       : handle_(handle),
-        reads_([handle](std::uint32_t flags, std::uint32_t offset, std::uint8_t* buffer,
-                        std::uint32_t size) {
-          LiveReadResult result;
-          DWORD got = 0;
-          DWORD needed = 0;
-          result.ok = ReadEventLogA(handle, flags, offset, buffer, size, &got, &needed) != FALSE;
-          if (result.ok) {
-            result.bytesRead = got;
-          } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-            // Only then does `needed` hold anything.
-            result.bytesNeeded = needed;
-          }
-          return result;
-        }) {}
+        reads_(
+            [handle](std::uint32_t flags, std::uint32_t offset, std::uint8_t* buffer,
+                     std::uint32_t size) {
+              LiveReadResult result;
+              DWORD got = 0;
+              DWORD needed = 0;
+              result.ok =
+                  ReadEventLogW(handle, flags, offset, buffer, size, &got, &needed) != FALSE;
+              if (result.ok) {
+                result.bytesRead = got;
+              } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+                // Only then does `needed` hold anything.
+                result.bytesNeeded = needed;
+              }
+              return result;
+            },
+            RecordText::Utf16Le) {}
   ~LiveLog() { CloseEventLog(handle_); }
   LiveLog(const LiveLog&) = delete;
   LiveLog& operator=(const LiveLog&) = delete;
@@ -71,8 +77,9 @@ class LiveLog {
 };
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   std::optional<std::vector<std::uint8_t>> bytes;
   LARGE_INTEGER size{};
@@ -99,8 +106,8 @@ class Win32EventLogService final : public EventLogService {
   EventLogHandle OpenLog(std::string_view serverName, std::string_view sourceName) override {
     if (!EqualsNoCase(sourceName, "Security")) return 0;
     if (path_.empty()) {
-      const std::string server(serverName);
-      const HANDLE handle = OpenEventLogA(server.empty() ? nullptr : server.c_str(), "Security");
+      const std::wstring server = WideText(serverName);
+      const HANDLE handle = OpenEventLogW(server.empty() ? nullptr : server.c_str(), L"Security");
       if (handle == nullptr) return 0;
       const EventLogHandle number = next_++;
       live_[number] = std::make_unique<LiveLog>(handle);

@@ -15,6 +15,7 @@
 #include "platform/eventlog_record.h"
 #include "platform/formats/evtx_record.h"
 #include "platform/utf.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
@@ -36,12 +37,9 @@ class EvtHandle {
   EVT_HANDLE handle_;
 };
 
-// The path as the settings give it (ANSI), as the full path that a query of a file needs.
+// The path as the settings give it (UTF-8), as the full path that a query of a file needs.
 std::wstring FullWidePath(const std::string& path) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
+  const std::wstring wide = WidePath(path);
   const DWORD fullLength = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (fullLength == 0) return {};
   std::wstring full(fullLength, L'\0');
@@ -88,8 +86,9 @@ class QueriedLog final : public LogSource {
 }  // namespace
 
 bool BeginsAsEvtxFile(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   std::uint8_t head[sizeof evtx::kFileSignature] = {};
   DWORD got = 0;

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
@@ -13,13 +14,16 @@ class Win32FileStatus final : public FileStatusService {
     const std::string path(logPath);
     // A NUL inside the path would make the call look at a shorter path than the one named.
     if (path.find('\0') != std::string::npos) return facts;
-    facts.attributes = GetFileAttributesA(path.c_str());
+    // The wide calls, so that a name outside the ANSI code page is the name looked at; the long
+    // form, so that a path of MAX_PATH characters or more is reached.
+    const std::wstring wide = WidePath(path);
+    facts.attributes = GetFileAttributesW(wide.c_str());
     if (facts.attributes == INVALID_FILE_ATTRIBUTES) return facts;
     // The number of names of the file: a file with several hard links cannot be told from a link
     // planted to another owner's file. Opening for no access at all needs no right on the file;
     // backup semantics let a folder be opened too.
     const HANDLE handle =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       BY_HANDLE_FILE_INFORMATION info{};

@@ -1,17 +1,24 @@
-// The user's date and time formats from GetLocaleInfoA, turned from the system's pictures
+// The user's date and time formats from GetLocaleInfoW, turned from the system's pictures
 // ("dd/MM/yyyy", "HH:mm:ss") into the strftime formats the rest of the program uses.
 #include "platform/locale_formats.h"
 
 #include <windows.h>
 
+#include <string_view>
+
+#include "platform/win32/wide_path.h"
+
 namespace qs::platform {
 
 namespace {
 
+// The wide call, so that a picture's quoted text outside the ANSI code page ("yyyy'年'M'月'd'日'")
+// comes in UTF-8, the encoding of every text of the program; strftime copies it as it stands.
 std::string LocaleText(LCTYPE type) {
-  char buffer[128];
-  const int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer);
-  return n > 1 ? std::string(buffer, static_cast<std::size_t>(n - 1)) : std::string();
+  wchar_t buffer[128];
+  const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buffer, 128);
+  return n > 1 ? Utf8FromWide(std::wstring_view(buffer, static_cast<std::size_t>(n - 1)))
+               : std::string();
 }
 
 // One picture letter repeated `count` times, as a strftime conversion; empty when unknown.

@@ -1,9 +1,12 @@
-// Named streams on NTFS: "file:Comments:$DATA" opened with CreateFileA, as any file is. The
+// Named streams on NTFS: "file:Comments:$DATA" opened with CreateFileW, as any file is, its UTF-8
+// path in the wide form (WidePath: a long path gets the "\\?\" prefix, which the 15 characters
+// of the stream's suffix make needed sooner). The
 // handles are numbered for the comment logic, which holds a small integer or -1.
 #include <windows.h>
 
 #include <map>
 
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
@@ -33,7 +36,7 @@ class Win32Streams final : public StreamService {
     // writing is emptied by the open itself.
     HANDLE held = INVALID_HANDLE_VALUE;
     if (expected) {
-      held = CreateFileA(BaseFile(streamPath).c_str(), FILE_READ_ATTRIBUTES,
+      held = CreateFileW(WidePath(BaseFile(streamPath)).c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
       if (held == INVALID_HANDLE_VALUE) return kInvalidStream;
@@ -53,7 +56,7 @@ class Win32Streams final : public StreamService {
     if (writing) {
       // Opening a stream for writing would create a missing file: the file must be there, a
       // regular file, and not read-only.
-      const DWORD attributes = GetFileAttributesA(BaseFile(streamPath).c_str());
+      const DWORD attributes = GetFileAttributesW(WidePath(BaseFile(streamPath)).c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES ||
           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
         return kInvalidStream;
@@ -67,7 +70,7 @@ class Win32Streams final : public StreamService {
     const DWORD disposition = !writing                       ? OPEN_EXISTING
                               : (mode & kOpenCreateBit) != 0 ? CREATE_ALWAYS
                                                              : OPEN_EXISTING;
-    const HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
+    const HANDLE handle = CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return kInvalidStream;
     const StreamHandle number = next_++;

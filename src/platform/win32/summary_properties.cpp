@@ -8,6 +8,8 @@
 #include <objidl.h>
 #include <propidl.h>
 
+#include "platform/utf.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
@@ -25,6 +27,9 @@ struct PropVariant {
   PropVariant& operator=(const PropVariant&) = delete;
 };
 
+// The code page of a Unicode property set, whose single-byte texts are kept in UTF-16.
+constexpr UINT kUnicodeSetCodePage = 1200;
+
 std::u16string FromCodePage(const char* text, UINT codePage) {
   if (text == nullptr || *text == '\0') return {};
   const int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
@@ -33,6 +38,19 @@ std::u16string FromCodePage(const char* text, UINT codePage) {
   MultiByteToWideChar(codePage, 0, text, -1, wide.data(), n);
   wide.resize(static_cast<std::size_t>(n - 1));
   return std::u16string(wide.begin(), wide.end());
+}
+
+// `text` in the single-byte or multibyte code page; a character it lacks becomes the code page's
+// default character.
+std::string ToCodePage(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()),
+                                    nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), n,
+                      nullptr, nullptr);
+  return bytes;
 }
 
 class PropertySetSummary final : public SummaryPropertyComponent {
@@ -53,7 +71,8 @@ class PropertySetSummary final : public SummaryPropertyComponent {
                            const std::optional<ExpectedFile>& expected) override {
     Release();
     status_ = kSummaryNotOpened;
-    const std::wstring wide(path.begin(), path.end());
+    // The long form for a path of MAX_PATH characters or more.
+    const std::wstring wide = WidePath(Utf16ToUtf8(path));
     if (expected) {
       // Held until Release: nobody can put another file at the path meanwhile.
       held_ = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -100,9 +119,11 @@ class PropertySetSummary final : public SummaryPropertyComponent {
       const std::wstring wide(value.value.pwszVal);
       text.assign(wide.begin(), wide.end());
     } else if (value.value.vt == VT_LPSTR) {
-      // Single-byte texts are in the set's code page, which is the system's for summaries
-      // written by the system's own programs.
-      text = FromCodePage(value.value.pszVal, CP_ACP);
+      // Single-byte texts are in the set's code page; those of a Unicode set are handed out in
+      // the system's.
+      const UINT codePage = CodePage();
+      text = FromCodePage(value.value.pszVal,
+                          codePage == kUnicodeSetCodePage || codePage == 0 ? CP_ACP : codePage);
     }
     return kSummaryOk;
   }
@@ -115,9 +136,19 @@ class PropertySetSummary final : public SummaryPropertyComponent {
     spec.propid = PIDSI_COMMENTS;
     PROPVARIANT value;
     PropVariantInit(&value);
-    value.vt = VT_LPWSTR;
-    value.pwszVal = wide.data();
-    // A set kept in a single-byte code page stores the text converted to it.
+    // The Comments are documented as VT_LPSTR: a set kept in a single-byte or multibyte code page
+    // gets them in that code page, as the programs that read it expect; only a Unicode set gets
+    // them as UTF-16 (VT_LPWSTR), which keeps every character.
+    const UINT codePage = CodePage();
+    std::string bytes;
+    if (codePage == kUnicodeSetCodePage) {
+      value.vt = VT_LPWSTR;
+      value.pwszVal = wide.data();
+    } else {
+      bytes = ToCodePage(wide, codePage == 0 ? CP_ACP : codePage);
+      value.vt = VT_LPSTR;
+      value.pszVal = bytes.data();
+    }
     return props_->WriteMultiple(1, &spec, &value, PID_FIRST_USABLE);
   }
 
@@ -152,6 +183,19 @@ class PropertySetSummary final : public SummaryPropertyComponent {
                           reinterpret_cast<void**>(&sets_));
     if (FAILED(hr)) sets_ = nullptr;
     return hr;
+  }
+
+  // The set's code page (PID_CODEPAGE, a VT_I2 holding the number in 16 bits, so that 65001
+  // reads as a negative number); 0 when the set names none.
+  UINT CodePage() const {
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = PID_CODEPAGE;
+    PropVariant value;
+    if (FAILED(props_->ReadMultiple(1, &spec, &value.value))) return 0;
+    if (value.value.vt == VT_I2) return static_cast<std::uint16_t>(value.value.iVal);
+    if (value.value.vt == VT_UI2) return value.value.uiVal;
+    return 0;
   }
 
   void Release() {

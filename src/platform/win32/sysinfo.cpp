@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
+#include <string_view>
 
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_services.h"
 
 namespace qs::platform {
@@ -18,22 +21,49 @@ void PutName(std::string& buffer, const char* name, std::size_t length) {
   buffer[length] = '\0';
 }
 
+// The computer's NetBIOS name, which is also the name of its account in a domain, in UTF-8.
+std::optional<std::string> ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name / sizeof name[0];
+  if (!GetComputerNameW(name, &size)) return std::nullopt;
+  return Utf8FromWide(std::wstring_view(name, size));
+}
+
+// Whether the process's own account is LocalSystem (S-1-5-18).
+bool RunsAsLocalSystem() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &size) != 0;
+  CloseHandle(token);
+  return known &&
+         IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
+}
+
 class Win32SystemInfo final : public SystemInfoService {
  public:
   bool ReadComputerName(std::string& buffer) override {
-    char name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size)) return false;
-    PutName(buffer, name, size);
+    const std::optional<std::string> name = ComputerName();
+    if (!name) return false;
+    PutName(buffer, name->data(), name->size());
     return true;
   }
 
   bool ReadUserName(std::string& buffer) override {
-    char name[256 + 1];  // UNLEN + 1
-    DWORD size = sizeof name;
+    wchar_t name[256 + 1];  // UNLEN + 1
+    DWORD size = sizeof name / sizeof name[0];
     // The size returned counts the terminating NUL.
-    if (!GetUserNameA(name, &size) || size == 0) return false;
-    PutName(buffer, name, size - 1);
+    if (!GetUserNameW(name, &size) || size == 0) return false;
+    std::string account = Utf8FromWide(std::wstring_view(name, size - 1));
+    // The program's own writes are told by the account that the events name. Run as LocalSystem
+    // (a service), it is "SYSTEM" to GetUserName, while the events name the computer's account,
+    // "HOST$".
+    if (RunsAsLocalSystem()) {
+      if (const std::optional<std::string> computer = ComputerName())
+        account = AccountNameInEvents(account, true, *computer);
+    }
+    PutName(buffer, account.data(), account.size());
     return true;
   }
 

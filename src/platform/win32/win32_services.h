@@ -14,15 +14,15 @@
 namespace qs::platform {
 
 std::unique_ptr<SystemInfoService> MakeWin32SystemInfoService();
-// GetFileAttributesA on the path as the log gives it: on Windows the log's paths are local paths
-// or UNC paths as they stand.
+// GetFileAttributesW on the path as the log gives it (UTF-8, in the wide form of WidePath): on
+// Windows the log's paths are local paths or UNC paths as they stand.
 std::unique_ptr<FileStatusService> MakeWin32FileStatus();
 // Whether the file open as `file` is the expected one (IsExpectedFile; GetFileInformationByHandle
 // gives its names). The comment services open a file for that check with no FILE_SHARE_DELETE
 // and keep it open while they work on it by its path: Windows then lets nobody rename or delete
 // it, so the path leads to that file until the check's handle is closed.
 bool IsExpectedFileHandle(void* file, const ExpectedFile& expected);
-// Named streams through CreateFileA on "file:NAME:$DATA".
+// Named streams through CreateFileW on "file:NAME:$DATA".
 std::unique_ptr<StreamService> MakeWin32StreamService();
 // The summary properties through IPropertySetStorage (StgOpenStorageEx).
 std::unique_ptr<SummaryPropertyComponent> MakeWin32SummaryComponent();

@@ -98,6 +98,20 @@ EvtxRecordFacts ShareCheck(std::string shareName, std::string localPath, std::st
   return f;
 }
 
+// The same request in the 15 fields of Windows Vista, 7, Server 2008 and 2008 R2: no access
+// reasons after the access list, no resource attributes at the end.
+EvtxRecordFacts VistaHandleRequest(std::string objectType, std::string objectName,
+                                   std::string access) {
+  EvtxRecordFacts f =
+      HandleRequest(std::move(objectType), std::move(objectName), std::move(access));
+  for (const char* dropped : {"ResourceAttributes", "AccessReason"}) {
+    const auto at = std::find(f.names->begin(), f.names->end(), dropped) - f.names->begin();
+    f.names->erase(f.names->begin() + at);
+    f.strings.erase(f.strings.begin() + at);
+  }
+  return f;
+}
+
 template <typename Record, typename Change>
 Record With(Record f, Change change) {
   change(f);
@@ -346,6 +360,22 @@ INSTANTIATE_TEST_SUITE_P(
         LiveCase{"HandleRequestForReading",
                  LiveRecord(HandleRequest("File", "C:\\a.txt", "%%4416\n\t\t\t\t")), nullptr, true,
                  false},
+        // The layout of Windows Vista to 2008 R2, told by its 15 strings: each field is taken
+        // from its own place, not from where the later layout keeps it.
+        LiveCase{"VistaHandleRequestForWriting",
+                 LiveRecord(VistaHandleRequest("File", "C:\\Users\\PSAM\\b.txt", kWrite)), nullptr,
+                 true, true, "C:\\Users\\PSAM\\b.txt", "psam"},
+        LiveCase{"VistaHandleRequestForReading",
+                 LiveRecord(VistaHandleRequest("File", "C:\\a.txt", "%%4416\n\t\t\t\t")), nullptr,
+                 true, false},
+        LiveCase{"FailedVistaHandleRequest",
+                 LiveRecord(VistaHandleRequest("File", "C:\\a.txt", kWrite),
+                            platform::kEventTypeAuditFailure),
+                 nullptr, false},
+        LiveCase{"VistaHandleRequestOneStringTooFew",
+                 With(LiveRecord(VistaHandleRequest("File", "C:\\a.txt", kWrite)),
+                      [](platform::EventRecordFields& f) { f.Strings.pop_back(); }),
+                 nullptr, false},
         LiveCase{
             "ShareCheckForWriting",
             LiveRecord(ShareCheck("\\\\*\\D$", "\\??\\D:\\Shared\\", "Archive\\b.doc", kWrite)),
@@ -404,6 +434,31 @@ INSTANTIATE_TEST_SUITE_P(
                  [](std::vector<std::uint8_t>& r) { r.resize(platform::kFixedRecordSize - 1); },
                  false}),
     [](const testing::TestParamInfo<LiveCase>& info) { return std::string(info.param.name); });
+
+// Both layouts of 4656 give each event-560 field from its own place: the process and the
+// privileges sit one place earlier in the Vista layout than in the later one.
+TEST(EvtxLiveRecord, EachLayoutOfTheHandleRequestGivesItsOwnFields) {
+  for (const EvtxRecordFacts& facts : {VistaHandleRequest("File", "C:\\a.txt", kWrite),
+                                       HandleRequest("File", "C:\\a.txt", kWrite)}) {
+    SCOPED_TRACE(facts.strings.size());
+    platform::EventRecordFields fields = LiveRecord(facts);
+    const auto at = [&](const char* name) {
+      return static_cast<std::size_t>(std::find(facts.names->begin(), facts.names->end(), name) -
+                                      facts.names->begin());
+    };
+    fields.Strings[at("ProcessId")] = "0x9c4";
+    fields.Strings[at("PrivilegeList")] = "%%1601";
+    const std::vector<std::uint8_t> record = BuildAnsiRecord(fields);
+    const auto converted = platform::evtx::ConvertLiveRecord(record.data(), record.size());
+    ASSERT_TRUE(converted.has_value());
+    const AnsiRecord parsed = ParseAnsiRecord(*converted);
+    ASSERT_EQ(parsed.strings.size(), 15u);
+    EXPECT_EQ(parsed.strings[2], "C:\\a.txt");  // Object Name
+    EXPECT_EQ(parsed.strings[6], "0x9c4");      // Process ID
+    EXPECT_EQ(parsed.strings[7], "psam");       // Primary User Name
+    EXPECT_EQ(parsed.strings[14], "%%1601");    // Privileges
+  }
+}
 
 struct XmlCase {
   const char* name;

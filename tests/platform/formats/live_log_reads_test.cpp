@@ -69,6 +69,20 @@ std::vector<std::uint8_t> WriteRequest(std::uint32_t number) {
                  "-", "0", "0x1f4", "C:\\Windows\\notepad.exe", "S:AI"});
 }
 
+// The same record as a wide read (ReadEventLogW) gives it: its texts in UTF-16.
+std::vector<std::uint8_t> WideRecord(std::uint32_t number, std::uint32_t eventId,
+                                     std::vector<std::string> strings) {
+  platform::EventRecordFields f;
+  f.RecordNumber = number;
+  f.TimeGenerated = f.TimeWritten = 1552919006 + number;
+  f.EventID = eventId;
+  f.EventType = platform::kEventTypeAuditSuccess;
+  f.SourceName = "Microsoft-Windows-Security-Auditing";
+  f.ComputerName = "FS01";
+  f.Strings = std::move(strings);
+  return platform::BuildRecord(f, platform::RecordText::Utf16Le);
+}
+
 // Every record through the size query and the read, as the scan takes them.
 std::vector<AnsiRecord> ReadAll(platform::LiveLogReads& reads, std::uint32_t flags) {
   std::vector<AnsiRecord> out;
@@ -163,6 +177,37 @@ TEST(LiveLogReads, ASeekDropsTheRecordsKeptFromTheLastRead) {
   ASSERT_TRUE(reads.Read(platform::kEventLogSeekRead | platform::kEventLogForwardsRead, 3,
                          buffer.data(), 4096, got, needed));
   EXPECT_EQ(platform::ReadU32(buffer.data() + platform::record_offset::kRecordNumber), 3u);
+}
+
+// A wide read: names outside any one code page (an accented Latin name, a CJK one) come out in
+// UTF-8, in the converted write requests of both layouts and in the records left as they were.
+TEST(LiveLogReads, AWideReadGivesItsTextsInUtf8) {
+  FakeLiveLog log({
+      WideRecord(
+          1, 4656,
+          {"S-1-5-21-1-2-3-1001", "J\u00fcrgen", "EXAMPLE", "0x3e7", "Security", "File",
+           "C:\\Partage\\R\u00e9sum\u00e9.doc", "0x1a4", "{00000000-0000-0000-0000-000000000000}",
+           "%%4417 %%4418", "0x6", "-", "0", "0x1f4", "C:\\Windows\\notepad.exe"}),
+      WideRecord(
+          2, 4656,
+          {"S-1-5-21-1-2-3-1002", "\u7530\u4e2d", "EXAMPLE", "0x3e7", "Security", "File",
+           "D:\\\u5171\u6709\\\u5831\u544a.doc", "0x1a4", "{00000000-0000-0000-0000-000000000000}",
+           "%%4417", "-", "0x2", "-", "0", "0x1f4", "C:\\Windows\\notepad.exe", "S:AI"}),
+      WideRecord(3, 4663, {"\u00dcbersicht.xls"}),
+  });
+  platform::LiveLogReads reads([&](auto... args) { return log.Read(args...); },
+                               platform::RecordText::Utf16Le);
+  const std::vector<AnsiRecord> records = ReadAll(reads, kForwards);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].eventId, 560u);
+  EXPECT_EQ(records[0].strings[2], "C:\\Partage\\R\u00e9sum\u00e9.doc");
+  EXPECT_EQ(records[0].strings[7], "J\u00fcrgen");
+  EXPECT_EQ(records[1].eventId, 560u);
+  EXPECT_EQ(records[1].strings[2], "D:\\\u5171\u6709\\\u5831\u544a.doc");
+  EXPECT_EQ(records[1].strings[7], "\u7530\u4e2d");
+  EXPECT_EQ(records[2].eventId, 4663u);
+  EXPECT_EQ(records[2].strings, std::vector<std::string>{"\u00dcbersicht.xls"});
+  EXPECT_EQ(records[2].computerName, "FS01");
 }
 
 }  // namespace

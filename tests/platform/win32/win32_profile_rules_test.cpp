@@ -1,8 +1,10 @@
-// The settings rules read twice: by the portable reader (ProfileStringIn, which the Linux build
-// uses) and by the system's GetPrivateProfileStringA (which the Windows build uses), on the same
-// bytes in a file. Both follow one set of rules, so that a settings file means the same on both
-// systems; a case where the system's reader under test is known to differ from Windows's says so
-// and expects its answer explicitly.
+// The settings rules read three times on the same bytes in a file: by the portable reader
+// (ProfileStringIn), by the program's reader of the settings file (ReadIniString, which on
+// Windows too is the portable reader, since the system's would read a UTF-8 file in the ANSI code
+// page), and by the system's GetPrivateProfileStringA. All follow one set of rules, so that a
+// settings file means the same to the program on both systems and to the system's own reader; a
+// case where the system's reader under test is known to differ from Windows's says so and expects
+// its answer explicitly.
 #include <windows.h>
 // After windows.h:
 #include <gtest/gtest.h>
@@ -41,8 +43,12 @@ TEST_P(ProfileRules, PortableAndSystemReadersAgree) {
   const std::string ini = dir / "Quillstamp.ini";
   WriteFile(ini, c.content);
   const std::string portable = platform::ProfileStringIn(c.content, c.section, c.key, "dflt");
-  const std::string system = platform::ReadIniString(c.section, c.key, "dflt", ini);
+  char buffer[platform::kMaxProfileValue + 1] = {};
+  const DWORD n =
+      GetPrivateProfileStringA(c.section, c.key, "dflt", buffer, sizeof buffer, ini.c_str());
+  const std::string system(buffer, n);
   EXPECT_EQ(portable, c.expected);
+  EXPECT_EQ(platform::ReadIniString(c.section, c.key, "dflt", ini), c.expected);
   EXPECT_EQ(system, UnderWine() && c.underWine ? *c.underWine : c.expected);
 }
 
