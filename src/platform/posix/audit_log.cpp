@@ -25,18 +25,12 @@ namespace qs::platform {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 1 << 20;
-
 // The whole of file `file` through the parser.
 bool FeedFile(const OpenFiles& files, std::uint32_t file, audit::AuditParser& parser) {
   const bool ok = files.Feed(file, [&](std::string_view text) { parser.Feed(text); });
   parser.Finish();  // an event does not continue into the next file
   return ok;
 }
-
-// How many of the last bytes read of the current file are read again to tell an append from a
-// file written over: a file written over rarely keeps them.
-constexpr std::size_t kCheckedBytes = 256;
 
 // The log's files read through the parser into an AuditLogSource, the current file kept open
 // and followed: auditd only appends to it until it rotates the log. The events still open at its
@@ -80,9 +74,7 @@ class AuditLogFiles final : public KeptLog {
     const int current = files_->Open(path_);
     if (current < 0) return false;
     file_ = static_cast<std::uint32_t>(current);
-    struct stat st {};
-    if (::fstat(files_->Fd(file_), &st) != 0) return false;
-    stamp_ = FileStamp::From(st);
+    if (!current_.Start(files_, file_, path_)) return false;
     ReadOn();
     return true;
   }
@@ -99,15 +91,7 @@ class AuditLogFiles final : public KeptLog {
 
   bool Update() override {
     index_.NewPass();
-    FileStamp now;
-    if (!FileStamp::Of(path_, now)) return false;
-    // Another file under the name: auditd rotated the log, or it was replaced.
-    if (now.device != stamp_.device || now.inode != stamp_.inode) return false;
-    if (now == stamp_) return true;
-    if (now.size < 0 || static_cast<std::uint64_t>(now.size) < read_) return false;  // truncated
-    if (!files_->Read(file_, read_ - last_.size(), last_.size(), check_) || check_ != last_)
-      return false;
-    stamp_ = now;
+    if (!current_.OnlyAppended()) return false;
     ReadOn();
     return true;
   }
@@ -117,14 +101,7 @@ class AuditLogFiles final : public KeptLog {
   // shown.
   void ReadOn() {
     source_.DropTail();
-    std::string chunk;
-    while (files_->Read(file_, read_, kReadChunk, chunk) && !chunk.empty()) {
-      parser_.Feed(chunk);
-      read_ += chunk.size();
-    }
-    const std::size_t kept =
-        static_cast<std::size_t>(std::min<std::uint64_t>(read_, kCheckedBytes));
-    if (!files_->Read(file_, read_ - kept, kept, last_)) last_.clear();
+    current_.ReadOn([this](std::string_view text) { parser_.Feed(text); });
     source_.BeginTail();
     parser_.Peek([this](audit::FileModification&& m, const audit::EventSpan& span) {
       index_.Learn(m);
@@ -140,10 +117,7 @@ class AuditLogFiles final : public KeptLog {
   AuditLogSource source_;
   audit::AuditParser parser_;
   std::uint32_t file_ = 0;  // the file being read; the current one once the rotated are read
-  FileStamp stamp_;
-  std::uint64_t read_ = 0;  // bytes of the current file read
-  std::string last_;        // its last bytes read, up to kCheckedBytes
-  std::string check_;
+  AppendedFile current_;
 };
 
 }  // namespace

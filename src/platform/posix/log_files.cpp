@@ -1,6 +1,7 @@
 #include "platform/posix/log_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,6 +99,50 @@ std::string HostName() {
   char name[HOST_NAME_MAX + 1] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};
   return name;
+}
+
+namespace {
+
+// How many of the last bytes read are read again to tell an append from a file written over: a
+// file written over rarely keeps them.
+constexpr std::size_t kCheckedBytes = 256;
+
+}  // namespace
+
+bool AppendedFile::Start(std::shared_ptr<const OpenFiles> files, std::uint32_t file,
+                         std::string path) {
+  files_ = std::move(files);
+  file_ = file;
+  path_ = std::move(path);
+  read_ = 0;
+  last_.clear();
+  struct stat st {};
+  if (::fstat(files_->Fd(file_), &st) != 0) return false;
+  stamp_ = FileStamp::From(st);
+  return true;
+}
+
+bool AppendedFile::OnlyAppended() {
+  FileStamp now;
+  if (!FileStamp::Of(path_, now)) return false;
+  // Another file under the name: the log was rotated, or replaced.
+  if (now.device != stamp_.device || now.inode != stamp_.inode) return false;
+  if (now == stamp_) return true;
+  if (now.size < 0 || static_cast<std::uint64_t>(now.size) < read_) return false;  // truncated
+  if (!files_->Read(file_, read_ - last_.size(), last_.size(), check_) || check_ != last_)
+    return false;
+  stamp_ = now;
+  return true;
+}
+
+void AppendedFile::ReadOn(const std::function<void(std::string_view)>& feed) {
+  std::string chunk;
+  while (files_->Read(file_, read_, kReadChunk, chunk) && !chunk.empty()) {
+    feed(chunk);
+    read_ += chunk.size();
+  }
+  const std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(read_, kCheckedBytes));
+  if (!files_->Read(file_, read_ - kept, kept, last_)) last_.clear();
 }
 
 }  // namespace qs::platform

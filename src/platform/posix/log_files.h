@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/posix/file_stamp.h"
 
 namespace qs::platform {
 
@@ -32,6 +35,31 @@ class OpenFiles {
 
  private:
   std::vector<int> fds_;
+};
+
+// The current file of a log that its writer only appends to until it rotates it, followed from
+// pass to pass: where the reading stands, and whether the file's new state is an append to what
+// was read (same file, not shorter, its last bytes read still there) or anything else (rotated,
+// replaced, truncated, written over), which the reader meets by opening the log anew.
+class AppendedFile {
+ public:
+  // Follows file `file` of `files`, the file now at `path`, from its start. False when it
+  // cannot be looked at.
+  bool Start(std::shared_ptr<const OpenFiles> files, std::uint32_t file, std::string path);
+  // Whether the file at the path is still this file with nothing but appends since the last
+  // read: false when the log must be opened anew.
+  bool OnlyAppended();
+  // Hands what was appended since the last read to `feed`, in chunks, and keeps its last bytes.
+  void ReadOn(const std::function<void(std::string_view)>& feed);
+
+ private:
+  std::shared_ptr<const OpenFiles> files_;
+  std::uint32_t file_ = 0;
+  std::string path_;
+  FileStamp stamp_;
+  std::uint64_t read_ = 0;  // bytes read
+  std::string last_;        // the last bytes read, up to kCheckedBytes
+  std::string check_;
 };
 
 // path.1, path.2, ... that exist beside path, highest number first.

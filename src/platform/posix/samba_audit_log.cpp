@@ -25,11 +25,6 @@ namespace qs::platform {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 1 << 20;
-// How many of the last bytes read of the current file are read again to tell an append from a
-// file written over.
-constexpr std::size_t kCheckedBytes = 256;
-
 // A local time of this computer's time zone in seconds since 1970 UTC. A time without a year (a
 // traditional syslog line) is of this year, or of the last one when that would put it more than
 // a day ahead of now (a log read early in January).
@@ -92,9 +87,7 @@ class SambaAuditLogFiles final : public KeptLog {
     const int current = files_->Open(path_);
     if (current < 0) return false;
     file_ = static_cast<std::uint32_t>(current);
-    struct stat st {};
-    if (::fstat(files_->Fd(file_), &st) != 0) return false;
-    stamp_ = FileStamp::From(st);
+    if (!current_.Start(files_, file_, path_)) return false;
     ReadOn();
     return true;
   }
@@ -110,15 +103,7 @@ class SambaAuditLogFiles final : public KeptLog {
   }
 
   bool Update() override {
-    FileStamp now;
-    if (!FileStamp::Of(path_, now)) return false;
-    // Another file under the name: the log was rotated, or replaced.
-    if (now.device != stamp_.device || now.inode != stamp_.inode) return false;
-    if (now == stamp_) return true;
-    if (now.size < 0 || static_cast<std::uint64_t>(now.size) < read_) return false;  // truncated
-    if (!files_->Read(file_, read_ - last_.size(), last_.size(), check_) || check_ != last_)
-      return false;
-    stamp_ = now;
+    if (!current_.OnlyAppended()) return false;
     ReadOn();
     return true;
   }
@@ -126,14 +111,7 @@ class SambaAuditLogFiles final : public KeptLog {
  private:
   // The current file from where the last reading ended to its end.
   void ReadOn() {
-    std::string chunk;
-    while (files_->Read(file_, read_, kReadChunk, chunk) && !chunk.empty()) {
-      parser_.Feed(chunk);
-      read_ += chunk.size();
-    }
-    const std::size_t kept =
-        static_cast<std::size_t>(std::min<std::uint64_t>(read_, kCheckedBytes));
-    if (!files_->Read(file_, read_ - kept, kept, last_)) last_.clear();
+    current_.ReadOn([this](std::string_view text) { parser_.Feed(text); });
     source_.Compact();
   }
 
@@ -142,10 +120,7 @@ class SambaAuditLogFiles final : public KeptLog {
   AuditLogSource source_;
   samba_audit::SambaAuditParser parser_;
   std::uint32_t file_ = 0;  // the file being read; the current one once the older are read
-  FileStamp stamp_;
-  std::uint64_t read_ = 0;  // bytes of the current file read
-  std::string last_;        // its last bytes read, up to kCheckedBytes
-  std::string check_;
+  AppendedFile current_;
 };
 
 }  // namespace
